@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, assemble the runtime, run and test the panel.
+# Services that the packages would start on their own (MariaDB, Apache) are kept from
+# starting: the panel runs its own copies from its runtime directory.
+set -euo pipefail
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then SUDO=(sudo -E); fi
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
+  libgl-dev libxkbcommon-dev
+  libarchive-dev libarchive-tools
+  php8.2-cli php8.2-mysql php8.2-mbstring
+  mariadb-server mariadb-client
+  phpmyadmin
+  rsync lsof procps curl
+  fonts-noto-cjk xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# No daemon may start during installation.
+policy=/usr/sbin/policy-rc.d
+had_policy=0
+[ -e "$policy" ] && had_policy=1
+if [ $had_policy -eq 0 ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${SUDO[@]}" tee "$policy" >/dev/null
+  "${SUDO[@]}" chmod +x "$policy"
+fi
+cleanup() { if [ $had_policy -eq 0 ]; then "${SUDO[@]}" rm -f "$policy"; fi; }
+trap cleanup EXIT
+
+echo "phpmyadmin phpmyadmin/dbconfig-install boolean false" | "${SUDO[@]}" debconf-set-selections
+echo "phpmyadmin phpmyadmin/reconfigure-webserver multiselect" | "${SUDO[@]}" debconf-set-selections
+
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

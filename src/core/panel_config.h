@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Values fixed when a model is made. Tests shorten the time limits and point the update
+// address at a local server.
+struct PanelConfig {
+    // The update archive's address: https, the update host, "/zelto-update.zip", no query.
+    QUrl updateZipBaseURL = defaultUpdateZipBaseURL();
+    // Time limit of each synchronisation pass.
+    double syncTimeoutSeconds = 300.0;
+    // A download that receives no byte for this long ends with an error.
+    int downloadStallSeconds = 60;
+    // A child that ignores SIGTERM after its time limit is killed after this grace.
+    int killGraceMilliseconds = 3000;
+
+    static QUrl defaultUpdateZipBaseURL() {
+        return QUrl(QStringLiteral("https://") + QStringLiteral(ZELTO_UPDATE_HOST) +
+                    QStringLiteral("/zelto-update.zip"));
+    }
+};

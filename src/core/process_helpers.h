@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+#include <sys/types.h>
+
+// Parses a process id the way every pid reader of the panel does: an optional "+" or "-",
+// then one or more ASCII digits and nothing else, fitting in 32 bits. No trimming here.
+std::optional<qint32> parseProcessId(const QString& text);
+
+// The first process id among the lines of lsof's terse output: lines split at every line
+// break, empty lines dropped, each trimmed; lines that are no process id are skipped.
+std::optional<qint32> firstProcessIdInLines(const QString& output);
+
+// Trims white space and line breaks at both ends (Unicode-aware).
+QString trimmedText(const QString& text);
+
+// Decodes strictly: bytes that are not valid UTF-8 give nothing.
+std::optional<QString> decodeUtf8(const QByteArray& bytes);

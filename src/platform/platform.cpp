@@ -1,0 +1,159 @@
+#include "platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QSettings>
+#include <QSysInfo>
+#include <QThread>
+#include <QThreadPool>
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+class FixedAppLocations final : public AppLocations {
+public:
+    FixedAppLocations(QString app, std::optional<QString> resources)
+        : m_app(std::move(app)), m_resources(std::move(resources)) {}
+    QString applicationPath() const override { return m_app; }
+    std::optional<QString> resourcePath() const override { return m_resources; }
+
+private:
+    QString m_app;
+    std::optional<QString> m_resources;
+};
+
+// The application is the directory that holds the executable.
+class ExecutableAppLocations final : public AppLocations {
+public:
+    QString applicationPath() const override { return QCoreApplication::applicationDirPath(); }
+    std::optional<QString> resourcePath() const override {
+        return applicationPath() + QStringLiteral("/resources");
+    }
+};
+
+class SettingsPreferences final : public Preferences {
+public:
+    std::optional<QString> string(const QString& key) const override {
+        QSettings settings;
+        const QVariant v = settings.value(key);
+        if (!v.isValid())
+            return std::nullopt;
+        return v.toString();
+    }
+    void setString(const QString& key, const QString& value) override {
+        QSettings settings;
+        settings.setValue(key, value);
+        settings.sync();
+    }
+};
+
+class MemoryPreferences final : public Preferences {
+public:
+    std::optional<QString> string(const QString& key) const override {
+        std::lock_guard lock(m_mutex);
+        auto it = m_values.find(key);
+        if (it == m_values.end())
+            return std::nullopt;
+        return it->second;
+    }
+    void setString(const QString& key, const QString& value) override {
+        std::lock_guard lock(m_mutex);
+        m_values[key] = value;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<QString, QString> m_values;
+};
+
+class QtDispatcher final : public Dispatcher {
+public:
+    QtDispatcher() {
+        // Long jobs block their thread on child processes and downloads; several may run at
+        // once (start-all beside an update), so the pool is not bounded by the core count.
+        m_pool.setMaxThreadCount(16);
+        m_pool.setExpiryTimeout(30000);
+    }
+    ~QtDispatcher() override { m_pool.waitForDone(); }
+
+    void postToMain(std::function<void()> fn) override {
+        // After the application object is gone (process exit) there is no main loop left
+        // to run the call; it is dropped.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    }
+    void runInBackground(std::function<void()> fn) override { m_pool.start(std::move(fn)); }
+    bool isMainThread() const override {
+        return QCoreApplication::instance() &&
+               QThread::currentThread() == QCoreApplication::instance()->thread();
+    }
+
+private:
+    QThreadPool m_pool;
+};
+
+} // namespace
+
+SystemTools SystemTools::debian() {
+    return withPkill(QStringLiteral("/usr/bin/pkill"), QStringLiteral("/usr/bin/lsof"),
+                     QStringLiteral("/usr/bin/rsync"));
+}
+
+SystemTools SystemTools::withPkill(const QString& pkill, const QString& lsof,
+                                   const QString& rsync) {
+    SystemTools t;
+    t.pkill = pkill;
+    t.pgrep = QFileInfo(pkill).path() + QStringLiteral("/pgrep");
+    t.lsof = lsof;
+    t.rsync = rsync;
+    return t;
+}
+
+std::shared_ptr<const AppLocations> systemAppLocations() {
+    return std::make_shared<ExecutableAppLocations>();
+}
+
+std::shared_ptr<const AppLocations> fixedAppLocations(const QString& applicationPath,
+                                                      std::optional<QString> resourcePath) {
+    return std::make_shared<FixedAppLocations>(applicationPath, std::move(resourcePath));
+}
+
+std::shared_ptr<Preferences> systemPreferences() { return std::make_shared<SettingsPreferences>(); }
+
+std::shared_ptr<Preferences> memoryPreferences() { return std::make_shared<MemoryPreferences>(); }
+
+std::shared_ptr<Dispatcher> qtDispatcher() {
+    // One pool for the process: every model's jobs share it.
+    static std::shared_ptr<Dispatcher> dispatcher = std::make_shared<QtDispatcher>();
+    return dispatcher;
+}
+
+QString systemMachineArchitecture() {
+    const QString arch = QSysInfo::currentCpuArchitecture();
+    if (arch == QLatin1String("x86_64"))
+        return arch;
+    if (arch == QLatin1String("arm64") || arch == QLatin1String("aarch64"))
+        return QStringLiteral("arm64");
+    return QStringLiteral("未知");
+}
+
+QUrl macPrivacySettingsUrl() {
+    return QUrl(QStringLiteral(
+        "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"));
+}
+
+Platform Platform::system(std::shared_ptr<Desktop> desktop) {
+    Platform p;
+    p.locations = systemAppLocations();
+    p.preferences = systemPreferences();
+    p.desktop = std::move(desktop);
+    p.tools = SystemTools::debian();
+    p.clock = [] { return QDateTime::currentDateTime(); };
+    p.machineArchitecture = systemMachineArchitecture;
+    p.dispatcher = qtDispatcher();
+    return p;
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The boundary between the panel's logic and the operating system. Each service is a small
+// interface handed to the model at construction; the real implementations are the defaults
+// and tests replace them (a desktop recorder, an in-memory preference store, temporary
+// application directories, scripts standing in for system tools).
+
+// Where the application lives. On Linux the directory holding the executable is the
+// application and its "resources" directory is the resource directory.
+class AppLocations {
+public:
+    virtual ~AppLocations() = default;
+    // The application itself (the directory that is the application on Linux).
+    virtual QString applicationPath() const = 0;
+    // The application's resource directory, or nothing when the application has none.
+    virtual std::optional<QString> resourcePath() const = 0;
+};
+
+// A persistent string store (the user's preferences).
+class Preferences {
+public:
+    virtual ~Preferences() = default;
+    virtual std::optional<QString> string(const QString& key) const = 0;
+    virtual void setString(const QString& key, const QString& value) = 0;
+};
+
+// The desktop: browser, file browser, clipboard, folder chooser, system settings.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // Hands an address to the default handler (browser, file browser). Returns whether the
+    // desktop accepted it.
+    virtual bool openUrl(const QUrl& url) = 0;
+    // Clears the clipboard and puts the text on it as plain text.
+    virtual void setClipboardText(const QString& text) = 0;
+    // Runs a modal chooser for one directory. Nothing when the user cancels.
+    virtual std::optional<QString> chooseDirectory(const QString& prompt,
+                                                   const QString& message) = 0;
+    // Opens the desktop's privacy settings where the desktop has such a page; otherwise
+    // does nothing. Returns whether something was opened.
+    virtual bool openPrivacySettings() = 0;
+};
+
+// Paths of the system tools the panel starts.
+struct SystemTools {
+    QString pkill;
+    QString pgrep;
+    QString lsof;
+    QString rsync;
+
+    // Debian's locations.
+    static SystemTools debian();
+    // Same tools with pgrep taken from pkill's directory.
+    static SystemTools withPkill(const QString& pkill, const QString& lsof, const QString& rsync);
+};
+
+// Runs work on the main thread (in posting order) or on a background worker.
+class Dispatcher {
+public:
+    virtual ~Dispatcher() = default;
+    // Queues fn on the main thread's event loop; returns at once. Queued calls run one at a
+    // time, in the order queued.
+    virtual void postToMain(std::function<void()> fn) = 0;
+    // Runs fn on a worker thread; returns at once. Any number of jobs may run at once.
+    virtual void runInBackground(std::function<void()> fn) = 0;
+    // True on the main thread.
+    virtual bool isMainThread() const = 0;
+};
+
+struct Platform {
+    std::shared_ptr<const AppLocations> locations;
+    std::shared_ptr<Preferences> preferences;
+    std::shared_ptr<Desktop> desktop;
+    SystemTools tools;
+    // The current local date and time, in the current time zone.
+    std::function<QDateTime()> clock;
+    // "arm64", "x86_64" or "未知".
+    std::function<QString()> machineArchitecture;
+    std::shared_ptr<Dispatcher> dispatcher;
+
+    // The real services; the desktop comes from the graphical layer.
+    static Platform system(std::shared_ptr<Desktop> desktop);
+};
+
+// The real implementations, also usable one by one.
+std::shared_ptr<const AppLocations> systemAppLocations();
+std::shared_ptr<const AppLocations> fixedAppLocations(const QString& applicationPath,
+                                                      std::optional<QString> resourcePath);
+std::shared_ptr<Preferences> systemPreferences();
+std::shared_ptr<Preferences> memoryPreferences();
+std::shared_ptr<Dispatcher> qtDispatcher();
+QString systemMachineArchitecture();
+// The Full Disk Access page of macOS's system settings, for the macOS desktop.
+QUrl macPrivacySettingsUrl();

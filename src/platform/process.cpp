@@ -1,0 +1,297 @@
+#include "process.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+LaunchError makeLaunchError(int code, const QString& program, const char* call) {
+    LaunchError e;
+    e.code = code;
+    e.description = QString::fromLocal8Bit(std::strerror(code));
+    e.fullDescription = QStringLiteral("Error Domain=POSIX Code=%1 \"%2\" {%3(%4)}")
+                            .arg(code)
+                            .arg(e.description, QString::fromLatin1(call), program);
+    return e;
+}
+
+// argv for exec, built before any fork so the child only touches prepared memory.
+struct Argv {
+    std::vector<QByteArray> storage;
+    std::vector<char*> pointers;
+
+    Argv(const QString& program, const QStringList& args) {
+        storage.reserve(args.size() + 1);
+        storage.push_back(QFile::encodeName(program));
+        for (const QString& a : args)
+            storage.push_back(a.toUtf8());
+        for (QByteArray& s : storage)
+            pointers.push_back(s.data());
+        pointers.push_back(nullptr);
+    }
+    char* const* data() { return pointers.data(); }
+};
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Reads what is available from fd into out; returns false at end of file.
+bool readAvailable(int fd, QByteArray& out) {
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, n);
+            if (n < static_cast<ssize_t>(sizeof buf))
+                return true;
+            continue;
+        }
+        if (n == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+}
+
+bool reap(pid_t pid, int options, int& status) {
+    for (;;) {
+        pid_t r = ::waitpid(pid, &status, options);
+        if (r == pid)
+            return true;
+        if (r == 0)
+            return false;
+        if (errno != EINTR)
+            return true; // already reaped elsewhere: treat as ended
+    }
+}
+
+} // namespace
+
+ChildResult runChild(const QString& program, const QStringList& args, const ChildOptions& options) {
+    using Clock = std::chrono::steady_clock;
+    ChildResult result;
+    Argv argv(program, args);
+
+    int pipeFds[2] = {-1, -1};
+    const bool capture = options.out == StdStream::Capture;
+    if (capture && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        result.launchError = makeLaunchError(errno, program, "pipe");
+        return result;
+    }
+    // The child's end must block like an ordinary pipe.
+    if (capture)
+        ::fcntl(pipeFds[1], F_SETFL, 0);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const char* devnull = "/dev/null";
+    if (options.out == StdStream::Null)
+        posix_spawn_file_actions_addopen(&actions, 1, devnull, O_WRONLY, 0);
+    else if (capture)
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    if (options.err == StdStream::Null)
+        posix_spawn_file_actions_addopen(&actions, 2, devnull, O_WRONLY, 0);
+    else if (options.err == StdStream::Merge)
+        posix_spawn_file_actions_adddup2(&actions, capture ? pipeFds[1] : 1, 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, argv.storage.front().constData(), &actions, nullptr,
+                           argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    closeFd(pipeFds[1]);
+    if (rc != 0) {
+        closeFd(pipeFds[0]);
+        result.launchError = makeLaunchError(rc, program, "posix_spawn");
+        return result;
+    }
+
+    const auto start = Clock::now();
+    bool pipeOpen = capture;
+    bool exited = false;
+    bool terminated = false;
+    Clock::time_point killAt{};
+    int status = 0;
+    for (;;) {
+        if (!exited)
+            exited = reap(pid, WNOHANG, status);
+        if (exited) {
+            // The child is gone: take what it left in the pipe. A grandchild that kept the
+            // pipe open must not hold us here, so only what is already there is read.
+            if (pipeOpen)
+                readAvailable(pipeFds[0], result.output);
+            break;
+        }
+        int waitMs = 50;
+        if (options.timeout && !terminated) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                start + *options.timeout - Clock::now());
+            if (left.count() <= 0) {
+                result.timedOut = true;
+                terminated = true;
+                ::kill(pid, SIGTERM);
+                killAt = Clock::now() + options.killGrace;
+                continue;
+            }
+            waitMs = static_cast<int>(std::min<long long>(left.count(), waitMs));
+        }
+        if (terminated && Clock::now() >= killAt) {
+            ::kill(pid, SIGKILL);
+            killAt = Clock::time_point::max();
+        }
+        if (pipeOpen) {
+            pollfd p{pipeFds[0], POLLIN, 0};
+            int n = ::poll(&p, 1, waitMs);
+            if (n > 0)
+                pipeOpen = readAvailable(pipeFds[0], result.output);
+        } else {
+            // Nothing to read any more: block in waitpid unless a deadline needs watching.
+            if (!options.timeout) {
+                exited = reap(pid, 0, status);
+                continue;
+            }
+            ::usleep(static_cast<useconds_t>(waitMs) * 1000);
+        }
+    }
+    closeFd(pipeFds[0]);
+    if (WIFEXITED(status)) {
+        result.exitStatus = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.exitStatus = WTERMSIG(status);
+        result.signalled = true;
+    }
+    return result;
+}
+
+DetachedChild spawnDetached(const QString& program, const QStringList& args,
+                            const QString& workingDirectory, int outputFd) {
+    DetachedChild result;
+    Argv argv(program, args);
+    const QByteArray cwd = QFile::encodeName(workingDirectory);
+    const char* cwdPtr = workingDirectory.isEmpty() ? nullptr : cwd.constData();
+
+    // report[0] receives the grandchild's pid, then its exec errno (or end of file once
+    // the exec succeeded and closed the descriptor).
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        result.launchError = makeLaunchError(errno, program, "pipe");
+        return result;
+    }
+    int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (nullFd < 0) {
+        int e = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        result.launchError = makeLaunchError(e, program, "open");
+        return result;
+    }
+    const int out = outputFd >= 0 ? outputFd : nullFd;
+
+    pid_t child = ::fork();
+    if (child < 0) {
+        int e = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        ::close(nullFd);
+        result.launchError = makeLaunchError(e, program, "fork");
+        return result;
+    }
+    if (child == 0) {
+        // Intermediate child: only async-signal-safe calls from here on.
+        ::setsid();
+        pid_t grandchild = ::fork();
+        if (grandchild < 0) {
+            int e = errno;
+            pid_t none = -1;
+            (void)!::write(report[1], &none, sizeof none);
+            (void)!::write(report[1], &e, sizeof e);
+            ::_exit(1);
+        }
+        if (grandchild > 0) {
+            (void)!::write(report[1], &grandchild, sizeof grandchild);
+            ::_exit(0);
+        }
+        for (int sig = 1; sig < NSIG; ++sig)
+            ::signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::dup2(nullFd, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        int e = 0;
+        if (cwdPtr && ::chdir(cwdPtr) != 0) {
+            e = errno;
+        } else {
+            ::execve(argv.storage.front().constData(), argv.data(), environ);
+            e = errno;
+        }
+        (void)!::write(report[1], &e, sizeof e);
+        ::_exit(127);
+    }
+
+    ::close(report[1]);
+    ::close(nullFd);
+    int status = 0;
+    reap(child, 0, status);
+    pid_t grandchild = -1;
+    int execErrno = 0;
+    auto readAll = [&](void* dst, size_t size) {
+        size_t got = 0;
+        while (got < size) {
+            ssize_t n = ::read(report[0], static_cast<char*>(dst) + got, size - got);
+            if (n > 0)
+                got += static_cast<size_t>(n);
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+        return got == size;
+    };
+    const bool gotPid = readAll(&grandchild, sizeof grandchild);
+    const bool gotErrno = readAll(&execErrno, sizeof execErrno);
+    ::close(report[0]);
+    if (!gotPid) {
+        result.launchError = makeLaunchError(ECHILD, program, "fork");
+    } else if (gotErrno) {
+        // The failed grandchild has exited and was reparented to init, which reaps it.
+        result.launchError = makeLaunchError(execErrno, program, cwdPtr ? "chdir/execve" : "execve");
+    } else {
+        result.pid = grandchild;
+    }
+    return result;
+}
+
+bool sendSignal(pid_t pid, int signal) { return ::kill(pid, signal) == 0; }
+
+std::optional<QString> processCommandLine(pid_t pid) {
+    QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray raw = f.readAll();
+    if (raw.isEmpty())
+        return std::nullopt;
+    if (raw.endsWith('\0'))
+        raw.chop(1);
+    raw.replace('\0', ' ');
+    return QString::fromUtf8(raw);
+}

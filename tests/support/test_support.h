@@ -1,0 +1,89 @@
+#pragma once
+
+#include "core/panel_view_model.h"
+#include "platform/platform.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Stands in for the desktop: records what the panel asked of it and answers the folder
+// chooser from a queue of prepared answers (nothing = the user cancelled).
+class DesktopRecorder final : public Desktop {
+public:
+    bool openUrl(const QUrl& url) override {
+        openedUrls.push_back(url);
+        return true;
+    }
+    void setClipboardText(const QString& text) override {
+        clipboardClears += 1;
+        clipboard = text;
+    }
+    std::optional<QString> chooseDirectory(const QString& prompt, const QString& message) override {
+        chooserPrompts.push_back(prompt);
+        chooserMessages.push_back(message);
+        if (chooserAnswers.empty())
+            return std::nullopt;
+        auto answer = chooserAnswers.front();
+        chooserAnswers.pop_front();
+        return answer;
+    }
+    bool openPrivacySettings() override {
+        privacyOpens += 1;
+        return true;
+    }
+
+    std::vector<QUrl> openedUrls;
+    std::optional<QString> clipboard;
+    int clipboardClears = 0;
+    int privacyOpens = 0;
+    QStringList chooserPrompts;
+    QStringList chooserMessages;
+    std::deque<std::optional<QString>> chooserAnswers;
+};
+
+// A sandbox for one test: a temporary directory holding an application directory
+// ("<tmp>/app") whose installed root is "<tmp>/Zelto-panel", with the real system tools, a
+// memory preference store, the desktop recorder and the real dispatcher.
+struct TestSandbox {
+    TestSandbox();
+
+    QString base() const { return dir.path(); }
+    QString appDir() const { return dir.path() + QStringLiteral("/app"); }
+    QString resourceDir() const { return appDir() + QStringLiteral("/resources"); }
+    QString installedRoot() const { return dir.path() + QStringLiteral("/Zelto-panel"); }
+
+    Platform platform() const;
+    std::shared_ptr<PanelViewModel> makeModel(PanelConfig config = {}) const;
+
+    QTemporaryDir dir;
+    std::shared_ptr<DesktopRecorder> desktop = std::make_shared<DesktopRecorder>();
+    std::shared_ptr<Preferences> preferences = memoryPreferences();
+    SystemTools tools = SystemTools::debian();
+    std::optional<QString> resourcePathOverride; // nothing = appDir()/resources
+    bool noResourcePath = false;
+    QDateTime fixedNow; // invalid = the real clock
+    QString architecture = QStringLiteral("x86_64");
+};
+
+namespace testing {
+
+// Writes an executable shell script at path ("#!/bin/sh" and body), creating parents.
+void writeScript(const QString& path, const QString& body);
+// Writes a file with the given bytes, creating parents.
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+// Creates the three entries that make root a valid panel root: runtime/mysql/bin/mysqld
+// (an executable script), runtime/php and runtime/phpmyadmin.
+void makeValidRoot(const QString& root);
+// Runs the main event loop until every call queued so far (and those they queue) has run,
+// or until the time limit; true when the condition became true.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
+
+} // namespace testing
