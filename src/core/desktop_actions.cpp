@@ -1,6 +1,8 @@
 #include "core/panel_view_model.h"
 
-void PanelViewModel::copyLogs() { m_platform.desktop->setClipboardText(m_logs); }
+void PanelViewModel::copyLogs() {
+    m_platform.desktop->setClipboardText(m_logs);
+}
 
 void PanelViewModel::openPhpMyAdmin() {
     if (!isPhpMyAdminRunning()) {
@@ -18,7 +20,9 @@ void PanelViewModel::openRuntimeDirectory() {
     m_platform.desktop->openUrl(QUrl::fromLocalFile(zeltoPanelRoot() + QStringLiteral("/runtime")));
 }
 
-void PanelViewModel::openPrivacySettings() { m_platform.desktop->openPrivacySettings(); }
+void PanelViewModel::openPrivacySettings() {
+    m_platform.desktop->openPrivacySettings();
+}
 
 void PanelViewModel::choosePanelRoot() {
     const std::optional<QString> chosen = m_platform.desktop->chooseDirectory(

@@ -88,7 +88,9 @@ std::optional<QString> PanelViewModel::readTextFile(const QString& path) const {
     return readUtf8File(path);
 }
 
-QString PanelViewModel::makeDir(const QString& path) const { return createDirectories(path); }
+QString PanelViewModel::makeDir(const QString& path) const {
+    return createDirectories(path);
+}
 
 QString PanelViewModel::tryWrite(const QString& path, const QString& content) const {
     return writeTextAtomically(path, content);

@@ -54,6 +54,10 @@ bool installRuntime(const QString& sourceRuntime, const QString& installedRoot,
         return true;
     if (!pathExists(sourceRuntime))
         return false;
+    // A shipped runtime that lacks one of the three entries can never make a valid root:
+    // copying it would only move the user's runtime aside again on every read.
+    if (!isValidPanelRootPath(QFileInfo(sourceRuntime).path()))
+        return false;
     if (!createDirectories(installedRoot).isEmpty())
         return false;
 
@@ -106,7 +110,9 @@ std::optional<QUrl> PanelViewModel::appBundleRoot() const {
     return QUrl::fromLocalFile(parent + QStringLiteral("/Zelto-panel"));
 }
 
-QString PanelViewModel::autoDetectedPanelRoot() const { return appBundleRoot()->toLocalFile(); }
+QString PanelViewModel::autoDetectedPanelRoot() const {
+    return appBundleRoot()->toLocalFile();
+}
 
 std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
     const QString installed = appBundleRoot()->toLocalFile();
@@ -115,8 +121,7 @@ std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
     const std::optional<QString> resources = m_platform.locations->resourcePath();
     if (!resources)
         return std::nullopt;
-    const QString suffix =
-        m_platform.clock().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString suffix = m_platform.clock().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (installRuntime(*resources + QStringLiteral("/runtime"), installed, suffix))
         return installed;
     return std::nullopt;
@@ -145,8 +150,12 @@ QString PanelViewModel::underRoot(const QString& relative) const {
     return zeltoPanelRoot() + relative;
 }
 
-QString PanelViewModel::runtimeDir() const { return underRoot(QStringLiteral("/runtime")); }
-QString PanelViewModel::cfgDir() const { return underRoot(QStringLiteral("/runtime/config")); }
+QString PanelViewModel::runtimeDir() const {
+    return underRoot(QStringLiteral("/runtime"));
+}
+QString PanelViewModel::cfgDir() const {
+    return underRoot(QStringLiteral("/runtime/config"));
+}
 QString PanelViewModel::phpWebPidPath() const {
     return underRoot(QStringLiteral("/runtime/config/php-web.pid"));
 }
@@ -159,7 +168,9 @@ QString PanelViewModel::phpMyAdminPidPath() const {
 QString PanelViewModel::phpMyAdminLogPath() const {
     return underRoot(QStringLiteral("/runtime/config/phpmyadmin.log"));
 }
-QString PanelViewModel::mysqlDir() const { return underRoot(QStringLiteral("/runtime/mysql")); }
+QString PanelViewModel::mysqlDir() const {
+    return underRoot(QStringLiteral("/runtime/mysql"));
+}
 QString PanelViewModel::mysqlDataDir() const {
     return underRoot(QStringLiteral("/runtime/mysql/data"));
 }
@@ -172,4 +183,6 @@ QString PanelViewModel::phpMyAdminDir() const {
 QString PanelViewModel::phpMyAdminConfigPath() const {
     return underRoot(QStringLiteral("/runtime/phpmyadmin/config.inc.php"));
 }
-QString PanelViewModel::wwwDir() const { return underRoot(QStringLiteral("/runtime/www")); }
+QString PanelViewModel::wwwDir() const {
+    return underRoot(QStringLiteral("/runtime/www"));
+}

@@ -16,9 +16,9 @@ QString runningText(bool running) {
 }
 
 const std::array<QString, 9> kErrorKeywords = {
-    QStringLiteral("error"),  QStringLiteral("Error"),     QStringLiteral("错误"),
-    QStringLiteral("failed"), QStringLiteral("denied"),    QStringLiteral("not found"),
-    QStringLiteral("无法"),   QStringLiteral("失败"),      QStringLiteral("Operation not permitted"),
+    QStringLiteral("error"),  QStringLiteral("Error"),  QStringLiteral("错误"),
+    QStringLiteral("failed"), QStringLiteral("denied"), QStringLiteral("not found"),
+    QStringLiteral("无法"),   QStringLiteral("失败"),   QStringLiteral("Operation not permitted"),
 };
 constexpr int kSummaryLimit = 8;
 
@@ -76,7 +76,9 @@ void PanelViewModel::refreshStatus() {
     updateErrorSummary();
 }
 
-void PanelViewModel::updateErrorSummary() { setErrorSummary(errorSummaryOf(m_logs)); }
+void PanelViewModel::updateErrorSummary() {
+    setErrorSummary(errorSummaryOf(m_logs));
+}
 
 QString PanelViewModel::permissionCheckHint() const {
     const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
@@ -99,8 +101,8 @@ QString PanelViewModel::permissionCheckHint() const {
 bool PanelViewModel::isMariaDBRunning() const {
     if (const std::optional<pid_t> pid = mysqlPidFromPort3306(); pid && *pid >= 1)
         return sendSignal(*pid, 0);
-    return isRunning({m_platform.tools.pgrep, QStringLiteral("-f"),
-                      mysqlDir() + QStringLiteral("/bin/mysqld")});
+    return isRunning(
+        {m_platform.tools.pgrep, QStringLiteral("-f"), mysqlDir() + QStringLiteral("/bin/mysqld")});
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
@@ -116,7 +118,9 @@ bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
     return sendSignal(*pid, 0);
 }
 
-bool PanelViewModel::isPhpWebRunning() const { return isPidFileServerRunning(phpWebPidPath()); }
+bool PanelViewModel::isPhpWebRunning() const {
+    return isPidFileServerRunning(phpWebPidPath());
+}
 
 bool PanelViewModel::isPhpMyAdminRunning() const {
     return isPidFileServerRunning(phpMyAdminPidPath());

@@ -20,11 +20,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path toFs(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+fs::path toFs(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
 
-QString describe(const std::error_code& ec) { return QString::fromLocal8Bit(ec.message()); }
+QString describe(const std::error_code& ec) {
+    return QString::fromLocal8Bit(ec.message());
+}
 
-QString errnoText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+QString errnoText(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
 
 } // namespace
 
@@ -126,9 +132,8 @@ QString copyTree(const QString& from, const QString& to) {
     for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
         if (ec)
             return describe(ec);
-        const fs::path target = dst / fs::relative(it->path(), src, ec);
-        if (ec)
-            return describe(ec);
+        // Lexical: a link to a directory must not be resolved to its target's name.
+        const fs::path target = dst / it->path().lexically_relative(src);
         const fs::file_status st = it->symlink_status(ec);
         if (ec)
             return describe(ec);

@@ -122,9 +122,13 @@ std::shared_ptr<const AppLocations> fixedAppLocations(const QString& application
     return std::make_shared<FixedAppLocations>(applicationPath, std::move(resourcePath));
 }
 
-std::shared_ptr<Preferences> systemPreferences() { return std::make_shared<SettingsPreferences>(); }
+std::shared_ptr<Preferences> systemPreferences() {
+    return std::make_shared<SettingsPreferences>();
+}
 
-std::shared_ptr<Preferences> memoryPreferences() { return std::make_shared<MemoryPreferences>(); }
+std::shared_ptr<Preferences> memoryPreferences() {
+    return std::make_shared<MemoryPreferences>();
+}
 
 std::shared_ptr<Dispatcher> qtDispatcher() {
     // One pool for the process: every model's jobs share it.
@@ -142,8 +146,8 @@ QString systemMachineArchitecture() {
 }
 
 QUrl macPrivacySettingsUrl() {
-    return QUrl(QStringLiteral(
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"));
+    return QUrl(
+        QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"));
 }
 
 Platform Platform::system(std::shared_ptr<Desktop> desktop) {

@@ -113,8 +113,8 @@ ChildResult runChild(const QString& program, const QStringList& args, const Chil
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, argv.storage.front().constData(), &actions, nullptr,
-                           argv.data(), environ);
+    int rc = ::posix_spawn(&pid, argv.storage.front().constData(), &actions, nullptr, argv.data(),
+                           environ);
     posix_spawn_file_actions_destroy(&actions);
     closeFd(pipeFds[1]);
     if (rc != 0) {
@@ -274,14 +274,17 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
         result.launchError = makeLaunchError(ECHILD, program, "fork");
     } else if (gotErrno) {
         // The failed grandchild has exited and was reparented to init, which reaps it.
-        result.launchError = makeLaunchError(execErrno, program, cwdPtr ? "chdir/execve" : "execve");
+        result.launchError =
+            makeLaunchError(execErrno, program, cwdPtr ? "chdir/execve" : "execve");
     } else {
         result.pid = grandchild;
     }
     return result;
 }
 
-bool sendSignal(pid_t pid, int signal) { return ::kill(pid, signal) == 0; }
+bool sendSignal(pid_t pid, int signal) {
+    return ::kill(pid, signal) == 0;
+}
 
 std::optional<QString> processCommandLine(pid_t pid) {
     QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));

@@ -1,0 +1,139 @@
+#include "test_support.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace testing;
+
+namespace {
+
+void quietTools(TestSandbox& box) {
+    const QString bin = box.base() + QStringLiteral("/bin");
+    writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("exit 1"));
+    writeScript(bin + QStringLiteral("/pgrep"), QStringLiteral("exit 1"));
+    writeScript(bin + QStringLiteral("/pkill"), QStringLiteral("exit 1"));
+    box.tools =
+        SystemTools::withPkill(bin + QStringLiteral("/pkill"), bin + QStringLiteral("/lsof"),
+                               QStringLiteral("/usr/bin/rsync"));
+}
+
+} // namespace
+
+class TestDesktopActions : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void logBlock_data();
+    void logBlock();
+    void copyLogs();
+    void openAddresses();
+    void choosePanelRoot_data();
+    void choosePanelRoot();
+};
+
+void TestDesktopActions::logBlock_data() {
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("footer");
+    QTest::addColumn<QString>("expected");
+    const QString t = QStringLiteral("=== 停止完成 ===");
+    QTest::newRow("entries, no footer")
+        << t << QStringList{"a", "", "b"} << QStringList{} << t + "\na\nb";
+    QTest::newRow("with footer") << t << QStringList{"a", "", "b"} << QStringList{"x"}
+                                 << t + "\na\nb\n\nx";
+    QTest::newRow("only empty entries") << t << QStringList{"", ""} << QStringList{} << t;
+    QTest::newRow("only empty footer") << t << QStringList{} << QStringList{"", ""} << t + "\n";
+    QTest::newRow("empty title kept") << QString() << QStringList{"a"} << QStringList{} << "\na";
+    QTest::newRow("spaces are not empty") << t << QStringList{"  "} << QStringList{} << t + "\n  ";
+    QTest::newRow("multi-line entry")
+        << t << QStringList{"l1\nl2"} << QStringList{"f1", "", "f2"} << t + "\nl1\nl2\n\nf1\nf2";
+}
+
+void TestDesktopActions::logBlock() {
+    QFETCH(QString, title);
+    QFETCH(QStringList, entries);
+    QFETCH(QStringList, footer);
+    QFETCH(QString, expected);
+    QCOMPARE(PanelViewModel::buildLogBlock(title, entries, footer), expected);
+}
+
+void TestDesktopActions::copyLogs() {
+    TestSandbox box;
+    auto model = box.makeModel();
+    model->copyLogs();
+    QCOMPARE(box.desktop->clipboardClears, 1);
+    QCOMPARE(box.desktop->clipboard, std::optional<QString>(QString()));
+    model->setLogs(QStringLiteral("typed by the user\n第二行"));
+    QSignalSpy spy(model.get(), &PanelViewModel::changed);
+    model->copyLogs();
+    QCOMPARE(box.desktop->clipboard,
+             std::optional<QString>(QStringLiteral("typed by the user\n第二行")));
+    QCOMPARE(spy.count(), 0);
+}
+
+void TestDesktopActions::openAddresses() {
+    TestSandbox box;
+    quietTools(box);
+    makeValidRoot(box.installedRoot());
+    auto model = box.makeModel();
+    model->openSite();
+    model->openRuntimeDirectory();
+    model->openPrivacySettings();
+    QCOMPARE(box.desktop->openedUrls.size(), size_t(2));
+    QCOMPARE(box.desktop->openedUrls[0], QUrl(QStringLiteral("http://localhost:8000")));
+    QCOMPARE(box.desktop->openedUrls[1],
+             QUrl::fromLocalFile(box.installedRoot() + QStringLiteral("/runtime")));
+    QCOMPARE(box.desktop->privacyOpens, 1);
+    QCOMPARE(
+        macPrivacySettingsUrl().toString(),
+        QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"));
+    QCOMPARE(model->logs(), QString()); // none of them reports
+}
+
+void TestDesktopActions::choosePanelRoot_data() {
+    QTest::addColumn<QString>("pick"); // "valid", "no-php", "cancel"
+    QTest::newRow("valid") << "valid";
+    QTest::newRow("lacks php") << "no-php";
+    QTest::newRow("cancelled") << "cancel";
+}
+
+void TestDesktopActions::choosePanelRoot() {
+    QFETCH(QString, pick);
+    TestSandbox box;
+    quietTools(box);
+    box.noResourcePath = true;
+    const QString chosen = box.base() + QStringLiteral("/my panel 根");
+    makeValidRoot(chosen);
+    QDir().mkpath(chosen + QStringLiteral("/runtime/config"));
+    QDir().mkpath(chosen + QStringLiteral("/runtime/mysql/data"));
+    if (pick == QLatin1String("no-php"))
+        QDir(chosen + QStringLiteral("/runtime/php")).removeRecursively();
+    box.desktop->chooserAnswers.push_back(pick == QLatin1String("cancel") ? std::nullopt
+                                                                          : std::optional(chosen));
+    auto model = box.makeModel();
+    model->setSavedRoot(QStringLiteral("/old/pick"));
+    model->setLogs(QStringLiteral("before"));
+    model->setPermissionHint(QStringLiteral("sentinel"));
+
+    model->choosePanelRoot();
+    QCOMPARE(box.desktop->chooserPrompts, QStringList{QStringLiteral("选择")});
+    QCOMPARE(box.desktop->chooserMessages, QStringList{QStringLiteral("请选择 Zelto-panel 目录")});
+    if (pick == QLatin1String("valid")) {
+        QCOMPARE(model->savedRoot(), chosen);
+        QCOMPARE(model->logs(), QStringLiteral("已设置目录: ") + chosen);
+        QCOMPARE(model->permissionHint(), QString()); // the status was refreshed under the pick
+        QCOMPARE(model->zeltoPanelRoot(), chosen);
+    } else if (pick == QLatin1String("no-php")) {
+        QCOMPARE(model->savedRoot(), QStringLiteral("/old/pick"));
+        QCOMPARE(model->logs(), QStringLiteral("选择的目录不是有效的 Zelto-panel 根目录"));
+        QCOMPARE(model->permissionHint(), QStringLiteral("sentinel")); // not refreshed
+        QCOMPARE(model->errorSummary(), QString());
+    } else {
+        QCOMPARE(model->savedRoot(), QStringLiteral("/old/pick"));
+        QCOMPARE(model->logs(), QStringLiteral("before"));
+        QCOMPARE(model->permissionHint(), QStringLiteral("sentinel"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDesktopActions)
+#include "tst_desktop_actions.moc"

@@ -1,0 +1,268 @@
+#include "core/status.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace testing;
+
+namespace {
+
+// A sandbox whose lsof and pgrep are scripts: lsof prints the given output, pgrep exits
+// with the given status.
+void fakeProbes(TestSandbox& box, const QString& lsofOutput, int pgrepStatus) {
+    const QString bin = box.base() + QStringLiteral("/bin");
+    writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("printf '%1'").arg(lsofOutput));
+    writeScript(
+        bin + QStringLiteral("/pgrep"),
+        QStringLiteral("echo \"$@\" >> '%1/pgrep.args'\nexit %2").arg(box.base()).arg(pgrepStatus));
+    writeScript(bin + QStringLiteral("/pkill"), QStringLiteral("exit 0"));
+    box.tools =
+        SystemTools::withPkill(bin + QStringLiteral("/pkill"), bin + QStringLiteral("/lsof"),
+                               QStringLiteral("/usr/bin/rsync"));
+}
+
+void makeRuntimeDirs(const QString& root) {
+    makeValidRoot(root);
+    QDir().mkpath(root + QStringLiteral("/runtime/config"));
+    QDir().mkpath(root + QStringLiteral("/runtime/mysql/data"));
+}
+
+// Makes dir unwritable for this process, also for root; false when no barrier is available.
+bool makeUnwritable(const QString& dir) {
+    if (::geteuid() != 0)
+        return QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+    return QProcess::execute(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("+i"), dir}) == 0;
+}
+
+void makeWritable(const QString& dir) {
+    if (::geteuid() == 0)
+        QProcess::execute(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), dir});
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+class TestStatus : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void allStoppedAndWritable();
+    void databaseProbe_data();
+    void databaseProbe();
+    void pidFiles_data();
+    void pidFiles();
+    void errorSummary_data();
+    void errorSummary();
+    void rootNamedErrorShowsInSummary();
+    void missingDirectoryStopsTheCheck_data();
+    void missingDirectoryStopsTheCheck();
+    void unwritableDirectoryIsExplained();
+    void userEditsDoNotChangeSummary();
+};
+
+void TestStatus::allStoppedAndWritable() {
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    makeRuntimeDirs(box.installedRoot());
+    auto model = box.makeModel();
+    QSignalSpy spy(model.get(), &PanelViewModel::changed);
+    model->refreshStatus();
+    // hint, three status fields, log, summary: one signal each.
+    QCOMPARE(spy.count(), 6);
+    QCOMPARE(model->permissionHint(), QString());
+    QVERIFY(!model->status().mysqlRunning && !model->status().phpWebRunning &&
+            !model->status().phpMyAdminRunning);
+    QCOMPARE(model->logs(), QStringLiteral("=== 服务状态 ===\nMySQL: 已停止\nPHP Web: 已停止\n"
+                                           "MySQL Web: 已停止\n目录: ") +
+                                box.installedRoot() + QStringLiteral("\n"));
+    QCOMPARE(model->errorSummary(), QString());
+    // No write-test file is left behind.
+    QVERIFY(!QFile::exists(box.installedRoot() + QStringLiteral("/runtime/.zelto-write-test")));
+    QVERIFY(!QFile::exists(box.installedRoot() +
+                           QStringLiteral("/runtime/mysql/data/.zelto-write-test")));
+}
+
+void TestStatus::databaseProbe_data() {
+    QTest::addColumn<QString>("lsof");
+    QTest::addColumn<int>("pgrepStatus");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("pgrepAsked");
+    const QString self = QString::number(::getpid());
+    QTest::newRow("live holder of the port") << self + "\\n" << 1 << true << false;
+    // A dead holder decides alone: pgrep is not asked.
+    QTest::newRow("dead holder") << QStringLiteral("2147483000\\n") << 0 << false << false;
+    QTest::newRow("no holder, pgrep finds it") << QString() << 0 << true << true;
+    QTest::newRow("no holder, pgrep finds none") << QString() << 1 << false << true;
+    QTest::newRow("pid 0 falls back") << QStringLiteral("0\\n") << 0 << true << true;
+}
+
+void TestStatus::databaseProbe() {
+    QFETCH(QString, lsof);
+    QFETCH(int, pgrepStatus);
+    QFETCH(bool, running);
+    QFETCH(bool, pgrepAsked);
+    TestSandbox box;
+    fakeProbes(box, lsof, pgrepStatus);
+    makeRuntimeDirs(box.installedRoot());
+    auto model = box.makeModel();
+    QCOMPARE(model->isMariaDBRunning(), running);
+    const QByteArray args = readFile(box.base() + QStringLiteral("/pgrep.args"));
+    QCOMPARE(!args.isEmpty(), pgrepAsked);
+    if (pgrepAsked)
+        QCOMPARE(QString::fromUtf8(args),
+                 "-f " + box.installedRoot() + QStringLiteral("/runtime/mysql/bin/mysqld\n"));
+}
+
+void TestStatus::pidFiles_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("running");
+    const QByteArray self = QByteArray::number(::getpid());
+    QTest::newRow("live process with line break") << self + "\n" << true;
+    QTest::newRow("live process with spaces") << "  " + self + "  " << true;
+    QTest::newRow("plus sign") << "+" + self << true;
+    QTest::newRow("dead process") << QByteArray("2147483000") << false;
+    QTest::newRow("zero") << QByteArray("0") << false;
+    QTest::newRow("negative") << QByteArray("-5") << false;
+    QTest::newRow("letters") << QByteArray("abc") << false;
+    QTest::newRow("empty") << QByteArray("") << false;
+    QTest::newRow("overflow") << QByteArray("99999999999") << false;
+    QTest::newRow("missing") << QByteArray() << false;
+}
+
+void TestStatus::pidFiles() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, running);
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    makeRuntimeDirs(box.installedRoot());
+    auto model = box.makeModel();
+    if (!content.isNull()) {
+        writeFile(model->phpWebPidPath(), content);
+        writeFile(model->phpMyAdminPidPath(), content);
+    }
+    QCOMPARE(model->isPhpWebRunning(), running);
+    QCOMPARE(model->isPhpMyAdminRunning(), running);
+    model->refreshStatus();
+    QCOMPARE(model->status().phpWebRunning, running);
+    QCOMPARE(model->status().phpMyAdminRunning, running);
+    QCOMPARE(model->logs().contains(QStringLiteral("PHP Web: 运行中")), running);
+}
+
+void TestStatus::errorSummary_data() {
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("none") << "all good\nfine"
+                          << "";
+    QTest::newRow("case matters") << "ERROR one\nFailed two\nNOT FOUND"
+                                  << "";
+    QTest::newRow("each keyword")
+        << "a error\nb Error\nc 错误\nd failed\ne denied\nf not found\ng 无法\nh 失败"
+        << "a error\nb Error\nc 错误\nd failed\ne denied\nf not found\ng 无法\nh 失败";
+    QTest::newRow("operation not permitted") << "x\nOperation not permitted here"
+                                             << "Operation not permitted here";
+    QString ten;
+    QStringList firstEight;
+    for (int i = 1; i <= 10; ++i) {
+        ten += QStringLiteral("line %1 failed\nok\n").arg(i);
+        if (i <= 8)
+            firstEight << QStringLiteral("line %1 failed").arg(i);
+    }
+    QTest::newRow("limit of eight") << ten << firstEight.join('\n');
+    QTest::newRow("empty lines dropped") << "\n\nerror\n\n"
+                                         << "error";
+}
+
+void TestStatus::errorSummary() {
+    QFETCH(QString, log);
+    QFETCH(QString, summary);
+    QCOMPARE(errorSummaryOf(log), summary);
+    TestSandbox box;
+    auto model = box.makeModel();
+    model->setLogs(log);
+    model->updateErrorSummary();
+    QCOMPARE(model->errorSummary(), summary);
+}
+
+void TestStatus::rootNamedErrorShowsInSummary() {
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    box.noResourcePath = true;
+    const QString picked = box.base() + QStringLiteral("/error-root");
+    makeRuntimeDirs(picked);
+    auto model = box.makeModel();
+    model->setSavedRoot(picked);
+    model->refreshStatus();
+    QCOMPARE(model->errorSummary(), QStringLiteral("目录: ") + picked);
+}
+
+void TestStatus::missingDirectoryStopsTheCheck_data() {
+    QTest::addColumn<QString>("missing");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("config") << "/runtime/config"
+                            << "/runtime/config";
+    QTest::newRow("config and mysql") << "/runtime/config,/runtime/mysql/data"
+                                      << "/runtime/config";
+    QTest::newRow("data") << "/runtime/mysql/data"
+                          << "/runtime/mysql/data";
+}
+
+void TestStatus::missingDirectoryStopsTheCheck() {
+    QFETCH(QString, missing);
+    QFETCH(QString, named);
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    const QString root = box.installedRoot();
+    makeRuntimeDirs(root);
+    for (const QString& m : missing.split(','))
+        QDir(root + m).removeRecursively();
+    auto model = box.makeModel();
+    model->refreshStatus();
+    QCOMPARE(model->permissionHint(),
+             QStringLiteral("权限提示: 目录不存在或不可访问 - ") + root + named);
+    // The directories after the missing one are not written to.
+    QVERIFY(!QFile::exists(root + QStringLiteral("/runtime/mysql/.zelto-write-test")));
+    // The status and log are still published.
+    QVERIFY(model->logs().startsWith(QStringLiteral("=== 服务状态 ===")));
+}
+
+void TestStatus::unwritableDirectoryIsExplained() {
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    const QString root = box.installedRoot();
+    makeRuntimeDirs(root);
+    const QString mysql = root + QStringLiteral("/runtime/mysql");
+    if (!makeUnwritable(mysql))
+        QSKIP("no way to make a directory unwritable for this user here (chattr unavailable)");
+    auto model = box.makeModel();
+    model->refreshStatus();
+    makeWritable(mysql);
+    const QString hint = model->permissionHint();
+    const QString expectedStart =
+        QStringLiteral("权限提示: 无法写入 ") + mysql +
+        QStringLiteral("\n请到 系统设置 -> 隐私与安全性 -> 完全磁盘访问，给 "
+                       "Xcode / App 开权限。\n错误: ");
+    QVERIFY2(hint.startsWith(expectedStart), qPrintable(hint));
+    QVERIFY(hint.size() > expectedStart.size()); // the system's description follows
+    QVERIFY(!QFile::exists(root + QStringLiteral("/runtime/config/.zelto-write-test")));
+}
+
+void TestStatus::userEditsDoNotChangeSummary() {
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    makeRuntimeDirs(box.installedRoot());
+    auto model = box.makeModel();
+    model->refreshStatus();
+    model->setLogs(QStringLiteral("typed an error"));
+    QCOMPARE(model->errorSummary(), QString());
+    model->refreshStatus();
+    QCOMPARE(model->errorSummary(), QString());
+    QVERIFY(model->logs().startsWith(QStringLiteral("=== 服务状态 ===")));
+}
+
+QTEST_GUILESS_MAIN(TestStatus)
+#include "tst_status.moc"
