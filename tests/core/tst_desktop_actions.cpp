@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace testing;
 
 namespace {
@@ -29,6 +31,8 @@ private Q_SLOTS:
     void openAddresses();
     void choosePanelRoot_data();
     void choosePanelRoot();
+    void openPhpMyAdminWhenRunningStartsNothing();
+    void openPhpMyAdminWithoutItsDirectoryStillOpens();
 };
 
 void TestDesktopActions::logBlock_data() {
@@ -133,6 +137,42 @@ void TestDesktopActions::choosePanelRoot() {
         QCOMPARE(model->logs(), QStringLiteral("before"));
         QCOMPARE(model->permissionHint(), QStringLiteral("sentinel"));
     }
+}
+
+void TestDesktopActions::openPhpMyAdminWhenRunningStartsNothing() {
+    TestSandbox box;
+    quietTools(box);
+    box.noResourcePath = true;
+    makeValidRoot(box.installedRoot());
+    auto model = box.makeModel();
+    // This test process stands in for a live phpMyAdmin server.
+    writeFile(model->phpMyAdminPidPath(), QByteArray::number(::getpid()));
+    model->setLogs(QStringLiteral("untouched"));
+    QSignalSpy spy(model.get(), &PanelViewModel::changed);
+    model->openPhpMyAdmin();
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(model->logs(), QStringLiteral("untouched"));
+    QVERIFY(!QFile::exists(model->phpMyAdminConfigPath()));
+    QCOMPARE(box.desktop->openedUrls.size(), size_t(1));
+    QCOMPARE(box.desktop->openedUrls[0], QUrl(QStringLiteral("http://localhost:900")));
+}
+
+void TestDesktopActions::openPhpMyAdminWithoutItsDirectoryStillOpens() {
+    TestSandbox box;
+    quietTools(box);
+    box.noResourcePath = true;
+    makeValidRoot(box.installedRoot());
+    QDir().mkpath(box.installedRoot() + QStringLiteral("/runtime/config"));
+    QDir().mkpath(box.installedRoot() + QStringLiteral("/runtime/mysql/data"));
+    QDir(box.installedRoot() + QStringLiteral("/runtime/phpmyadmin")).removeRecursively();
+    auto model = box.makeModel();
+    model->openPhpMyAdmin();
+    // The start's message is dropped: the log is the refreshed status.
+    QVERIFY(model->logs().startsWith(QStringLiteral("=== 服务状态 ===")));
+    QVERIFY(model->logs().contains(QStringLiteral("MySQL Web: 已停止")));
+    QVERIFY(!QFile::exists(model->phpMyAdminPidPath()));
+    QCOMPARE(box.desktop->openedUrls.size(), size_t(1));
+    QCOMPARE(box.desktop->openedUrls[0], QUrl(QStringLiteral("http://localhost:900")));
 }
 
 QTEST_GUILESS_MAIN(TestDesktopActions)
