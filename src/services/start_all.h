@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Texts of the start-all sequence.
+
+// Published before any work.
+QString startAllPreparingText(const QString& panelRoot);
+
+// Published after a stage: the reports produced so far, raw and one per line (an empty one
+// still takes its line), then the service about to be started.
+QString startAllStageText(const QStringList& reports, const QString& nextService,
+                          const QString& panelRoot);
+
+// The closing report: the non-empty reports trimmed, then the addresses of the services, the
+// interpreter shown to the user and the panel root.
+QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisplay,
+                           const QString& panelRoot);

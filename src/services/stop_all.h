@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Texts of the stop-all sequence.
+
+// Published before any work.
+QString stopAllStoppingText(const QString& panelRoot);
+
+// The closing report: the title, then the non-empty reports trimmed; no footer.
+QString stopAllFinalBlock(const QStringList& reports);

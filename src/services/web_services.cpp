@@ -1,0 +1,103 @@
+#include "services/web_services.h"
+
+#include "core/panel_view_model.h"
+#include "core/process_helpers.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "services/database.h"
+
+#include <QStringList>
+
+#include <csignal>
+
+namespace {
+
+bool fileNameStartsWithPhp(const QString& path) {
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return name.startsWith(QStringLiteral("php"));
+}
+
+// Position of the "-S" word in a space-joined command line, or -1.
+qsizetype serverOptionIndex(const QString& commandLine) {
+    const QString option = QStringLiteral(" -S");
+    for (qsizetype at = commandLine.indexOf(option); at >= 0;
+         at = commandLine.indexOf(option, at + 1)) {
+        const qsizetype end = at + option.size();
+        if (end == commandLine.size() || commandLine.at(end) == QLatin1Char(' '))
+            return at;
+    }
+    return -1;
+}
+
+} // namespace
+
+QString phpServerProcessPattern() {
+    return QStringLiteral("php -S 0.0.0.0:");
+}
+
+QString phpMyAdminConfigText() {
+    const QStringList lines = {
+        QStringLiteral("<?php"),
+        QStringLiteral("$cfg['blowfish_secret'] = 'qarmo-desk-cipher-7315';"),
+        QStringLiteral("$i = 1;"),
+        QStringLiteral("$cfg['Servers'][$i]['auth_type'] = 'cookie';"),
+        QStringLiteral("$cfg['Servers'][$i]['host'] = '127.0.0.1';"),
+        QStringLiteral("$cfg['Servers'][$i]['port'] = '3306';"),
+        QStringLiteral("$cfg['Servers'][$i]['user'] = '") + kMysqlRootUser + QStringLiteral("';"),
+        QStringLiteral("$cfg['Servers'][$i]['password'] = '") + kMysqlRootPassword +
+            QStringLiteral("';"),
+        QStringLiteral("$cfg['UploadDir'] = '';"),
+        QStringLiteral("$cfg['SaveDir'] = '';"),
+    };
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
+    const qsizetype option = serverOptionIndex(commandLine);
+    if (option < 0)
+        return false;
+    const QString firstWord = commandLine.section(QLatin1Char(' '), 0, 0);
+    return fileNameStartsWithPhp(firstWord) || fileNameStartsWithPhp(commandLine.left(option));
+}
+
+// --- PanelViewModel: web services ---
+
+QString PanelViewModel::startPhpWeb() {
+    return launchPhpServer(QStringLiteral("8000"), wwwDir(), phpWebPidPath(), phpWebLogPath(),
+                           QStringLiteral("PHP Web"));
+}
+
+QString PanelViewModel::startPhpMyAdmin() {
+    const QString dir = phpMyAdminDir();
+    if (!pathExists(dir))
+        return QStringLiteral("phpMyAdmin: 未找到目录 ") + dir;
+    const QString config = dir + QStringLiteral("/config.inc.php");
+    if (!pathExists(config))
+        tryWrite(config, phpMyAdminConfigText()); // a failed write still lets the server start
+    return launchPhpServer(QStringLiteral("900"), dir, phpMyAdminPidPath(), phpMyAdminLogPath(),
+                           QStringLiteral("phpMyAdmin"));
+}
+
+QString PanelViewModel::stopPhpWeb() const {
+    return stopPhpServerByPidFile(phpWebPidPath());
+}
+
+QString PanelViewModel::stopPhpMyAdmin() const {
+    return stopPhpServerByPidFile(phpMyAdminPidPath());
+}
+
+QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath) const {
+    const std::optional<QString> text = readTextFile(pidPath);
+    if (!text)
+        return {};
+    const std::optional<qint32> pid = parseProcessId(trimmedText(*text));
+    if (!pid || *pid <= 0)
+        return {};
+    // A pid file left by a server that ended by itself may name a process that has since
+    // reused the number: only a PHP built-in server is signalled. The record goes either way.
+    if (const std::optional<QString> commandLine = processCommandLine(*pid);
+        commandLine && isPhpBuiltInServerCommandLine(*commandLine))
+        sendSignal(*pid, SIGTERM);
+    removePath(pidPath);
+    return {};
+}

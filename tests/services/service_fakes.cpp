@@ -1,0 +1,130 @@
+#include "service_fakes.h"
+
+#include "platform/process.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <csignal>
+
+namespace {
+
+QString sleeperBody() {
+    return QStringLiteral("trap 'kill $! 2>/dev/null; exit 0' TERM INT\n"
+                          "sleep 30 &\n"
+                          "wait\n");
+}
+
+} // namespace
+
+FakeStack::FakeStack(const QString& panelRoot, const QString& recordDir)
+    : m_root(panelRoot), m_records(recordDir) {
+    QDir().mkpath(m_records);
+    testing::makeValidRoot(m_root);
+}
+
+FakeStack::~FakeStack() {
+    killServers();
+}
+
+QString FakeStack::recordPath(const QString& program) const {
+    return m_records + QLatin1Char('/') + program;
+}
+
+QString FakeStack::recorder(const QString& program) const {
+    return QStringLiteral("{ printf '%s' \"$(pwd)\"; for a in \"$@\"; do printf '|%s' \"$a\"; "
+                          "done; echo; } >> '%1'\n")
+        .arg(recordPath(program));
+}
+
+QString FakeStack::phpPath(const QString& version) const {
+    return m_root + QStringLiteral("/runtime/php/") + version + QStringLiteral("/bin/php");
+}
+
+void FakeStack::installPhpServer(const QString& version) const {
+    testing::writeScript(
+        phpPath(version),
+        recorder(QStringLiteral("php")) + QStringLiteral("echo \"php $*\"\n") +
+            QStringLiteral("echo $$ >> '%1'\n").arg(recordPath(QStringLiteral("php-pids"))) +
+            sleeperBody());
+}
+
+void FakeStack::installPhpThatExits(const QString& version) const {
+    testing::writeScript(phpPath(version), recorder(QStringLiteral("php")) +
+                                               QStringLiteral("echo 'Failed to listen'\nexit 3"));
+}
+
+void FakeStack::installGarbagePhp(const QString& version) const {
+    const QString path = phpPath(version);
+    static const char bytes[] = "\x7f\x01\x02garbage\x00\xff\xfe";
+    testing::writeFile(path, QByteArray(bytes, sizeof bytes - 1));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QString FakeStack::installReport() {
+    return QStringLiteral("\n  Installing system tables...\nOK  \n");
+}
+
+void FakeStack::installDatabase() const {
+    const QString bin = m_root + QStringLiteral("/runtime/mysql/bin/");
+    testing::writeScript(bin + QStringLiteral("mysqld"), recorder(QStringLiteral("mysqld")));
+    testing::writeScript(bin + QStringLiteral("mysql_install_db"),
+                         recorder(QStringLiteral("mysql_install_db")) +
+                             QStringLiteral("mkdir -p \"$(dirname \"$0\")/../data/mysql\"\n"
+                                            "printf '%s' '%1'\n")
+                                 .arg(installReport()));
+    testing::writeScript(bin + QStringLiteral("mysqladmin"),
+                         recorder(QStringLiteral("mysqladmin")));
+}
+
+SystemTools FakeStack::tools() const {
+    const QString dir = m_records + QStringLiteral("/tools/");
+    testing::writeScript(dir + QStringLiteral("pkill"), recorder(QStringLiteral("pkill")));
+    testing::writeScript(dir + QStringLiteral("pgrep"), QStringLiteral("exit 1"));
+    testing::writeScript(dir + QStringLiteral("lsof"), QStringLiteral("exit 1"));
+    SystemTools tools = SystemTools::debian();
+    tools.pkill = dir + QStringLiteral("pkill");
+    tools.pgrep = dir + QStringLiteral("pgrep");
+    tools.lsof = dir + QStringLiteral("lsof");
+    return tools;
+}
+
+QStringList FakeStack::calls(const QString& program) const {
+    const QString text = QString::fromUtf8(testing::readFile(recordPath(program)));
+    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QList<pid_t> FakeStack::serverPids() const {
+    QList<pid_t> pids;
+    for (const QString& line : calls(QStringLiteral("php-pids")))
+        pids.push_back(line.trimmed().toInt());
+    return pids;
+}
+
+void FakeStack::killServers() const {
+    for (pid_t pid : serverPids())
+        endProcess(pid, m_root);
+}
+
+pid_t startSleeper(const QString& scriptPath, const QStringList& args) {
+    if (!QFile::exists(scriptPath))
+        testing::writeScript(scriptPath, sleeperBody());
+    const DetachedChild child = spawnDetached(scriptPath, args, QString(), -1);
+    return child.pid;
+}
+
+bool processAlive(pid_t pid) {
+    // A zombie has an empty command line; it is as good as gone.
+    return pid > 0 && processCommandLine(pid).has_value();
+}
+
+void endProcess(pid_t pid, const QString& marker) {
+    const std::optional<QString> commandLine = processCommandLine(pid);
+    if (pid <= 0 || !commandLine || !commandLine->contains(marker))
+        return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 200 && processAlive(pid); ++i)
+        QThread::msleep(10);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+// Shell scripts standing in for the runtime's programs and the system tools, each recording
+// how it was called into a records directory: one line per call, the working directory and
+// then every argument, separated by "|".
+class FakeStack {
+public:
+    FakeStack(const QString& panelRoot, const QString& recordDir);
+    ~FakeStack(); // ends every fake server still running
+
+    QString root() const { return m_root; }
+    QString phpPath(const QString& version) const;
+
+    // A PHP built-in server stand-in: prints its arguments to its log, then sleeps until
+    // it is sent SIGTERM.
+    void installPhpServer(const QString& version) const;
+    // An interpreter that starts and exits at once with status 3.
+    void installPhpThatExits(const QString& version) const;
+    // A file that is marked executable but is no program ("Exec format error").
+    void installGarbagePhp(const QString& version) const;
+    // mysqld (records and returns, as --daemonize does), mysql_install_db (records, prints
+    // a report with blank lines around it and creates data/mysql) and mysqladmin (records).
+    void installDatabase() const;
+    // pkill records its arguments, lsof and pgrep find nothing.
+    SystemTools tools() const;
+
+    QStringList calls(const QString& program) const;
+    QString recordPath(const QString& program) const;
+    // Pids of fake PHP servers that have started so far.
+    QList<pid_t> serverPids() const;
+    void killServers() const;
+
+    // What mysql_install_db prints.
+    static QString installReport();
+
+private:
+    QString recorder(const QString& program) const;
+
+    QString m_root;
+    QString m_records;
+};
+
+// A script standing in for a server: it keeps running until signalled, with its own command
+// line intact. Started detached; returns its pid.
+pid_t startSleeper(const QString& scriptPath, const QStringList& args);
+// True while pid names a live (not zombie) process.
+bool processAlive(pid_t pid);
+// Sends SIGTERM to pid when its command line contains marker; waits until it has gone.
+void endProcess(pid_t pid, const QString& marker);
