@@ -1,0 +1,150 @@
+#include "app/application.h"
+
+#include "app/panel_window.h"
+#include "app/qt_desktop.h"
+#include "app/theme.h"
+#include "core/panel_view_model.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QTranslator>
+
+#include <cstdio>
+
+using namespace theme;
+
+namespace app {
+
+namespace {
+
+QString rgba(const QColor& c) {
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(c.red())
+        .arg(c.green())
+        .arg(c.blue())
+        .arg(QString::number(c.alphaF(), 'f', 3));
+}
+
+QPalette darkPalette() {
+    const QColor window(22, 28, 46);
+    const QColor base(14, 18, 30);
+    const QColor button(36, 44, 66);
+    QPalette p;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Window, window);
+        p.setColor(group, QPalette::WindowText, color::white);
+        p.setColor(group, QPalette::Base, base);
+        p.setColor(group, QPalette::AlternateBase, window);
+        p.setColor(group, QPalette::Text, color::white);
+        p.setColor(group, QPalette::Button, button);
+        p.setColor(group, QPalette::ButtonText, color::white);
+        p.setColor(group, QPalette::BrightText, color::white);
+        p.setColor(group, QPalette::Highlight, color::accent);
+        p.setColor(group, QPalette::HighlightedText, color::white);
+        p.setColor(group, QPalette::ToolTipBase, base);
+        p.setColor(group, QPalette::ToolTipText, color::white);
+        p.setColor(group, QPalette::PlaceholderText, alpha(color::white, 0.4));
+        p.setColor(group, QPalette::Link, color::cyan);
+        p.setColor(group, QPalette::Light, button.lighter(140));
+        p.setColor(group, QPalette::Midlight, button.lighter(120));
+        p.setColor(group, QPalette::Mid, button.darker(120));
+        p.setColor(group, QPalette::Dark, base.darker(120));
+        p.setColor(group, QPalette::Shadow, color::black);
+    }
+    p.setColor(QPalette::Disabled, QPalette::WindowText, color::gray);
+    p.setColor(QPalette::Disabled, QPalette::Text, color::gray);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, color::gray);
+    p.setColor(QPalette::Disabled, QPalette::Base, window);
+    p.setColor(QPalette::Disabled, QPalette::Window, window);
+    p.setColor(QPalette::Disabled, QPalette::Button, button);
+    return p;
+}
+
+QString styleSheet() {
+    const QString handle = rgba(alpha(color::white, 0.22));
+    const QString handleHover = rgba(alpha(color::white, 0.36));
+    return QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 8px "
+                          "2px 8px 0; }"
+                          "QScrollBar::handle:vertical { background: %1; border-radius: 4px; "
+                          "min-height: 32px; }"
+                          "QScrollBar::handle:vertical:hover { background: %2; }"
+                          "QScrollBar:horizontal { background: transparent; height: 10px; margin: "
+                          "0 8px 2px 8px; }"
+                          "QScrollBar::handle:horizontal { background: %1; border-radius: 4px; "
+                          "min-width: 32px; }"
+                          "QScrollBar::handle:horizontal:hover { background: %2; }"
+                          "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
+                          "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"
+                          "QToolTip { color: white; background: %3; border: 1px solid %4; }")
+        .arg(handle, handleHover, rgba(QColor(14, 18, 30)), rgba(alpha(color::white, 0.12)));
+}
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+void applyDarkTheme(QApplication& application) {
+    // The panel is dark whatever the desktop's theme.
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+    QApplication::setPalette(darkPalette());
+    application.setStyleSheet(styleSheet());
+}
+
+bool installTranslations(const QLocale& locale) {
+    static QTranslator* current = nullptr;
+    if (current) {
+        QCoreApplication::removeTranslator(current);
+        delete current;
+        current = nullptr;
+    }
+    auto translator = std::make_unique<QTranslator>();
+    const QString catalog = locale.language() == QLocale::Chinese ? QStringLiteral("zelto_zh_CN")
+                                                                  : QStringLiteral("zelto_en");
+    if (!translator->load(catalog, QStringLiteral(":/i18n")))
+        return false;
+    current = translator.release();
+    QCoreApplication::installTranslator(current);
+    return true;
+}
+
+void configureApplication(QApplication& application) {
+    QCoreApplication::setOrganizationName(QStringLiteral("Zelto"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zelto-Panel"));
+    applyDarkTheme(application);
+    installTranslations(QLocale::system());
+}
+
+PanelWindow* openPanelWindow(const ModelFactory& factory) {
+    auto* window = new PanelWindow(factory(), [factory] { openPanelWindow(factory); });
+    window->show();
+    return window;
+}
+
+int run(int argc, char** argv) {
+    if (!hasDisplay()) {
+        std::fprintf(stderr,
+                     "zelto-panel needs a graphical display, and none was found (neither DISPLAY "
+                     "nor WAYLAND_DISPLAY is set).\n"
+                     "Run it from a desktop session, or on a machine without one through a "
+                     "virtual display:\n"
+                     "    xvfb-run -a %s\n",
+                     argc > 0 ? argv[0] : "zelto-panel");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    configureApplication(application);
+    auto desktop = std::make_shared<QtDesktop>();
+    const ModelFactory factory = [desktop] {
+        return PanelViewModel::create(Platform::system(desktop));
+    };
+    openPanelWindow(factory);
+    return application.exec();
+}
+
+} // namespace app

@@ -1,0 +1,143 @@
+#include "app/icon_button.h"
+
+#include "app/icons.h"
+#include "app/painting.h"
+#include "app/theme.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+using namespace theme;
+
+namespace {
+
+// Width of the title area inside a button of the given width.
+int titleWidthFor(int buttonWidth) {
+    return buttonWidth - 2 * metric::buttonInsetX - metric::iconSize - metric::buttonIconGap;
+}
+
+} // namespace
+
+IconButton::IconButton(const QString& iconName, const QString& title, bool prominent,
+                       QWidget* parent)
+    : QAbstractButton(parent), m_iconName(iconName), m_prominent(prominent) {
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setFont(fonts::buttonTitle());
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setTitle(title);
+}
+
+void IconButton::setTitle(const QString& title) {
+    setText(title);
+    setAccessibleName(title);
+    updateGeometry();
+    update();
+}
+
+IconButton::TitleFit IconButton::fitTitle(int buttonWidth) const {
+    TitleFit fit;
+    const int available = std::max(0, titleWidthFor(buttonWidth));
+    const QFontMetricsF fm(font());
+    const qreal natural = fm.horizontalAdvance(text());
+    if (natural <= available) {
+        fit.text = text();
+        return fit;
+    }
+    fit.scale = std::max(metric::buttonTitleMinScale, available / natural);
+    if (natural * fit.scale <= available) {
+        fit.text = text();
+        return fit;
+    }
+    // At the smallest size the title still overflows: cut it with an ellipsis, measured in
+    // unscaled units since the painter scales the text.
+    fit.text = fm.elidedText(text(), Qt::ElideRight, available / fit.scale);
+    fit.elided = true;
+    return fit;
+}
+
+QSize IconButton::sizeHint() const {
+    const int textWidth = QFontMetrics(font()).horizontalAdvance(text());
+    return QSize(2 * metric::buttonInsetX + metric::iconSize + metric::buttonIconGap + textWidth,
+                 metric::buttonRowMinHeight + 2 * metric::buttonInsetY);
+}
+
+QSize IconButton::minimumSizeHint() const {
+    return QSize(2 * metric::buttonInsetX + metric::iconSize + metric::buttonIconGap +
+                     QFontMetrics(font()).averageCharWidth() * 3,
+                 metric::buttonRowMinHeight + 2 * metric::buttonInsetY);
+}
+
+const QImage& IconButton::iconImage(qreal dpr) const {
+    if (m_icon.isNull() || !qFuzzyCompare(m_icon.devicePixelRatio(), dpr))
+        m_icon = icons::render(m_iconName, QSize(metric::iconSize, metric::iconSize), dpr);
+    return m_icon;
+}
+
+void IconButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds(rect());
+    painting::paintCard(painter, bounds, card::button(m_prominent));
+    if (isDown()) {
+        // While pressed, a light veil over the card.
+        painter.fillPath(painting::continuousRoundedRect(bounds, radius::button),
+                         alpha(color::white, 0.10));
+    }
+    if (m_keyboardFocus) {
+        painter.setPen(QPen(alpha(color::white, 0.55), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(painting::continuousRoundedRect(bounds.adjusted(1.5, 1.5, -1.5, -1.5),
+                                                         radius::button - 1.5));
+    }
+
+    // The icon and title are centred together in the row.
+    const TitleFit fit = fitTitle(width());
+    const QFontMetricsF fm(font());
+    const qreal textWidth = fm.horizontalAdvance(fit.text) * fit.scale;
+    const qreal contentWidth = metric::iconSize + metric::buttonIconGap + textWidth;
+    qreal x = std::max<qreal>(metric::buttonInsetX, (width() - contentWidth) / 2);
+    const qreal centreY = height() / 2.0;
+
+    const QImage& icon = iconImage(devicePixelRatioF());
+    const QRectF iconRect(x, centreY - metric::iconSize / 2.0, metric::iconSize, metric::iconSize);
+    if (!icon.isNull())
+        painter.drawImage(iconRect, icon);
+    x += metric::iconSize + metric::buttonIconGap;
+
+    painter.save();
+    painter.setPen(text::button(m_prominent));
+    painter.translate(x, centreY);
+    painter.scale(fit.scale, fit.scale);
+    const qreal baseline = (fm.ascent() - fm.descent()) / 2.0;
+    painter.drawText(QPointF(0, baseline), fit.text);
+    painter.restore();
+}
+
+void IconButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void IconButton::focusInEvent(QFocusEvent* event) {
+    // The focus ring shows only for keyboard navigation, never after a click.
+    m_keyboardFocus = event->reason() == Qt::TabFocusReason ||
+                      event->reason() == Qt::BacktabFocusReason ||
+                      event->reason() == Qt::ShortcutFocusReason;
+    update();
+    QAbstractButton::focusInEvent(event);
+}
+
+void IconButton::focusOutEvent(QFocusEvent* event) {
+    m_keyboardFocus = false;
+    update();
+    QAbstractButton::focusOutEvent(event);
+}

@@ -1,0 +1,195 @@
+#include "app/main_panel.h"
+
+#include "app/adaptive_grid_layout.h"
+#include "app/cards.h"
+#include "app/hero_header.h"
+#include "app/icon_button.h"
+#include "app/log_panel.h"
+#include "app/surface.h"
+#include "app/theme.h"
+#include "core/panel_view_model.h"
+
+#include <QPainter>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace theme;
+
+namespace {
+
+struct ButtonSpec {
+    int grid;
+    const char* titleKey;
+    const char* icon;
+    void (PanelViewModel::*action)();
+    bool prominent;
+};
+
+// The three grids' buttons, in order.
+const ButtonSpec kButtons[] = {
+    {0, "action.start_all", "start_all", &PanelViewModel::startAll, true},
+    {0, "action.stop_all", "stop_all", &PanelViewModel::stopAll, false},
+    {0, "action.refresh_status", "refresh_status", &PanelViewModel::refreshStatus, false},
+    {1, "action.choose_directory", "choose_directory", &PanelViewModel::choosePanelRoot, false},
+    {1, "action.open_directory", "open_directory", &PanelViewModel::openRuntimeDirectory, false},
+    {1, "action.privacy_settings", "privacy_settings", &PanelViewModel::openPrivacySettings, false},
+    {2, "action.open_website", "open_website", &PanelViewModel::openSite, false},
+    {2, "action.database_admin", "database_admin", &PanelViewModel::openPhpMyAdmin, false},
+    {2, "action.start_phpmyadmin", "phpmyadmin_start", &PanelViewModel::openPhpMyAdmin, false},
+    {2, "action.update_repair", "update_repair", &PanelViewModel::updateOrRepairFiles, false},
+    {2, "action.copy_logs", "copy_logs", &PanelViewModel::copyLogs, false},
+};
+
+// If the window is never painted (hidden behind others on some compositors), the first
+// status is asked for this long after it was shown.
+constexpr int kFirstStatusFallbackMs = 400;
+
+} // namespace
+
+MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
+    : QWidget(parent), m_model(std::move(model)) {
+    setMinimumSize(metric::minContentWidth, metric::minContentHeight);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_scroll->setAutoFillBackground(false);
+    outer->addWidget(m_scroll);
+
+    m_column = new Surface;
+    m_column->setObjectName(QStringLiteral("panelColumn"));
+    m_column->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(m_column);
+    column->setContentsMargins(metric::columnInset, metric::columnInset, metric::columnInset,
+                               metric::columnInset);
+    column->setSpacing(metric::columnGap);
+
+    m_header = new HeroHeader(m_column);
+    m_column->addRoundedShadow(m_header, radius::header, shadow::header());
+    column->addWidget(m_header);
+
+    m_strip = new StatusStrip(m_column);
+    column->addWidget(m_strip);
+
+    const char* sectionKeys[3][2] = {
+        {"panel.service_control", "panel.service_control.sub"},
+        {"panel.directory_permission", "panel.directory_permission.sub"},
+        {"panel.site_logs", "panel.site_logs.sub"},
+    };
+    for (int i = 0; i < 3; ++i) {
+        m_sections[i] =
+            new GroupedPanel(qtTrId(sectionKeys[i][0]), qtTrId(sectionKeys[i][1]), m_column);
+        m_grids[i] =
+            new AdaptiveGridLayout(metric::buttonColumnMin, metric::buttonGap, metric::buttonGap);
+        m_sections[i]->contentLayout()->addLayout(m_grids[i]);
+        column->addWidget(m_sections[i]);
+    }
+    buildButtons();
+
+    m_progress = new ProgressCard(m_sections[2]);
+    m_progress->setVisible(false);
+    m_sections[2]->contentLayout()->addWidget(m_progress);
+    m_permissionNotice =
+        new WarningCard(qtTrId("warning.permission"), color::orange, m_sections[2]);
+    m_permissionNotice->setVisible(false);
+    m_sections[2]->contentLayout()->addWidget(m_permissionNotice);
+
+    m_errorNotice = new WarningCard(qtTrId("warning.errors"), color::red, m_column);
+    m_errorNotice->setVisible(false);
+    column->addWidget(m_errorNotice);
+
+    m_log = new LogPanel(m_column);
+    m_log->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    column->addWidget(m_log, 1);
+
+    m_scroll->setWidget(m_column);
+
+    connect(m_model.get(), &PanelViewModel::changed, this, &MainPanel::scheduleRender);
+    connect(m_log, &LogPanel::logsEdited, this,
+            [this](const QString& text) { m_model->setLogs(text); });
+    render();
+}
+
+MainPanel::~MainPanel() = default;
+
+void MainPanel::buildButtons() {
+    for (const ButtonSpec& spec : kButtons) {
+        GroupedPanel* section = m_sections[spec.grid];
+        auto* button = new IconButton(QString::fromLatin1(spec.icon), qtTrId(spec.titleKey),
+                                      spec.prominent, section);
+        button->setObjectName(QString::fromLatin1(spec.titleKey));
+        m_grids[spec.grid]->addWidget(button);
+        if (spec.prominent)
+            section->addRoundedShadow(button, radius::button, shadow::prominentButton());
+        const auto action = spec.action;
+        connect(button, &QAbstractButton::clicked, this,
+                [this, action] { ((*m_model).*action)(); });
+        m_buttons.push_back(button);
+    }
+}
+
+void MainPanel::setTopInset(int inset) {
+    layout()->setContentsMargins(0, inset, 0, 0);
+}
+
+void MainPanel::scheduleRender() {
+    // A single operation publishes several fields in a row; they are shown together.
+    if (m_renderPending)
+        return;
+    m_renderPending = true;
+    QMetaObject::invokeMethod(this, &MainPanel::render, Qt::QueuedConnection);
+}
+
+void MainPanel::render() {
+    m_renderPending = false;
+    const PanelViewModel& m = *m_model;
+    const ServiceStatus status = m.status();
+    m_header->setState(m.permissionHint(), status);
+    m_strip->setStatus(status);
+
+    const double progress = m.updateProgress();
+    const bool showProgress = ProgressCard::showsFor(progress);
+    if (showProgress)
+        m_progress->setProgress(progress, m.updateProgressText());
+    m_progress->setVisible(showProgress);
+
+    const QString hint = m.permissionHint();
+    m_permissionNotice->setBody(hint);
+    m_permissionNotice->setVisible(!hint.isEmpty());
+
+    const QString errors = m.errorSummary();
+    m_errorNotice->setBody(errors);
+    m_errorNotice->setVisible(!errors.isEmpty());
+
+    m_log->setLogs(m.logs());
+}
+
+void MainPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QLinearGradient backdrop(QPointF(0, 0), QPointF(width(), height()));
+    backdrop.setStops(color::backdrop());
+    painter.fillRect(rect(), backdrop);
+    // The first status is asked for once the first frame is on screen, so the window appears
+    // at once even when the probe (or the first installation of the runtime) takes a while.
+    if (!m_statusRequested)
+        QMetaObject::invokeMethod(this, &MainPanel::requestFirstStatus, Qt::QueuedConnection);
+}
+
+void MainPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_statusRequested)
+        QTimer::singleShot(kFirstStatusFallbackMs, this, &MainPanel::requestFirstStatus);
+}
+
+void MainPanel::requestFirstStatus() {
+    if (m_statusRequested)
+        return;
+    m_statusRequested = true;
+    m_model->refreshStatus();
+}

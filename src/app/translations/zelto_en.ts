@@ -1,0 +1,131 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name></name>
+    <message id="app.title">
+        <source>ZELTO Local Debug Assistant</source>
+        <translation>ZELTO Local Debug Assistant</translation>
+    </message>
+    <message id="app.subtitle">
+        <source>PHP, MySQL and phpMyAdmin on this machine, one click away</source>
+        <translation>PHP, MySQL and phpMyAdmin on this machine, one click away</translation>
+    </message>
+    <message id="app.ready">
+        <source>Ready: the runtime directories are writable</source>
+        <translation>Ready: the runtime directories are writable</translation>
+    </message>
+    <message id="app.attention">
+        <source>Attention: check the directory permissions</source>
+        <translation>Attention: check the directory permissions</translation>
+    </message>
+    <message id="status.mysql">
+        <source>MySQL</source>
+        <translation>MySQL</translation>
+    </message>
+    <message id="status.php_web">
+        <source>PHP Web</source>
+        <translation>PHP Web</translation>
+    </message>
+    <message id="status.phpmyadmin">
+        <source>phpMyAdmin</source>
+        <translation>phpMyAdmin</translation>
+    </message>
+    <message id="common.running">
+        <source>Running</source>
+        <translation>Running</translation>
+    </message>
+    <message id="common.stopped">
+        <source>Stopped</source>
+        <translation>Stopped</translation>
+    </message>
+    <message id="update.progress">
+        <source>Update progress</source>
+        <translation>Update progress</translation>
+    </message>
+    <message id="warning.errors">
+        <source>Errors in the log</source>
+        <translation>Errors in the log</translation>
+    </message>
+    <message id="warning.permission">
+        <source>Permission notice</source>
+        <translation>Permission notice</translation>
+    </message>
+    <message id="panel.logs">
+        <source>Log</source>
+        <translation>Log</translation>
+    </message>
+    <message id="panel.logs.sub">
+        <source>The latest report; you can edit and copy it</source>
+        <translation>The latest report; you can edit and copy it</translation>
+    </message>
+    <message id="panel.service_control">
+        <source>Services</source>
+        <translation>Services</translation>
+    </message>
+    <message id="panel.service_control.sub">
+        <source>Start, stop and check MySQL and the PHP servers</source>
+        <translation>Start, stop and check MySQL and the PHP servers</translation>
+    </message>
+    <message id="panel.directory_permission">
+        <source>Directory &amp; permissions</source>
+        <translation>Directory &amp; permissions</translation>
+    </message>
+    <message id="panel.directory_permission.sub">
+        <source>Pick the panel directory, open it, or open the privacy settings</source>
+        <translation>Pick the panel directory, open it, or open the privacy settings</translation>
+    </message>
+    <message id="panel.site_logs">
+        <source>Site &amp; log</source>
+        <translation>Site &amp; log</translation>
+    </message>
+    <message id="panel.site_logs.sub">
+        <source>Open the site and the database admin, update the site files, copy the log</source>
+        <translation>Open the site and the database admin, update the site files, copy the log</translation>
+    </message>
+    <message id="action.start_all">
+        <source>Start all</source>
+        <translation>Start all</translation>
+    </message>
+    <message id="action.stop_all">
+        <source>Stop all</source>
+        <translation>Stop all</translation>
+    </message>
+    <message id="action.refresh_status">
+        <source>Refresh status</source>
+        <translation>Refresh status</translation>
+    </message>
+    <message id="action.choose_directory">
+        <source>Choose directory</source>
+        <translation>Choose directory</translation>
+    </message>
+    <message id="action.open_directory">
+        <source>Open directory</source>
+        <translation>Open directory</translation>
+    </message>
+    <message id="action.privacy_settings">
+        <source>Privacy settings</source>
+        <translation>Privacy settings</translation>
+    </message>
+    <message id="action.open_website">
+        <source>Open website</source>
+        <translation>Open website</translation>
+    </message>
+    <message id="action.database_admin">
+        <source>Database admin</source>
+        <translation>Database admin</translation>
+    </message>
+    <message id="action.start_phpmyadmin">
+        <source>Start phpMyAdmin</source>
+        <translation>Start phpMyAdmin</translation>
+    </message>
+    <message id="action.update_repair">
+        <source>Update / repair files</source>
+        <translation>Update / repair files</translation>
+    </message>
+    <message id="action.copy_logs">
+        <source>Copy log</source>
+        <translation>Copy log</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,131 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name></name>
+    <message id="app.title">
+        <source>ZELTO Local Debug Assistant</source>
+        <translation>ZELTO 本地调试助手</translation>
+    </message>
+    <message id="app.subtitle">
+        <source>PHP, MySQL and phpMyAdmin on this machine, one click away</source>
+        <translation>本机一键运行 PHP、MySQL 与 phpMyAdmin，调试网站</translation>
+    </message>
+    <message id="app.ready">
+        <source>Ready: the runtime directories are writable</source>
+        <translation>环境就绪：运行目录可写</translation>
+    </message>
+    <message id="app.attention">
+        <source>Attention: check the directory permissions</source>
+        <translation>需要注意：请检查目录权限</translation>
+    </message>
+    <message id="status.mysql">
+        <source>MySQL</source>
+        <translation>MySQL</translation>
+    </message>
+    <message id="status.php_web">
+        <source>PHP Web</source>
+        <translation>PHP 网站</translation>
+    </message>
+    <message id="status.phpmyadmin">
+        <source>phpMyAdmin</source>
+        <translation>phpMyAdmin</translation>
+    </message>
+    <message id="common.running">
+        <source>Running</source>
+        <translation>运行中</translation>
+    </message>
+    <message id="common.stopped">
+        <source>Stopped</source>
+        <translation>已停止</translation>
+    </message>
+    <message id="update.progress">
+        <source>Update progress</source>
+        <translation>更新进度</translation>
+    </message>
+    <message id="warning.errors">
+        <source>Errors in the log</source>
+        <translation>日志中的错误</translation>
+    </message>
+    <message id="warning.permission">
+        <source>Permission notice</source>
+        <translation>权限提示</translation>
+    </message>
+    <message id="panel.logs">
+        <source>Log</source>
+        <translation>运行日志</translation>
+    </message>
+    <message id="panel.logs.sub">
+        <source>The latest report; you can edit and copy it</source>
+        <translation>最近一次操作的报告，可编辑、可复制</translation>
+    </message>
+    <message id="panel.service_control">
+        <source>Services</source>
+        <translation>服务控制</translation>
+    </message>
+    <message id="panel.service_control.sub">
+        <source>Start, stop and check MySQL and the PHP servers</source>
+        <translation>启动、停止并检查 MySQL 与 PHP 服务</translation>
+    </message>
+    <message id="panel.directory_permission">
+        <source>Directory &amp; permissions</source>
+        <translation>目录与权限</translation>
+    </message>
+    <message id="panel.directory_permission.sub">
+        <source>Pick the panel directory, open it, or open the privacy settings</source>
+        <translation>选择面板目录、打开目录或打开隐私设置</translation>
+    </message>
+    <message id="panel.site_logs">
+        <source>Site &amp; log</source>
+        <translation>网站与日志</translation>
+    </message>
+    <message id="panel.site_logs.sub">
+        <source>Open the site and the database admin, update the site files, copy the log</source>
+        <translation>打开网站与数据库管理，更新网站文件，复制日志</translation>
+    </message>
+    <message id="action.start_all">
+        <source>Start all</source>
+        <translation>一键启动</translation>
+    </message>
+    <message id="action.stop_all">
+        <source>Stop all</source>
+        <translation>全部停止</translation>
+    </message>
+    <message id="action.refresh_status">
+        <source>Refresh status</source>
+        <translation>刷新状态</translation>
+    </message>
+    <message id="action.choose_directory">
+        <source>Choose directory</source>
+        <translation>选择目录</translation>
+    </message>
+    <message id="action.open_directory">
+        <source>Open directory</source>
+        <translation>打开目录</translation>
+    </message>
+    <message id="action.privacy_settings">
+        <source>Privacy settings</source>
+        <translation>隐私设置</translation>
+    </message>
+    <message id="action.open_website">
+        <source>Open website</source>
+        <translation>打开网站</translation>
+    </message>
+    <message id="action.database_admin">
+        <source>Database admin</source>
+        <translation>数据库管理</translation>
+    </message>
+    <message id="action.start_phpmyadmin">
+        <source>Start phpMyAdmin</source>
+        <translation>启动 phpMyAdmin</translation>
+    </message>
+    <message id="action.update_repair">
+        <source>Update / repair files</source>
+        <translation>更新/修复文件</translation>
+    </message>
+    <message id="action.copy_logs">
+        <source>Copy log</source>
+        <translation>复制日志</translation>
+    </message>
+</context>
+</TS>
