@@ -4,6 +4,8 @@
 #
 #   check-runtime.sh RUNTIME_DIR
 #
+# CHECK_ROOT_NAME names the panel root's directory instead (for example a long one, to check
+# the database socket's fallback for deep paths).
 # It uses the ports 3306, 8000 and 900, waits while something else holds them and gives up
 # with status 77 (skipped) when they stay busy. Everything it starts is stopped again, by pid
 # or by a pattern that holds its own temporary path.
@@ -13,7 +15,7 @@ runtime=${1:?usage: check-runtime.sh RUNTIME_DIR}
 [ -d "$runtime/mysql/bin" ] || { echo "no runtime at $runtime" >&2; exit 1; }
 
 tmp=$(mktemp -d /tmp/zelto-runtime-check.XXXXXX)
-root="$tmp/面板 root (x)+"
+root="$tmp/${CHECK_ROOT_NAME:-面板 root (x)+}"
 B="$root/runtime/mysql"
 CNF="$B/my_runtime.cnf"
 PHP="$root/runtime/php/PHP8.2/bin/php"

@@ -43,7 +43,7 @@ code { background: #f2f2f2; padding: 0 .3em; }
 <h1>Zelto-Panel 示例站点</h1>
 <p id="php-version">PHP <?= $h(PHP_VERSION) ?></p>
 <?php if ($reachable): ?>
-<p id="database" class="ok" data-state="reachable">数据库: 已连接 (Database: reachable, MariaDB <?= $h($detail) ?>, 127.0.0.1:3306)</p>
+<p id="database" class="ok" data-state="reachable">数据库: 已连接 (Database: reachable, 127.0.0.1:3306, server <?= $h($detail) ?>)</p>
 <?php else: ?>
 <p id="database" class="down" data-state="unreachable">数据库: 未连接 (Database: unreachable, 127.0.0.1:3306: <?= $h($detail) ?>)</p>
 <?php endif; ?>
