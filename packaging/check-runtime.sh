@@ -4,11 +4,10 @@
 #
 #   check-runtime.sh RUNTIME_DIR
 #
-# CHECK_ROOT_NAME names the panel root's directory instead (for example a long one, to check
-# the database socket's fallback for deep paths).
 # It uses the ports 3306, 8000 and 900, waits while something else holds them and gives up
 # with status 77 (skipped) when they stay busy. Everything it starts is stopped again, by pid
-# or by a pattern that holds its own temporary path.
+# or by a pattern that holds its own temporary path. CHECK_ROOT_NAME names the panel root's
+# directory instead (a long one, say, to try the database socket's fallback for deep paths).
 set -uo pipefail
 
 runtime=${1:?usage: check-runtime.sh RUNTIME_DIR}
@@ -58,6 +57,9 @@ wait_for() { # wait_for SECONDS COMMAND...
     return 1
 }
 not() { ! "$@"; }
+listener_is() { # listener_is PORT PID: PID (and nobody else) listens on PORT
+    test "$(lsof -nP -iTCP:"$1" -sTCP:LISTEN -t 2>/dev/null | sort -u)" = "$2"
+}
 server_pids() { pgrep -f -- "$SERVER_PATTERN"; }
 no_server() { ! server_pids >/dev/null; }
 sql() { mariadb --no-defaults -h 127.0.0.1 -P 3306 -u root "-p$PASSWORD" -N -B -e "$1" 2>&1; }
@@ -134,6 +136,7 @@ check "the server's data directory is the runtime's" test "$(sql 'select @@datad
 check "pgrep -f finds the server by its program path" server_pids >/dev/null
 check "the panel's pattern mysqld.*<runtime/mysql> finds it" pgrep -f -- "$PANEL_PATTERN" >/dev/null
 server=$(server_pids | head -n 1)
+check "the listener on 3306 is this server" listener_is 3306 "$server"
 check "the server is MariaDB under the program name mysqld" \
     test "$(tr '\0' '\n' <"/proc/$server/cmdline" | head -n 1)" = "$B/bin/mysqld" -a \
     "$(readlink "/proc/$server/exe")" = /usr/sbin/mariadbd
@@ -145,6 +148,7 @@ start_php() { # start_php PORT DOCROOT LOG
 }
 start_php 8000 "$root/runtime/www" "$root/runtime/config/php-web.log"
 check "the site server answers on 8000" wait_for 20 answers 8000
+check "the listener on 8000 is this site server" listener_is 8000 "${php_pids[0]}"
 check "its command line reads \"php -S 0.0.0.0:8000 -t ...\"" \
     pgrep -f -- "$(ere_escape "$PHP -S 0.0.0.0:8000 -t $root/runtime/www")" >/dev/null
 page=$(curl -s --max-time 20 http://127.0.0.1:8000/)
@@ -162,8 +166,8 @@ if ! check "phpMyAdmin answers on 900" wait_for 20 answers 900; then
     sed 's/^/      /' "$root/runtime/config/phpmyadmin.log"
     [ "$(id -u)" -eq 0 ] || say "      (port 900 needs scripts/allow-low-ports.sh for an ordinary user)"
 fi
-jar="$tmp/cookies"
-login_page=$(curl -s --max-time 30 -c "$jar" -b "$jar" http://127.0.0.1:900/)
+check "the listener on 900 is this phpMyAdmin server" listener_is 900 "${php_pids[1]}"
+login_page=$(curl -s --max-time 30 http://127.0.0.1:900/)
 check "phpMyAdmin shows its login page" grep -q 'name="pma_username"' <<<"$login_page"
 check "phpMyAdmin's linked scripts are served" \
     test "$(curl -s -o /dev/null -w '%{http_code}' --max-time 20 http://127.0.0.1:900/js/vendor/jquery/jquery.min.js)" = 200
