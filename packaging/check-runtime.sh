@@ -4,10 +4,11 @@
 #
 #   check-runtime.sh RUNTIME_DIR
 #
-# It uses the ports 3306, 8000 and 900, waits while something else holds them and gives up
-# with status 77 (skipped) when they stay busy. Everything it starts is stopped again, by pid
-# or by a pattern that holds its own temporary path. CHECK_ROOT_NAME names the panel root's
-# directory instead (a long one, say, to try the database socket's fallback for deep paths).
+# It uses the ports 3306, 8000 and 900, waits while something else holds them (up to
+# CHECK_PORT_WAIT seconds, 180 by default) and gives up with status 77 (skipped) when they stay
+# busy. Everything it starts is stopped again, by pid or by a pattern that holds its own
+# temporary path. CHECK_ROOT_NAME names the panel root's directory instead (a long one, say, to
+# try the database socket's fallback for deep paths).
 set -uo pipefail
 
 runtime=${1:?usage: check-runtime.sh RUNTIME_DIR}
@@ -79,7 +80,7 @@ trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
 for port in 3306 8000 900; do
-    if ! wait_for 180 not listening "$port"; then
+    if ! wait_for "${CHECK_PORT_WAIT:-180}" not listening "$port"; then
         say "SKIP  port $port stays busy (another stack is running); nothing was checked"
         exit 77
     fi

@@ -2,6 +2,7 @@
 # MariaDB under the program names and options the panel uses. Sourced with ZM_BIN_DIR set to
 # the absolute directory of the calling program (runtime/mysql/bin). Everything is found from
 # there, so the runtime keeps working after it has been copied to another place.
+# shellcheck shell=bash disable=SC2034 # the variables are for the programs that source this
 
 ZM_BASE=${ZM_BIN_DIR%/*}
 ZM_PROGRAM="$ZM_BIN_DIR/mysqld"
