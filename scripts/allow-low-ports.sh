@@ -47,7 +47,10 @@ fi
 # Apply it now, never raising a bound that is lower already.
 current=$(sysctl -n "$KEY")
 if [ "$current" -gt "$PORT" ]; then
-    "${SUDO[@]}" sysctl -q -w "$KEY=$PORT"
+    if ! "${SUDO[@]}" sysctl -q -w "$KEY=$PORT"; then
+        echo "Could not change $KEY now (a container may keep it read-only); it applies from the next boot." >&2
+        exit 1
+    fi
     current=$(sysctl -n "$KEY")
 fi
 echo "Ordinary users may bind port $PORT now ($KEY = $current)."
