@@ -1,0 +1,72 @@
+#include "update/sync_output.h"
+
+#include "core/process_helpers.h"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace {
+
+// An optional sign, then one or more ASCII digits and nothing else; nothing when it does not
+// fit in 64 bits.
+std::optional<qint64> parseDecimal(QStringView text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        const int digit = c.unicode() - '0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+QString processOutcomeText(const QString& executable, double timeoutSeconds,
+                           const ChildResult& result) {
+    if (!result.launched())
+        return QStringLiteral("执行失败: ") + result.launchError->description;
+    const QString output = decodeUtf8(result.output).value_or(QString());
+    if (result.timedOut) {
+        const double whole = std::trunc(timeoutSeconds);
+        const QString seconds = QString::number(static_cast<qint64>(whole));
+        return QStringLiteral("timeout: ") + executable + QStringLiteral(" 超过 ") + seconds +
+               QStringLiteral(" 秒，已强制结束\n解压日志:\n") + output;
+    }
+    if (result.exitStatus != 0 && !trimmedText(output).isEmpty())
+        return QStringLiteral("exit(") + QString::number(result.exitStatus) +
+               QStringLiteral("): ") + output;
+    return output;
+}
+
+bool rsyncOutputIndicatesHardFailure(const QString& text) {
+    const QString t = trimmedText(text);
+    if (t.isEmpty())
+        return false;
+    const QString l = t.toLower();
+    if (l.startsWith(QLatin1String("timeout:")))
+        return true;
+    if (l.contains(QLatin1String("timeout:")) && l.contains(QStringLiteral("超过")))
+        return true;
+    if (l.startsWith(QLatin1String("exit("))) {
+        const qsizetype close = t.indexOf(QLatin1Char(')'));
+        if (close > 5) {
+            if (auto status = parseDecimal(QStringView(t).mid(5, close - 5)))
+                return *status != 0 && *status != 24;
+        }
+    }
+    return l.contains(QLatin1String("rsync error")) || l.contains(QLatin1String("error:")) ||
+           l.contains(QLatin1String("failed")) || l.contains(QLatin1String("cannot "));
+}
