@@ -64,7 +64,6 @@ MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
 
     m_column = new Surface;
     m_column->setObjectName(QStringLiteral("panelColumn"));
-    m_column->setAutoFillBackground(false);
     auto* column = new QVBoxLayout(m_column);
     column->setContentsMargins(metric::columnInset, metric::columnInset, metric::columnInset,
                                metric::columnInset);
@@ -109,6 +108,8 @@ MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
     column->addWidget(m_log, 1);
 
     m_scroll->setWidget(m_column);
+    // The backdrop shows through the column (setWidget turns background filling on).
+    m_column->setAutoFillBackground(false);
 
     connect(m_model.get(), &PanelViewModel::changed, this, &MainPanel::scheduleRender);
     connect(m_log, &LogPanel::logsEdited, this,
