@@ -1,0 +1,222 @@
+// The whole update pipeline beside the same work done by hand.
+//
+// Generates a package of about 20,000 files (about 200 MB unpacked, a Data/ tree among them),
+// serves it from 127.0.0.1, and times, twice (a fresh site, then a repair over the same site):
+//   - the panel: press to final report (download over loopback, extraction, clean-up, site-root
+//     detection, both rsync passes, check, status refresh);
+//   - by hand: bsdtar -xf plus the same two rsync commands.
+// Also prints the download alone and the panel's peak resident memory (getrusage).
+//
+// Usage: bench_update_pipeline [files] [megabytes]     (defaults 20000 200)
+// Everything lives in a temporary directory under /tmp that is removed at the end.
+
+#include "test_support.h"
+#include "update/download.h"
+#include "update_test_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include <sys/resource.h>
+
+namespace {
+
+long peakRssKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Site-like contents: PHP-ish text for most files (compresses like source code), random
+// bytes for the "static" assets (incompressible, like images).
+QByteArray contents(std::mt19937_64& rng, int size, bool binary) {
+    QByteArray data(size, Qt::Uninitialized);
+    if (binary) {
+        for (int i = 0; i < size; i += 8) {
+            const quint64 v = rng();
+            memcpy(data.data() + i, &v, std::min(8, size - i));
+        }
+        return data;
+    }
+    static const char* words[] = {"<?php ",   "function ", "$value ",   "return ", "array(",
+                                  ");\n",     "if (",      ") {\n",     "}\n",     "echo ",
+                                  "'zelto' ", "$this->",   "foreach (", " as ",    "$key => ",
+                                  "null;\n",  "// note\n"};
+    int i = 0;
+    while (i < size) {
+        const char* w = words[rng() % (sizeof words / sizeof *words)];
+        for (; *w && i < size; ++w)
+            data[i++] = *w;
+    }
+    return data;
+}
+
+// Streams a package into zipPath; returns the number of unpacked bytes.
+qint64 writePackage(const QString& zipPath, int files, qint64 totalBytes) {
+    archive* a = archive_write_new();
+    archive_write_set_format_zip(a);
+    archive_write_open_filename(a, QFile::encodeName(zipPath).constData());
+    std::mt19937_64 rng(20261208);
+    const int average = static_cast<int>(totalBytes / files);
+    qint64 written = 0;
+    auto add = [&](const QString& name, const QByteArray& data, bool isDir) {
+        archive_entry* e = archive_entry_new();
+        archive_entry_set_pathname_utf8(e, name.toUtf8().constData());
+        archive_entry_set_mtime(e, 1700000000, 0);
+        archive_entry_set_filetype(e, isDir ? AE_IFDIR : AE_IFREG);
+        archive_entry_set_perm(e, isDir ? 0755 : 0644);
+        if (!isDir)
+            archive_entry_set_size(e, data.size());
+        archive_write_header(a, e);
+        if (!isDir)
+            archive_write_data(a, data.constData(), static_cast<size_t>(data.size()));
+        archive_entry_free(e);
+        written += data.size();
+    };
+    const QString top = QStringLiteral("zelto-2.0/www/");
+    add(QStringLiteral("zelto-2.0/"), {}, true);
+    add(top, {}, true);
+    add(top + QStringLiteral("index.php"), contents(rng, 2000, false), false);
+    struct Area {
+        const char* dir;
+        double share;
+        bool binary;
+    };
+    const Area areas[] = {{"include", 0.2, false},
+                          {"LibZelto", 0.35, false},
+                          {"Data", 0.25, false},
+                          {"static", 0.2, true}};
+    int made = 1;
+    for (const Area& area : areas) {
+        const int count = static_cast<int>(files * area.share);
+        const QString base = top + QLatin1String(area.dir) + QLatin1Char('/');
+        add(base, {}, true);
+        for (int i = 0; i < count && made < files; ++i, ++made) {
+            const QString sub = base + QStringLiteral("d%1/").arg(i / 100);
+            if (i % 100 == 0)
+                add(sub, {}, true);
+            const int size = 1 + static_cast<int>(rng() % (2 * average));
+            add(sub + QStringLiteral("f%1.php").arg(i), contents(rng, size, area.binary), false);
+        }
+    }
+    add(QStringLiteral("__MACOSX/zelto-2.0/www/._index.php"), "apple double", false);
+    archive_write_close(a);
+    archive_write_free(a);
+    return written;
+}
+
+double runCommands(const QList<QStringList>& commands) {
+    QElapsedTimer t;
+    t.start();
+    for (const QStringList& c : commands) {
+        const ChildResult r = runChild(c.front(), c.mid(1));
+        if (!r.launched() || r.exitStatus != 0) {
+            std::fprintf(stderr, "failed: %s\n", qPrintable(c.join(u' ')));
+            std::exit(1);
+        }
+    }
+    return t.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int files = argc > 1 ? std::max(100, atoi(argv[1])) : 20000;
+    const qint64 megabytes = argc > 2 ? std::max(1, atoi(argv[2])) : 200;
+
+    TestSandbox box;
+    if (!box.dir.path().startsWith(QStringLiteral("/tmp/")))
+        qFatal("expected a temporary directory under /tmp, got %s", qPrintable(box.dir.path()));
+    const QString root = box.installedRoot();
+    testing::makeValidRoot(root);
+    const QString tools = box.base() + QStringLiteral("/tools");
+    for (const char* tool : {"pkill", "pgrep", "lsof"})
+        testing::writeScript(tools + QLatin1Char('/') + QLatin1String(tool),
+                             QStringLiteral("exit 1"));
+    box.tools =
+        SystemTools::withPkill(tools + QStringLiteral("/pkill"), tools + QStringLiteral("/lsof"),
+                               QStringLiteral("/usr/bin/rsync"));
+
+    const QString zip = box.base() + QStringLiteral("/package.zip");
+    QElapsedTimer gen;
+    gen.start();
+    const qint64 unpacked = writePackage(zip, files, megabytes * 1024 * 1024);
+    std::printf("package: %d files, %.1f MB unpacked, %.1f MB zipped (generated in %.1f s)\n",
+                files, unpacked / 1048576.0, QFile(zip).size() / 1048576.0,
+                gen.nsecsElapsed() / 1e9);
+
+    updatetest::LocalHttpServer server;
+    server.response.bodyFile = zip;
+    PanelConfig config;
+    config.updateZipBaseURL = QUrl(server.archiveUrl());
+    auto model = box.makeModel(config);
+    const long rssBefore = peakRssKiB();
+
+    // By hand, into its own site directory.
+    const QString handDir = box.base() + QStringLiteral("/by-hand");
+    const QString handExtract = handDir + QStringLiteral("/update-extract");
+    const QString handWww = handDir + QStringLiteral("/www");
+    const QString handSource = handExtract + QStringLiteral("/zelto-2.0/www");
+    const QList<QStringList> byHand{
+        {QStringLiteral("/bin/rm"), QStringLiteral("-rf"), handExtract},
+        {QStringLiteral("/bin/mkdir"), QStringLiteral("-p"), handExtract,
+         handWww + QStringLiteral("/Data")},
+        {QStringLiteral("/usr/bin/bsdtar"), QStringLiteral("-xf"), zip, QStringLiteral("-C"),
+         handExtract},
+        {QStringLiteral("/usr/bin/rsync"), QStringLiteral("-a"), QStringLiteral("--delete"),
+         QStringLiteral("--exclude=/Data/"), handSource + QLatin1Char('/'),
+         handWww + QLatin1Char('/')},
+        {QStringLiteral("/usr/bin/rsync"), QStringLiteral("-a"),
+         QStringLiteral("--ignore-existing"), handSource + QStringLiteral("/Data/"),
+         handWww + QStringLiteral("/Data/")},
+    };
+
+    // The download alone, over the same loopback server.
+    QThread* worker = QThread::create([&] {
+        QElapsedTimer t;
+        t.start();
+        auto error =
+            downloadToFile(QUrl(server.archiveUrl()), box.base() + QStringLiteral("/dl.zip"), 60);
+        std::printf("download alone: %.0f ms%s\n", t.nsecsElapsed() / 1e6,
+                    error ? qPrintable(QStringLiteral(" FAILED: ") + *error) : "");
+    });
+    worker->start();
+    testing::waitFor([&] { return worker->isFinished(); }, 600000);
+    delete worker;
+    QFile::remove(box.base() + QStringLiteral("/dl.zip"));
+
+    for (const char* round : {"fresh site", "repair of the same site"}) {
+        model->setLogs(QString()); // the previous round's report must not end this one
+        QElapsedTimer t;
+        t.start();
+        model->updateOrRepairFiles();
+        const bool done = testing::waitFor(
+            [&] { return model->logs().startsWith(QStringLiteral("=== 更新/修复完成 ===")); },
+            1800000);
+        const double panelMs = t.nsecsElapsed() / 1e6;
+        if (!done || !model->logs().contains(QStringLiteral("已自动解压并同步到"))) {
+            std::fprintf(stderr, "panel run failed:\n%s\n", qPrintable(model->logs()));
+            return 1;
+        }
+        const double handMs = runCommands(byHand);
+        std::printf("%s: panel %.0f ms, by hand %.0f ms, ratio %.2f\n", round, panelMs, handMs,
+                    panelMs / handMs);
+    }
+    std::printf("peak RSS: %.1f MB before the runs, %.1f MB after (whole process: panel, "
+                "HTTP server, Qt)\n",
+                rssBefore / 1024.0, peakRssKiB() / 1024.0);
+    // QTemporaryDir removes everything under /tmp on the way out.
+    return 0;
+}
