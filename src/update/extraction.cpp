@@ -177,15 +177,14 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
         r = archive_write_header(writer.get(), entry);
         if (r < ARCHIVE_WARN)
             return fail(withEntryName(name.c_str(), libraryMessage(writer.get())));
-        if (archive_entry_size(entry) > 0) {
-            r = copyEntryData(reader.get(), writer.get());
-            if (r < ARCHIVE_WARN) {
-                // The failing side is the one that left a message.
-                QString message = libraryMessage(writer.get());
-                if (message.isEmpty())
-                    message = libraryMessage(reader.get());
-                return fail(withEntryName(name.c_str(), message));
-            }
+        // Always copied: an entry of a streamed archive may not know its size in advance.
+        r = copyEntryData(reader.get(), writer.get());
+        if (r < ARCHIVE_WARN) {
+            // The failing side is the one that left a message.
+            QString message = libraryMessage(writer.get());
+            if (message.isEmpty())
+                message = libraryMessage(reader.get());
+            return fail(withEntryName(name.c_str(), message));
         }
         r = archive_write_finish_entry(writer.get());
         if (r < ARCHIVE_WARN)

@@ -68,9 +68,6 @@ void PanelViewModel::updateOrRepairFiles() {
                 m.updateErrorSummary();
             });
         });
-        // The files are settled; a new run may start. Its first publication is queued after
-        // this run's last one.
-        g_updateRunning = false;
         model.postToMain([report](PanelViewModel& m) {
             m.refreshStatus();
             m.setUpdateProgress(1.0);
@@ -83,6 +80,9 @@ void PanelViewModel::updateOrRepairFiles() {
                                    QStringLiteral("/zelto-update.zip"),
                                kNote}));
             m.updateErrorSummary();
+            // Only once the report is out may a new run start, so that its publications follow
+            // this run's last one.
+            g_updateRunning = false;
         });
     });
 }
