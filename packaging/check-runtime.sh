@@ -79,12 +79,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
-for port in 3306 8000 900; do
-    if ! wait_for "${CHECK_PORT_WAIT:-180}" not listening "$port"; then
-        say "SKIP  port $port stays busy (another stack is running); nothing was checked"
-        exit 77
-    fi
-done
+ports_free() { ! listening 3306 && ! listening 8000 && ! listening 900; }
+if ! wait_for "${CHECK_PORT_WAIT:-180}" ports_free; then
+    say "SKIP  port 3306, 8000 or 900 stays busy (another stack is running); nothing was checked"
+    exit 77
+fi
 
 # --- The copy, as the panel installs it (links stay links), without any earlier run's state.
 mkdir -p -- "$root"
