@@ -192,8 +192,9 @@ void TestProcessHelpers::killByPatternSignalsMatchesOnly() {
     // Two sleepers whose command lines are unique to this sandbox.
     const QString a = box.base() + QStringLiteral("/target-a/sleeper");
     const QString b = box.base() + QStringLiteral("/target-b/sleeper");
-    writeScript(a, QStringLiteral("exec sleep 30"));
-    writeScript(b, QStringLiteral("exec sleep 30"));
+    // The shell stays (no exec), so its command line keeps naming the script.
+    writeScript(a, QStringLiteral("while :; do sleep 1; done"));
+    writeScript(b, QStringLiteral("while :; do sleep 1; done"));
     const DetachedChild pa = spawnDetached(QStringLiteral("/bin/sh"), {a}, {}, -1);
     const DetachedChild pb = spawnDetached(QStringLiteral("/bin/sh"), {b}, {}, -1);
     QVERIFY(!pa.launchError && !pb.launchError);
