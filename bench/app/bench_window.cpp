@@ -1,0 +1,444 @@
+// Figures for the window: time from process start to the first painted frame, memory at
+// rest, and how long the main thread is held during a start-all and during an update.
+//
+//   bench_app_window [runs]
+//
+// The first two are measured in fresh child processes (this program started again with
+// --child); CLOCK_MONOTONIC is shared by all processes, so the parent's clock before the
+// start and the child's clock at its first frame compare directly. The stalls are measured in
+// this process with a 1 ms timer on the main thread: the longest gap between two ticks is the
+// longest time the main thread was busy. Every run uses a sandbox: pkill is a script that kills
+// nothing, the update server is a local one in a thread of its own; lsof and pgrep are the real
+// ones (they only read) unless --fake-probes is given.
+
+#include "app/application.h"
+#include "app/main_panel.h"
+#include "app/panel_window.h"
+#include "test_support.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <ctime>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+qint64 monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// kB values of VmRSS and VmHWM.
+std::pair<long, long> memoryKb() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    long rss = 0, hwm = 0;
+    if (f.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                rss = line.mid(6).trimmed().split(' ').first().toLong();
+            if (line.startsWith("VmHWM:"))
+                hwm = line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    return {rss, hwm};
+}
+
+// The real dispatcher, timing every block that runs on the main thread.
+class TimingDispatcher final : public Dispatcher {
+public:
+    void postToMain(std::function<void()> fn) override {
+        m_real->postToMain([this, fn = std::move(fn)] {
+            QElapsedTimer t;
+            t.start();
+            fn();
+            blocks.push_back(t.nsecsElapsed() / 1e6);
+        });
+    }
+    void runInBackground(std::function<void()> fn) override {
+        m_real->runInBackground(std::move(fn));
+    }
+    bool isMainThread() const override { return m_real->isMainThread(); }
+
+    std::vector<double> blocks; // main thread only
+
+private:
+    std::shared_ptr<Dispatcher> m_real = qtDispatcher();
+};
+
+// A sandbox whose pkill kills nothing; lsof and pgrep real unless fakeProbes.
+struct BenchSandbox {
+    explicit BenchSandbox(bool fakeProbes) {
+        const QString bin = box.base() + QStringLiteral("/bin");
+        testing::writeScript(bin + QStringLiteral("/pkill"), QStringLiteral("exit 1"));
+        testing::writeScript(bin + QStringLiteral("/pgrep"), QStringLiteral("exit 1"));
+        testing::writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("exit 1"));
+        SystemTools tools = SystemTools::debian();
+        tools.pkill = bin + QStringLiteral("/pkill");
+        if (fakeProbes) {
+            tools.pgrep = bin + QStringLiteral("/pgrep");
+            tools.lsof = bin + QStringLiteral("/lsof");
+        }
+        box.tools = tools;
+        testing::makeValidRoot(box.installedRoot());
+    }
+    std::shared_ptr<PanelViewModel> model(const QUrl& updateUrl = {}) const {
+        PanelConfig config;
+        config.updateZipBaseURL = updateUrl.isEmpty()
+                                      ? QUrl(QStringLiteral("http://127.0.0.1:9/zelto-update.zip"))
+                                      : updateUrl;
+        config.downloadStallSeconds = 5;
+        Platform platform = box.platform();
+        platform.dispatcher = dispatcher;
+        return PanelViewModel::create(platform, config);
+    }
+    TestSandbox box;
+    std::shared_ptr<TimingDispatcher> dispatcher = std::make_shared<TimingDispatcher>();
+};
+
+// Records the gaps between ticks of a 1 ms timer on the main thread.
+class StallMonitor {
+public:
+    void start() {
+        m_gaps.clear();
+        m_last.start();
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_gaps.push_back(m_last.nsecsElapsed() / 1e6);
+            m_last.restart();
+        });
+        m_timer.start();
+    }
+    void stop() {
+        m_timer.stop();
+        m_timer.disconnect();
+    }
+    double longest() const {
+        return m_gaps.empty() ? 0 : *std::max_element(m_gaps.begin(), m_gaps.end());
+    }
+    // Gaps of at least ms, in order.
+    std::vector<double> above(double ms) const {
+        std::vector<double> out;
+        for (double g : m_gaps)
+            if (g >= ms)
+                out.push_back(g);
+        return out;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_last;
+    std::vector<double> m_gaps;
+};
+
+// Serves one file over HTTP from a thread of its own, so that serving it costs the main
+// thread nothing.
+class FileServer {
+public:
+    explicit FileServer(QByteArray body) : m_body(std::move(body)) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_fd, 8);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~FileServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_fd);
+    }
+    int port() const { return m_port; }
+
+private:
+    void serve() {
+        while (!m_stop) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(m_fd, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            QByteArray request;
+            char buf[4096];
+            while (!request.contains("\r\n\r\n")) {
+                const ssize_t n = ::read(client, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                request.append(buf, n);
+            }
+            const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+                                    "Connection: close\r\nContent-Length: " +
+                                    QByteArray::number(m_body.size()) + "\r\n\r\n";
+            const QByteArray all = head + m_body;
+            for (qsizetype sent = 0; sent < all.size();) {
+                const ssize_t n = ::write(client, all.constData() + sent, all.size() - sent);
+                if (n <= 0)
+                    break;
+                sent += n;
+            }
+            ::close(client);
+        }
+    }
+
+    QByteArray m_body;
+    int m_fd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Runs the event loop (without sleeping between turns, unlike QTest::qWait) until condition
+// holds or the time is up.
+bool spinUntil(const std::function<bool()>& condition, int timeoutMs = 60000) {
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (condition() || elapsed.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start(2);
+    if (!condition())
+        loop.exec();
+    return condition();
+}
+
+// An update archive holding a site of `files` small PHP files under www/.
+QByteArray makeSiteArchive(const QString& dir, int files) {
+    const QString www = dir + QStringLiteral("/pkg/www");
+    testing::writeFile(www + QStringLiteral("/index.php"), "<?php echo 'ok';\n");
+    for (int i = 0; i < files; ++i)
+        testing::writeFile(www + QStringLiteral("/include/part%1.php").arg(i),
+                           QByteArray("<?php // part ") + QByteArray::number(i) + '\n' +
+                               QByteArray(2048, 'x') + '\n');
+    QDir().mkpath(www + QStringLiteral("/Data"));
+    const QString zip = dir + QStringLiteral("/site.zip");
+    runChild(QStringLiteral("/usr/bin/bsdtar"),
+             {QStringLiteral("--format"), QStringLiteral("zip"), QStringLiteral("-cf"), zip,
+              QStringLiteral("-C"), dir + QStringLiteral("/pkg"), QStringLiteral("www")});
+    return testing::readFile(zip);
+}
+
+// --- Child: start to first frame, memory at rest --------------------------------------------
+
+int runChildProcess(int argc, char** argv) {
+    QApplication application(argc, argv);
+    app::configureApplication(application);
+    QStandardPaths::setTestModeEnabled(true);
+    BenchSandbox sandbox(false);
+    auto model = sandbox.model();
+    PanelWindow* window = app::openPanelWindow([model] { return model; });
+
+    // The first frame is on screen once the first expose has been handled (the window paints
+    // and flushes while handling it); a call queued from the expose runs right after.
+    struct ExposeWatch : QObject {
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Expose && !seen) {
+                seen = true;
+                QMetaObject::invokeMethod(
+                    qApp, [] { std::printf("first-frame-ns %lld\n", (long long)monotonicNs()); },
+                    Qt::QueuedConnection);
+            }
+            return false;
+        }
+        bool seen = false;
+    } watch;
+    window->windowHandle()->installEventFilter(&watch);
+
+    // At rest: after the first status and a moment of idling.
+    QTimer::singleShot(2500, [&] {
+        const auto [rss, hwm] = memoryKb();
+        std::printf("rest-rss-kb %ld\npeak-kb %ld\n", rss, hwm);
+        std::fflush(stdout);
+        window->close();
+    });
+    return application.exec();
+}
+
+struct ChildFigures {
+    double firstFrameMs = -1;
+    long restRssKb = 0;
+    long peakKb = 0;
+};
+
+ChildFigures measureChild(const QString& self) {
+    ChildOptions options;
+    options.out = StdStream::Capture;
+    options.err = StdStream::Null;
+    const qint64 before = monotonicNs();
+    const ChildResult result = runChild(self, {QStringLiteral("--child")}, options);
+    ChildFigures f;
+    for (const QByteArray& line : result.output.split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() != 2)
+            continue;
+        if (parts[0] == "first-frame-ns")
+            f.firstFrameMs = (parts[1].toLongLong() - before) / 1e6;
+        else if (parts[0] == "rest-rss-kb")
+            f.restRssKb = parts[1].toLong();
+        else if (parts[0] == "peak-kb")
+            f.peakKb = parts[1].toLong();
+    }
+    return f;
+}
+
+// --- Stalls during the long operations ------------------------------------------------------
+
+void printGaps(const char* label, const StallMonitor& monitor, const std::vector<double>& blocks) {
+    std::printf("  %s: longest main-thread stall %.1f ms; stalls >= 3 ms:", label,
+                monitor.longest());
+    for (double g : monitor.above(3.0))
+        std::printf(" %.1f", g);
+    std::printf("\n    its %zu main-thread blocks (ms):", blocks.size());
+    for (double b : blocks)
+        std::printf(" %.1f", b);
+    std::printf("\n");
+}
+
+void measureProbe(const char* label, bool fakeProbes, int runs) {
+    BenchSandbox sandbox(fakeProbes);
+    QDir().mkpath(sandbox.box.installedRoot() + QStringLiteral("/runtime/config"));
+    QDir().mkpath(sandbox.box.installedRoot() + QStringLiteral("/runtime/mysql/data"));
+    auto model = sandbox.model();
+    model->refreshStatus();
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        model->refreshStatus();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("  status probe (%s): median %.1f ms, longest %.1f ms over %d runs\n", label,
+                median(ms), *std::max_element(ms.begin(), ms.end()), runs);
+}
+
+void measureStalls(bool fakeProbes) {
+    BenchSandbox sandbox(fakeProbes);
+    QTemporaryDir site;
+    FileServer server(makeSiteArchive(site.path(), 300));
+    auto model = sandbox.model(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/zelto-update.zip").arg(server.port())));
+    MainPanel panel(model);
+    panel.resize(900, 1000);
+    panel.show();
+    spinUntil([&] { return panel.firstStatusRequested() && !model->logs().isEmpty(); });
+    spinUntil([] { return false; }, 200);
+
+    StallMonitor monitor;
+    sandbox.dispatcher->blocks.clear();
+    monitor.start();
+    QElapsedTimer t;
+    t.start();
+    model->startAll();
+    const double callMs = t.nsecsElapsed() / 1e6;
+    spinUntil([&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); });
+    const double startAllMs = t.nsecsElapsed() / 1e6;
+    spinUntil([] { return false; }, 100);
+    monitor.stop();
+    std::printf("  start-all took %.0f ms (the call itself %.1f ms)\n", startAllMs, callMs);
+    printGaps("start-all", monitor, sandbox.dispatcher->blocks);
+
+    sandbox.dispatcher->blocks.clear();
+    monitor.start();
+    t.restart();
+    model->updateOrRepairFiles();
+    spinUntil([&] { return model->updateProgress() == 1.0; }, 120000);
+    const double updateMs = t.nsecsElapsed() / 1e6;
+    spinUntil([] { return false; }, 100);
+    monitor.stop();
+    std::printf("  update (300-file site) took %.0f ms, ends with: %s\n", updateMs,
+                qPrintable(model->logs().section(QLatin1Char('\n'), 1, 1)));
+    printGaps("update", monitor, sandbox.dispatcher->blocks);
+
+    // The window's own share: bringing the components up to date and repainting them.
+    std::vector<double> renders, paints;
+    for (int i = 0; i < 20; ++i) {
+        model->setLogs(model->logs() + QStringLiteral("\nline %1").arg(i));
+        model->setMysqlRunning(i % 2 == 0);
+        QElapsedTimer r;
+        r.start();
+        panel.render();
+        renders.push_back(r.nsecsElapsed() / 1e6);
+        r.restart();
+        panel.repaint();
+        paints.push_back(r.nsecsElapsed() / 1e6);
+    }
+    std::printf("  panel update from the model: median %.2f ms; full repaint: median %.1f ms\n",
+                median(renders), median(paints));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--child") == 0)
+        return runChildProcess(argc, argv);
+
+    QApplication application(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    app::configureApplication(application);
+    int runs = 5;
+    bool fakeProbes = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--fake-probes") == 0)
+            fakeProbes = true;
+        else
+            runs = std::max(1, std::atoi(argv[i]));
+    }
+    std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
+
+    std::vector<double> frames, rss, peak;
+    for (int i = 0; i < runs; ++i) {
+        const ChildFigures f = measureChild(QCoreApplication::applicationFilePath());
+        frames.push_back(f.firstFrameMs);
+        rss.push_back(f.restRssKb / 1024.0);
+        peak.push_back(f.peakKb / 1024.0);
+    }
+    std::printf("process start to first painted frame: median %.0f ms (min %.0f, max %.0f) over %d "
+                "runs\n",
+                median(frames), *std::min_element(frames.begin(), frames.end()),
+                *std::max_element(frames.begin(), frames.end()), runs);
+    std::printf("memory at rest: RSS median %.1f MiB, peak (VmHWM) median %.1f MiB\n", median(rss),
+                median(peak));
+
+    std::printf("main thread:\n");
+    measureProbe("real lsof and pgrep", false, 20);
+    measureProbe("script tools", true, 20);
+    measureStalls(fakeProbes);
+    return 0;
+}
