@@ -27,9 +27,9 @@ QString rgba(const QColor& c) {
 }
 
 QPalette darkPalette() {
-    const QColor window(22, 28, 46);
-    const QColor base(14, 18, 30);
-    const QColor button(36, 44, 66);
+    const QColor window = chrome::window();
+    const QColor base = chrome::base();
+    const QColor button = chrome::button();
     QPalette p;
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
         p.setColor(group, QPalette::Window, window);
@@ -44,7 +44,7 @@ QPalette darkPalette() {
         p.setColor(group, QPalette::HighlightedText, color::white);
         p.setColor(group, QPalette::ToolTipBase, base);
         p.setColor(group, QPalette::ToolTipText, color::white);
-        p.setColor(group, QPalette::PlaceholderText, alpha(color::white, 0.4));
+        p.setColor(group, QPalette::PlaceholderText, chrome::placeholder());
         p.setColor(group, QPalette::Link, color::cyan);
         p.setColor(group, QPalette::Light, button.lighter(140));
         p.setColor(group, QPalette::Midlight, button.lighter(120));
@@ -62,8 +62,8 @@ QPalette darkPalette() {
 }
 
 QString styleSheet() {
-    const QString handle = rgba(alpha(color::white, 0.22));
-    const QString handleHover = rgba(alpha(color::white, 0.36));
+    const QString handle = rgba(chrome::scrollHandle());
+    const QString handleHover = rgba(chrome::scrollHandleHover());
     return QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 8px "
                           "2px 8px 0; }"
                           "QScrollBar::handle:vertical { background: %1; border-radius: 4px; "
@@ -77,7 +77,7 @@ QString styleSheet() {
                           "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
                           "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"
                           "QToolTip { color: white; background: %3; border: 1px solid %4; }")
-        .arg(handle, handleHover, rgba(QColor(14, 18, 30)), rgba(alpha(color::white, 0.12)));
+        .arg(handle, handleHover, rgba(chrome::base()), rgba(chrome::toolTipBorder()));
 }
 
 bool hasDisplay() {

@@ -134,7 +134,7 @@ ProgressCard::ProgressCard(QWidget* parent) : Surface(card::progress(), parent) 
     m_bar->setStyleSheet(
         QStringLiteral("QProgressBar { background: %1; border: none; border-radius: %3px; }"
                        "QProgressBar::chunk { background: %2; border-radius: %3px; }")
-            .arg(alpha(color::white, 0.14).name(QColor::HexArgb), color::accent.name(),
+            .arg(control::progressTrack().name(QColor::HexArgb), control::progressChunk().name(),
                  QString::number(metric::progressBarHeight / 2)));
     m_bar->setAccessibleName(title);
     layout->addWidget(m_bar);

@@ -85,13 +85,14 @@ void IconButton::paintEvent(QPaintEvent*) {
     if (isDown()) {
         // While pressed, a light veil over the card.
         painter.fillPath(painting::continuousRoundedRect(bounds, radius::button),
-                         alpha(color::white, 0.10));
+                         control::pressVeil());
     }
     if (m_keyboardFocus) {
-        painter.setPen(QPen(alpha(color::white, 0.55), 1.5));
+        const qreal w = control::focusRingWidth;
+        painter.setPen(QPen(control::focusRing(), w));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPath(painting::continuousRoundedRect(bounds.adjusted(1.5, 1.5, -1.5, -1.5),
-                                                         radius::button - 1.5));
+        painter.drawPath(
+            painting::continuousRoundedRect(bounds.adjusted(w, w, -w, -w), radius::button - w));
     }
 
     // The icon and title are centred together in the row.

@@ -48,7 +48,7 @@ LogPanel::LogPanel(QWidget* parent) : Surface(card::logPanel(), parent) {
     m_editor->viewport()->setAutoFillBackground(false);
     QPalette p = m_editor->palette();
     p.setColor(QPalette::Base, color::clear);
-    p.setColor(QPalette::Text, color::white);
+    p.setColor(QPalette::Text, text::editor());
     m_editor->setPalette(p);
     m_editor->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
     frameLayout->addWidget(m_editor);

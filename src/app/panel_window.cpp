@@ -37,14 +37,14 @@ void WindowControl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(alpha(color::white, 0.85), 1));
-    painter.setBrush(alpha(color::white, isDown() ? 0.35 : (m_hovered ? 0.22 : 0.10)));
+    painter.setPen(QPen(control::windowControlRing(), metric::border));
+    painter.setBrush(control::windowControlFill(isDown(), m_hovered));
     painter.drawEllipse(r);
 
     // The glyph, white, inside the circle.
     const QPointF c = r.center();
     const qreal g = r.width() * 0.22;
-    painter.setPen(QPen(color::white, 1.3, Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(control::windowControlGlyph(), 1.3, Qt::SolidLine, Qt::RoundCap));
     switch (m_kind) {
     case Kind::Close:
         painter.drawLine(c + QPointF(-g, -g), c + QPointF(g, g));
@@ -78,7 +78,7 @@ TitleStrip::TitleStrip(QWidget* window) : QWidget(window) {
     setObjectName(QStringLiteral("titleStrip"));
     setFixedHeight(metric::titleStripHeight);
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(12, 0, 12, 0);
+    row->setContentsMargins(metric::titleStripInsetX, 0, metric::titleStripInsetX, 0);
     row->setSpacing(metric::windowControlGap);
     const WindowControl::Kind kinds[3] = {WindowControl::Kind::Close, WindowControl::Kind::Minimize,
                                           WindowControl::Kind::Zoom};

@@ -79,6 +79,7 @@ inline constexpr int minContentHeight = 740;
 inline constexpr int titleStripHeight = 30;
 inline constexpr int windowControlSize = 14;
 inline constexpr int windowControlGap = 8;
+inline constexpr int titleStripInsetX = 12;
 inline constexpr int resizeBorder = 6;
 // Header.
 inline constexpr int headerInset = 18;
@@ -287,6 +288,60 @@ inline QColor ready() {
 inline QColor attention() {
     return alpha(color::orange, 0.95);
 }
+inline QColor editor() {
+    return color::white;
+}
 } // namespace text
+
+// Interaction feedback and the title strip's window controls.
+namespace control {
+inline QColor pressVeil() {
+    return alpha(color::white, 0.10);
+}
+inline QColor focusRing() {
+    return alpha(color::white, 0.55);
+}
+inline constexpr qreal focusRingWidth = 1.5;
+inline QColor windowControlRing() {
+    return alpha(color::white, 0.85);
+}
+inline QColor windowControlFill(bool down, bool hovered) {
+    return alpha(color::white, down ? 0.35 : (hovered ? 0.22 : 0.10));
+}
+inline QColor windowControlGlyph() {
+    return color::white;
+}
+inline QColor progressTrack() {
+    return alpha(color::white, 0.14);
+}
+inline QColor progressChunk() {
+    return color::accent;
+}
+} // namespace control
+
+// The application palette behind standard widgets (dialogs, scroll bars, tool tips).
+namespace chrome {
+inline QColor window() {
+    return QColor(22, 28, 46);
+}
+inline QColor base() {
+    return QColor(14, 18, 30);
+}
+inline QColor button() {
+    return QColor(36, 44, 66);
+}
+inline QColor placeholder() {
+    return alpha(color::white, 0.40);
+}
+inline QColor scrollHandle() {
+    return alpha(color::white, 0.22);
+}
+inline QColor scrollHandleHover() {
+    return alpha(color::white, 0.36);
+}
+inline QColor toolTipBorder() {
+    return alpha(color::white, 0.12);
+}
+} // namespace chrome
 
 } // namespace theme

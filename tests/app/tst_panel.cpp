@@ -554,6 +554,24 @@ void TestPanel::newWindowHasItsOwnModel() {
     QVERIFY(testing::waitFor([&] { return first.isNull() && second.isNull(); }));
 }
 
+void TestPanel::closingWindowLeavesJobToFinish() {
+    PanelSandbox box;
+    auto model = box.makeModel();
+    const std::weak_ptr<PanelViewModel> weak = model;
+    LogHistory history(*model);
+    QPointer<PanelWindow> window = new PanelWindow(std::move(model), {});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::mouseClick(window->panel()->findChild<IconButton*>(QStringLiteral("action.start_all")),
+                      Qt::LeftButton);
+    window->close();
+    QVERIFY(testing::waitFor([&] { return window.isNull(); }));
+    // The job still runs to its end and publishes into the model, which goes with its last
+    // block.
+    QVERIFY(testing::waitFor([&] { return weak.expired(); }));
+    QCOMPARE(history.countStartingWith(QStringLiteral("=== 启动完成 ===")), 1);
+}
+
 void TestPanel::draggingBackgroundMovesWindow() {
     PanelSandbox box;
     QPointer<PanelWindow> window = new PanelWindow(box.makeModel(), {});

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void modelLogReachesEditor();
     void windowShell();
     void newWindowHasItsOwnModel();
+    void closingWindowLeavesJobToFinish();
     void draggingBackgroundMovesWindow();
     void screenshots();
 };
