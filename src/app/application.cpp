@@ -64,13 +64,14 @@ QPalette darkPalette() {
 QString styleSheet() {
     const QString handle = rgba(chrome::scrollHandle());
     const QString handleHover = rgba(chrome::scrollHandleHover());
-    return QStringLiteral("QScrollBar:vertical { background: transparent; width: 10px; margin: 8px "
-                          "2px 8px 0; }"
+    // The bars keep clear of the window's outer 4 pixels, where a press resizes the window.
+    return QStringLiteral("QScrollBar:vertical { background: transparent; width: 12px; margin: 8px "
+                          "4px 8px 0; }"
                           "QScrollBar::handle:vertical { background: %1; border-radius: 4px; "
                           "min-height: 32px; }"
                           "QScrollBar::handle:vertical:hover { background: %2; }"
-                          "QScrollBar:horizontal { background: transparent; height: 10px; margin: "
-                          "0 8px 2px 8px; }"
+                          "QScrollBar:horizontal { background: transparent; height: 12px; margin: "
+                          "0 8px 4px 8px; }"
                           "QScrollBar::handle:horizontal { background: %1; border-radius: 4px; "
                           "min-width: 32px; }"
                           "QScrollBar::handle:horizontal:hover { background: %2; }"

@@ -80,7 +80,7 @@ inline constexpr int titleStripHeight = 30;
 inline constexpr int windowControlSize = 14;
 inline constexpr int windowControlGap = 8;
 inline constexpr int titleStripInsetX = 12;
-inline constexpr int resizeBorder = 6;
+inline constexpr int resizeBorder = 4;
 // Header.
 inline constexpr int headerInset = 18;
 inline constexpr int headerGap = 16;

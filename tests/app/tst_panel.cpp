@@ -604,6 +604,8 @@ void TestPanel::draggingBackgroundMovesWindow() {
     QVERIFY(window->edgesAt(QPoint(window->width() - 2, window->height() - 2)) ==
             (Qt::RightEdge | Qt::BottomEdge));
     QVERIFY(window->edgesAt(QPoint(300, 300)) == Qt::Edges());
+    // The scroll bar's handle (inset 4 from the right) stays clear of the resize band.
+    QVERIFY(window->edgesAt(QPoint(window->width() - 5, 300)) == Qt::Edges());
     window->close();
 }
 
