@@ -28,10 +28,11 @@ public:
     std::optional<QString> chooseDirectory(const QString& prompt, const QString& message) override {
         chooserPrompts.push_back(prompt);
         chooserMessages.push_back(message);
-        if (chooserAnswers.empty())
-            return std::nullopt;
-        auto answer = chooserAnswers.front();
-        chooserAnswers.pop_front();
+        std::optional<QString> answer;
+        if (!chooserAnswers.empty()) {
+            answer = chooserAnswers.front();
+            chooserAnswers.pop_front();
+        }
         return answer;
     }
     bool openPrivacySettings() override {
