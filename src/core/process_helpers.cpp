@@ -9,8 +9,8 @@
 
 #include <limits>
 
-std::optional<qint32> parseProcessId(const QString& text) {
-    int i = 0;
+std::optional<qint64> parseDecimalInteger(QStringView text) {
+    qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
         negative = text[i] == QLatin1Char('-');
@@ -23,15 +23,20 @@ std::optional<qint32> parseProcessId(const QString& text) {
         const QChar c = text[i];
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return std::nullopt;
-        value = value * 10 + (c.unicode() - '0');
-        if (value > qint64(std::numeric_limits<qint32>::max()) + 1)
+        const int digit = c.unicode() - '0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
             return std::nullopt;
+        value = value * 10 + digit;
     }
-    if (negative)
-        value = -value;
-    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
+    return negative ? -value : value;
+}
+
+std::optional<qint32> parseProcessId(const QString& text) {
+    const std::optional<qint64> value = parseDecimalInteger(text);
+    if (!value || *value > std::numeric_limits<qint32>::max() ||
+        *value < std::numeric_limits<qint32>::min())
         return std::nullopt;
-    return static_cast<qint32>(value);
+    return static_cast<qint32>(*value);
 }
 
 QString trimmedText(const QString& text) {

@@ -6,6 +6,10 @@
 
 #include <sys/types.h>
 
+// An optional "+" or "-", then one or more ASCII digits and nothing else; nothing when the
+// value does not fit in 64 bits.
+std::optional<qint64> parseDecimalInteger(QStringView text);
+
 // Parses a process id the way every pid reader of the panel does: an optional "+" or "-",
 // then one or more ASCII digits and nothing else, fitting in 32 bits. No trimming here.
 std::optional<qint32> parseProcessId(const QString& text);

@@ -6,34 +6,6 @@
 #include <limits>
 #include <optional>
 
-namespace {
-
-// An optional sign, then one or more ASCII digits and nothing else; nothing when it does not
-// fit in 64 bits.
-std::optional<qint64> parseDecimal(QStringView text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    if (i >= text.size())
-        return std::nullopt;
-    qint64 value = 0;
-    for (; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-        const int digit = c.unicode() - '0';
-        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
-
-} // namespace
-
 QString processOutcomeText(const QString& executable, double timeoutSeconds,
                            const ChildResult& result) {
     if (!result.launched())
@@ -63,7 +35,7 @@ bool rsyncOutputIndicatesHardFailure(const QString& text) {
     if (l.startsWith(QLatin1String("exit("))) {
         const qsizetype close = t.indexOf(QLatin1Char(')'));
         if (close > 5) {
-            if (auto status = parseDecimal(QStringView(t).mid(5, close - 5)))
+            if (auto status = parseDecimalInteger(QStringView(t).mid(5, close - 5)))
                 return *status != 0 && *status != 24;
         }
     }
