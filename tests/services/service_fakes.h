@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/panel_view_model.h"
 #include "platform/platform.h"
 
 #include <QString>
@@ -54,3 +55,38 @@ pid_t startSleeper(const QString& scriptPath, const QStringList& args);
 bool processAlive(pid_t pid);
 // Sends SIGTERM to pid when its command line contains marker; waits until it has gone.
 void endProcess(pid_t pid, const QString& marker);
+
+// True for the report of a status refresh.
+inline bool isStatusText(const QString& text) {
+    return text.startsWith(QStringLiteral("=== 服务状态 ==="));
+}
+
+// Every text the log shows from now on, in order (an assignment of the same text again is not
+// seen).
+struct LogRecorder {
+    explicit LogRecorder(PanelViewModel* model) : m_last(model->logs()) {
+        m_connection = QObject::connect(model, &PanelViewModel::changed, model, [this, model] {
+            if (model->logs() != m_last) {
+                m_last = model->logs();
+                texts.push_back(m_last);
+            }
+        });
+    }
+    ~LogRecorder() { QObject::disconnect(m_connection); }
+    LogRecorder(const LogRecorder&) = delete;
+    LogRecorder& operator=(const LogRecorder&) = delete;
+    // The texts without the status reports.
+    QStringList stagesAfterStatus() const {
+        QStringList stages;
+        for (const QString& t : texts) {
+            if (!isStatusText(t))
+                stages.push_back(t);
+        }
+        return stages;
+    }
+    QStringList texts;
+
+private:
+    QString m_last;
+    QMetaObject::Connection m_connection;
+};

@@ -16,40 +16,6 @@ const QString kFooterHead = QStringLiteral("网站: http://localhost:8000\n"
                                            "phpMyAdmin: http://localhost:900\n"
                                            "MySQL: localhost:3306\n");
 
-// Every text the log shows from now on, in order (an assignment of the same text again is not
-// seen).
-struct LogRecorder {
-    explicit LogRecorder(PanelViewModel* model) : m_last(model->logs()) {
-        m_connection = QObject::connect(model, &PanelViewModel::changed, model, [this, model] {
-            if (model->logs() != m_last) {
-                m_last = model->logs();
-                texts.push_back(m_last);
-            }
-        });
-    }
-    ~LogRecorder() { QObject::disconnect(m_connection); }
-    LogRecorder(const LogRecorder&) = delete;
-    LogRecorder& operator=(const LogRecorder&) = delete;
-    // The texts with each status report that precedes a stage's text checked and dropped.
-    QStringList stagesAfterStatus() const {
-        QStringList stages;
-        for (const QString& t : texts) {
-            if (!t.startsWith(QStringLiteral("=== 服务状态 ===")))
-                stages.push_back(t);
-        }
-        return stages;
-    }
-    QStringList texts;
-
-private:
-    QString m_last;
-    QMetaObject::Connection m_connection;
-};
-
-bool isStatusText(const QString& text) {
-    return text.startsWith(QStringLiteral("=== 服务状态 ==="));
-}
-
 struct Fixture {
     explicit Fixture(const QString& rootName = {})
         : root(rootName.isEmpty() ? sandbox.installedRoot()
