@@ -44,11 +44,31 @@ QString FakeStack::phpPath(const QString& version) const {
 }
 
 void FakeStack::installPhpServer(const QString& version) const {
-    testing::writeScript(
-        phpPath(version),
-        recorder(QStringLiteral("php")) + QStringLiteral("echo \"php $*\"\n") +
-            QStringLiteral("echo $$ >> '%1'\n").arg(recordPath(QStringLiteral("php-pids"))) +
-            sleeperBody());
+    // Perl, so that the process can show another command line: the address reads
+    // "test-0.0.0.0:PORT", which keeps the real pkill of stop-all and start-all in end-to-end
+    // tests that run at the same time from ending this stand-in (it still has "-S" and a
+    // program named php, so it is recognised as a PHP server by its pid).
+    const QString path = phpPath(version);
+    testing::writeFile(
+        path,
+        QStringLiteral("#!/usr/bin/perl\n"
+                       "use Cwd;\n"
+                       "open(my $r, '>>', '%1') or die;\n"
+                       "print $r join('|', getcwd(), @ARGV), \"\\n\";\n"
+                       "close $r;\n"
+                       "$| = 1;\n"
+                       "print \"php @ARGV\\n\";\n"
+                       "open(my $p, '>>', '%2') or die;\n"
+                       "print $p \"$$\\n\";\n"
+                       "close $p;\n"
+                       "$SIG{TERM} = sub { exit 0 };\n"
+                       "$0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV);\n"
+                       "sleep 1 for 1 .. 30;\n")
+            .arg(recordPath(QStringLiteral("php")), recordPath(QStringLiteral("php-pids")))
+            .toUtf8());
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                    QFile::ExeOther);
 }
 
 void FakeStack::installPhpThatExits(const QString& version) const {
