@@ -119,8 +119,7 @@ public:
     QStringList phpBinCandidates() const;
     QString phpBinDisplay() const;
     QString launchPhpServer(const QString& port, const QString& documentRoot,
-                            const QString& pidPath, const QString& logPath,
-                            const QString& label);
+                            const QString& pidPath, const QString& logPath, const QString& label);
     std::optional<QString> phpArchMismatchMessage(const QString& phpPath,
                                                   const LaunchError& error) const;
 
