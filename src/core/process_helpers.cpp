@@ -39,6 +39,18 @@ std::optional<qint32> parseProcessId(const QString& text) {
     return static_cast<qint32>(*value);
 }
 
+QString escapeExtendedRegex(const QString& text) {
+    static const QString special = QStringLiteral(".[]()*+?{}|^$\\");
+    QString escaped;
+    escaped.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        if (special.contains(c))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return escaped;
+}
+
 QString trimmedText(const QString& text) {
     // QString::trimmed() handles Unicode white space, including U+0085, U+2028 and U+2029.
     return text.trimmed();

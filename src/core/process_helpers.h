@@ -18,6 +18,10 @@ std::optional<qint32> parseProcessId(const QString& text);
 // break, empty lines dropped, each trimmed; lines that are no process id are skipped.
 std::optional<qint32> firstProcessIdInLines(const QString& output);
 
+// text with every character that is special in a POSIX extended regular expression
+// (.[]()*+?{}|^$\) escaped by a backslash, so a pattern built from it matches text literally.
+QString escapeExtendedRegex(const QString& text);
+
 // Trims white space and line breaks at both ends (Unicode-aware).
 QString trimmedText(const QString& text);
 

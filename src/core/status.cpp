@@ -100,9 +100,11 @@ QString PanelViewModel::permissionCheckHint() const {
 
 bool PanelViewModel::isMariaDBRunning() const {
     if (const std::optional<pid_t> pid = mysqlPidFromPort3306(); pid && *pid >= 1)
-        return sendSignal(*pid, 0);
-    return isRunning(
-        {m_platform.tools.pgrep, QStringLiteral("-f"), mysqlDir() + QStringLiteral("/bin/mysqld")});
+        return isProcessAlive(*pid);
+    // pgrep reads a regular expression: the path is escaped so that a root such as
+    // "/srv/c++" matches its own server.
+    return isRunning({m_platform.tools.pgrep, QStringLiteral("-f"),
+                      escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld"))});
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
@@ -115,7 +117,7 @@ bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
     const std::optional<qint32> pid = parseProcessId(trimmed);
     if (!pid || *pid <= 0)
         return false;
-    return sendSignal(*pid, 0);
+    return isProcessAlive(*pid);
 }
 
 bool PanelViewModel::isPhpWebRunning() const {

@@ -187,46 +187,43 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
     const QByteArray cwd = QFile::encodeName(workingDirectory);
     const char* cwdPtr = workingDirectory.isEmpty() ? nullptr : cwd.constData();
 
-    // report[0] receives the grandchild's pid, then its exec errno (or end of file once
-    // the exec succeeded and closed the descriptor).
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) {
-        result.launchError = makeLaunchError(errno, program, "pipe");
-        return result;
-    }
-    int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (nullFd < 0) {
-        int e = errno;
-        ::close(report[0]);
-        ::close(report[1]);
-        result.launchError = makeLaunchError(e, program, "open");
+    // pidPipe carries the grandchild's pid from the intermediate child. execPipe carries the
+    // grandchild's errno when its exec fails; a successful exec closes it (close-on-exec), so
+    // the parent then reads end of file. Two pipes, so the two writers never race.
+    int pidPipe[2] = {-1, -1};
+    int execPipe[2] = {-1, -1};
+    int nullFd = -1;
+    auto closeAll = [&] {
+        for (int* fd : {&pidPipe[0], &pidPipe[1], &execPipe[0], &execPipe[1], &nullFd})
+            closeFd(*fd);
+    };
+    if (::pipe2(pidPipe, O_CLOEXEC) != 0 || ::pipe2(execPipe, O_CLOEXEC) != 0 ||
+        (nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC)) < 0) {
+        const int e = errno;
+        closeAll();
+        result.launchError = makeLaunchError(e, program, "pipe");
         return result;
     }
     const int out = outputFd >= 0 ? outputFd : nullFd;
 
-    pid_t child = ::fork();
+    const pid_t child = ::fork();
     if (child < 0) {
-        int e = errno;
-        ::close(report[0]);
-        ::close(report[1]);
-        ::close(nullFd);
+        const int e = errno;
+        closeAll();
         result.launchError = makeLaunchError(e, program, "fork");
         return result;
     }
     if (child == 0) {
         // Intermediate child: only async-signal-safe calls from here on.
         ::setsid();
-        pid_t grandchild = ::fork();
-        if (grandchild < 0) {
-            int e = errno;
-            pid_t none = -1;
-            (void)!::write(report[1], &none, sizeof none);
-            (void)!::write(report[1], &e, sizeof e);
-            ::_exit(1);
-        }
-        if (grandchild > 0) {
-            (void)!::write(report[1], &grandchild, sizeof grandchild);
-            ::_exit(0);
+        const pid_t grandchild = ::fork();
+        if (grandchild != 0) {
+            // The pid, or -1 and the fork's errno.
+            const int e = grandchild < 0 ? errno : 0;
+            (void)!::write(pidPipe[1], &grandchild, sizeof grandchild);
+            if (grandchild < 0)
+                (void)!::write(execPipe[1], &e, sizeof e);
+            ::_exit(grandchild < 0 ? 1 : 0);
         }
         for (int sig = 1; sig < NSIG; ++sig)
             ::signal(sig, SIG_DFL);
@@ -244,20 +241,19 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
             ::execve(argv.storage.front().constData(), argv.data(), environ);
             e = errno;
         }
-        (void)!::write(report[1], &e, sizeof e);
+        (void)!::write(execPipe[1], &e, sizeof e);
         ::_exit(127);
     }
 
-    ::close(report[1]);
-    ::close(nullFd);
+    closeFd(pidPipe[1]);
+    closeFd(execPipe[1]);
+    closeFd(nullFd);
     int status = 0;
     reap(child, 0, status);
-    pid_t grandchild = -1;
-    int execErrno = 0;
-    auto readAll = [&](void* dst, size_t size) {
+    auto readExactly = [](int fd, void* dst, size_t size) {
         size_t got = 0;
         while (got < size) {
-            ssize_t n = ::read(report[0], static_cast<char*>(dst) + got, size - got);
+            const ssize_t n = ::read(fd, static_cast<char*>(dst) + got, size - got);
             if (n > 0)
                 got += static_cast<size_t>(n);
             else if (n < 0 && errno == EINTR)
@@ -267,15 +263,18 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
         }
         return got == size;
     };
-    const bool gotPid = readAll(&grandchild, sizeof grandchild);
-    const bool gotErrno = readAll(&execErrno, sizeof execErrno);
-    ::close(report[0]);
-    if (!gotPid) {
+    pid_t grandchild = -1;
+    int execErrno = 0;
+    const bool gotPid = readExactly(pidPipe[0], &grandchild, sizeof grandchild);
+    // Blocks until the grandchild has exec'd (end of file) or reported its failure.
+    const bool gotErrno = readExactly(execPipe[0], &execErrno, sizeof execErrno);
+    closeAll();
+    if (gotErrno) {
+        // A failed grandchild has exited and was reparented to init, which reaps it.
+        const char* call = grandchild < 0 ? "fork" : (cwdPtr ? "chdir/execve" : "execve");
+        result.launchError = makeLaunchError(execErrno, program, call);
+    } else if (!gotPid || grandchild <= 0) {
         result.launchError = makeLaunchError(ECHILD, program, "fork");
-    } else if (gotErrno) {
-        // The failed grandchild has exited and was reparented to init, which reaps it.
-        result.launchError =
-            makeLaunchError(execErrno, program, cwdPtr ? "chdir/execve" : "execve");
     } else {
         result.pid = grandchild;
     }
@@ -284,6 +283,21 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
 
 bool sendSignal(pid_t pid, int signal) {
     return ::kill(pid, signal) == 0;
+}
+
+bool isProcessAlive(pid_t pid) {
+    if (pid <= 0 || ::kill(pid, 0) != 0)
+        return false;
+    // "pid (comm) S ...": the state follows the last ')' (comm may hold parentheses).
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true; // no /proc: signal 0 is all we know
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return true;
+    const char state = line[close + 2];
+    return state != 'Z' && state != 'X';
 }
 
 std::optional<QString> processCommandLine(pid_t pid) {

@@ -64,5 +64,8 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
 
 // POSIX kill; true when the signal could be sent.
 bool sendSignal(pid_t pid, int signal);
+// True when signal 0 reaches pid (it exists and may be signalled by us) and it has not
+// already ended: a zombie waiting for its parent to reap it counts as ended.
+bool isProcessAlive(pid_t pid);
 // The command line of a live process (arguments joined by spaces), or nothing.
 std::optional<QString> processCommandLine(pid_t pid);

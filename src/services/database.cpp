@@ -25,18 +25,6 @@ QString mysqlOptionFileText(const QString& mysqlDir) {
     return lines.join(QLatin1Char('\n'));
 }
 
-QString escapeExtendedRegex(const QString& text) {
-    static const QString special = QStringLiteral(".[]()*+?{}|^$\\");
-    QString escaped;
-    escaped.reserve(text.size() * 2);
-    for (const QChar c : text) {
-        if (special.contains(c))
-            escaped += QLatin1Char('\\');
-        escaped += c;
-    }
-    return escaped;
-}
-
 QString mysqlProcessPattern(const QString& mysqlDir) {
     // The root goes in literally: a root such as "/srv/c++" or "/home/a/site (old)" must
     // match its own server, or a restart would launch a second one onto a busy port.

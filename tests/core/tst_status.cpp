@@ -1,3 +1,4 @@
+#include "core/process_helpers.h"
 #include "core/status.h"
 #include "test_support.h"
 
@@ -7,6 +8,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace testing;
@@ -54,6 +58,8 @@ private Q_SLOTS:
     void allStoppedAndWritable();
     void databaseProbe_data();
     void databaseProbe();
+    void databaseFallbackTakesRootLiterally();
+    void exitedServerIsNotRunning();
     void pidFiles_data();
     void pidFiles();
     void errorSummary_data();
@@ -114,8 +120,48 @@ void TestStatus::databaseProbe() {
     const QByteArray args = readFile(box.base() + QStringLiteral("/pgrep.args"));
     QCOMPARE(!args.isEmpty(), pgrepAsked);
     if (pgrepAsked)
-        QCOMPARE(QString::fromUtf8(args),
-                 "-f " + box.installedRoot() + QStringLiteral("/runtime/mysql/bin/mysqld\n"));
+        QCOMPARE(QString::fromUtf8(args), "-f " + escapeExtendedRegex(box.installedRoot()) +
+                                              QStringLiteral("/runtime/mysql/bin/mysqld\n"));
+}
+
+void TestStatus::databaseFallbackTakesRootLiterally() {
+    TestSandbox box;
+    box.noResourcePath = true;
+    const QString root = box.base() + QStringLiteral("/site (old) c++");
+    makeRuntimeDirs(root);
+    // The real pgrep against a sleeper started from that root's mysqld path.
+    const QString mysqld = root + QStringLiteral("/runtime/mysql/bin/mysqld");
+    writeScript(mysqld, QStringLiteral("while :; do sleep 1; done"));
+    const DetachedChild server = spawnDetached(QStringLiteral("/bin/sh"), {mysqld}, {}, -1);
+    QVERIFY(!server.launchError);
+    const QString bin = box.base() + QStringLiteral("/bin");
+    writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("exit 1"));
+    box.tools.lsof = bin + QStringLiteral("/lsof");
+    auto model = box.makeModel();
+    model->setSavedRoot(root);
+    QCOMPARE(model->zeltoPanelRoot(), root);
+    const bool found = model->isMariaDBRunning();
+    sendSignal(server.pid, SIGKILL);
+    QVERIFY(found);
+    QVERIFY(waitFor([&] { return !model->isMariaDBRunning(); }, 5000));
+}
+
+void TestStatus::exitedServerIsNotRunning() {
+    TestSandbox box;
+    fakeProbes(box, QString(), 1);
+    makeRuntimeDirs(box.installedRoot());
+    auto model = box.makeModel();
+    // A child that has ended but was not reaped yet (a zombie) still answers signal 0.
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    QVERIFY(child > 0);
+    QVERIFY(waitFor([&] { return !isProcessAlive(child); }, 5000));
+    QVERIFY(sendSignal(child, 0));
+    writeFile(model->phpWebPidPath(), QByteArray::number(child));
+    const bool running = model->isPhpWebRunning();
+    ::waitpid(child, nullptr, 0);
+    QVERIFY(!running);
 }
 
 void TestStatus::pidFiles_data() {
