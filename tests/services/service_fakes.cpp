@@ -1,23 +1,12 @@
 #include "service_fakes.h"
 
 #include "platform/process.h"
-#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
 #include <QThread>
 
 #include <csignal>
-
-namespace {
-
-QString sleeperBody() {
-    return QStringLiteral("trap 'kill $! 2>/dev/null; exit 0' TERM INT\n"
-                          "sleep 30 &\n"
-                          "wait\n");
-}
-
-} // namespace
 
 FakeStack::FakeStack(const QString& panelRoot, const QString& recordDir)
     : m_root(panelRoot), m_records(recordDir) {
@@ -26,17 +15,14 @@ FakeStack::FakeStack(const QString& panelRoot, const QString& recordDir)
 }
 
 FakeStack::~FakeStack() {
-    killServers();
-}
-
-QString FakeStack::recordPath(const QString& program) const {
-    return m_records + QLatin1Char('/') + program;
+    for (pid_t pid : serverPids())
+        endProcess(pid, m_root);
 }
 
 QString FakeStack::recorder(const QString& program) const {
     return QStringLiteral("{ printf '%s' \"$(pwd)\"; for a in \"$@\"; do printf '|%s' \"$a\"; "
-                          "done; echo; } >> '%1'\n")
-        .arg(recordPath(program));
+                          "done; echo; } >> '%1/%2'\n")
+        .arg(m_records, program);
 }
 
 QString FakeStack::phpPath(const QString& version) const {
@@ -53,27 +39,20 @@ void FakeStack::installPhpServer(const QString& version) const {
         path,
         QStringLiteral("#!/usr/bin/perl\n"
                        "use Cwd;\n"
-                       "open(my $r, '>>', '%1') or die;\n"
+                       "open(my $r, '>>', '%1/php') or die;\n"
                        "print $r join('|', getcwd(), @ARGV), \"\\n\";\n"
                        "close $r;\n"
                        "$| = 1;\n"
                        "print \"php @ARGV\\n\";\n"
-                       "open(my $p, '>>', '%2') or die;\n"
+                       "open(my $p, '>>', '%1/php-pids') or die;\n"
                        "print $p \"$$\\n\";\n"
                        "close $p;\n"
                        "$SIG{TERM} = sub { exit 0 };\n"
                        "$0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV);\n"
                        "sleep 1 for 1 .. 30;\n")
-            .arg(recordPath(QStringLiteral("php")), recordPath(QStringLiteral("php-pids")))
+            .arg(m_records)
             .toUtf8());
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                    QFile::ExeOther);
-}
-
-void FakeStack::installPhpThatExits(const QString& version) const {
-    testing::writeScript(phpPath(version), recorder(QStringLiteral("php")) +
-                                               QStringLiteral("echo 'Failed to listen'\nexit 3"));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void FakeStack::installGarbagePhp(const QString& version) const {
@@ -89,14 +68,13 @@ QString FakeStack::installReport() {
 
 void FakeStack::installDatabase() const {
     const QString bin = m_root + QStringLiteral("/runtime/mysql/bin/");
-    testing::writeScript(bin + QStringLiteral("mysqld"), recorder(QStringLiteral("mysqld")));
+    for (const QString& program : {QStringLiteral("mysqld"), QStringLiteral("mysqladmin")})
+        testing::writeScript(bin + program, recorder(program));
     testing::writeScript(bin + QStringLiteral("mysql_install_db"),
                          recorder(QStringLiteral("mysql_install_db")) +
                              QStringLiteral("mkdir -p \"$(dirname \"$0\")/../data/mysql\"\n"
                                             "printf '%s' '%1'\n")
                                  .arg(installReport()));
-    testing::writeScript(bin + QStringLiteral("mysqladmin"),
-                         recorder(QStringLiteral("mysqladmin")));
 }
 
 SystemTools FakeStack::tools() const {
@@ -112,7 +90,8 @@ SystemTools FakeStack::tools() const {
 }
 
 QStringList FakeStack::calls(const QString& program) const {
-    const QString text = QString::fromUtf8(testing::readFile(recordPath(program)));
+    const QString text =
+        QString::fromUtf8(testing::readFile(m_records + QLatin1Char('/') + program));
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
@@ -123,16 +102,23 @@ QList<pid_t> FakeStack::serverPids() const {
     return pids;
 }
 
-void FakeStack::killServers() const {
-    for (pid_t pid : serverPids())
-        endProcess(pid, m_root);
+ServiceFixture::ServiceFixture(const QString& rootName)
+    : root(rootName.isEmpty() ? sandbox.installedRoot()
+                              : sandbox.base() + QLatin1Char('/') + rootName),
+      stack(root, sandbox.base() + QStringLiteral("/records")) {
+    if (!rootName.isEmpty()) {
+        sandbox.noResourcePath = true;
+        sandbox.preferences->setString(QStringLiteral("zeltoPanelRoot"), root);
+    }
+    sandbox.tools = stack.tools();
+    makeModel();
 }
 
 pid_t startSleeper(const QString& scriptPath, const QStringList& args) {
     if (!QFile::exists(scriptPath))
-        testing::writeScript(scriptPath, sleeperBody());
-    const DetachedChild child = spawnDetached(scriptPath, args, QString(), -1);
-    return child.pid;
+        testing::writeScript(scriptPath, QStringLiteral("trap 'kill $! 2>/dev/null; exit 0' TERM "
+                                                        "INT\nsleep 30 &\nwait"));
+    return spawnDetached(scriptPath, args, QString(), -1).pid;
 }
 
 bool processAlive(pid_t pid) {

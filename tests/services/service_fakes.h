@@ -2,6 +2,7 @@
 
 #include "core/panel_view_model.h"
 #include "platform/platform.h"
+#include "test_support.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,29 +17,21 @@ public:
     FakeStack(const QString& panelRoot, const QString& recordDir);
     ~FakeStack(); // ends every fake server still running
 
-    QString root() const { return m_root; }
     QString phpPath(const QString& version) const;
-
-    // A PHP built-in server stand-in: prints its arguments to its log, then sleeps until
+    // A PHP built-in server stand-in: prints its arguments to its log, then runs until
     // it is sent SIGTERM.
     void installPhpServer(const QString& version) const;
-    // An interpreter that starts and exits at once with status 3.
-    void installPhpThatExits(const QString& version) const;
     // A file that is marked executable but is no program ("Exec format error").
     void installGarbagePhp(const QString& version) const;
     // mysqld (records and returns, as --daemonize does), mysql_install_db (records, prints
-    // a report with blank lines around it and creates data/mysql) and mysqladmin (records).
+    // installReport() and creates data/mysql) and mysqladmin (records).
     void installDatabase() const;
     // pkill records its arguments, lsof and pgrep find nothing.
     SystemTools tools() const;
 
     QStringList calls(const QString& program) const;
-    QString recordPath(const QString& program) const;
     // Pids of fake PHP servers that have started so far.
     QList<pid_t> serverPids() const;
-    void killServers() const;
-
-    // What mysql_install_db prints.
     static QString installReport();
 
 private:
@@ -46,6 +39,19 @@ private:
 
     QString m_root;
     QString m_records;
+};
+
+// A sandbox whose panel root holds the fake stack. rootName empty: the installed root;
+// otherwise a directory of that name picked by the user (no runtime is shipped).
+struct ServiceFixture {
+    explicit ServiceFixture(const QString& rootName = {});
+    // (Re)creates the model from the sandbox as it is now.
+    std::shared_ptr<PanelViewModel> makeModel() { return model = sandbox.makeModel(); }
+
+    TestSandbox sandbox;
+    const QString root;
+    FakeStack stack;
+    std::shared_ptr<PanelViewModel> model;
 };
 
 // A script standing in for a server: it keeps running until signalled, with its own command
@@ -66,10 +72,8 @@ inline bool isStatusText(const QString& text) {
 struct LogRecorder {
     explicit LogRecorder(PanelViewModel* model) : m_last(model->logs()) {
         m_connection = QObject::connect(model, &PanelViewModel::changed, model, [this, model] {
-            if (model->logs() != m_last) {
-                m_last = model->logs();
-                texts.push_back(m_last);
-            }
+            if (model->logs() != m_last)
+                texts.push_back(m_last = model->logs());
         });
     }
     ~LogRecorder() { QObject::disconnect(m_connection); }
@@ -77,11 +81,8 @@ struct LogRecorder {
     LogRecorder& operator=(const LogRecorder&) = delete;
     // The texts without the status reports.
     QStringList stagesAfterStatus() const {
-        QStringList stages;
-        for (const QString& t : texts) {
-            if (!isStatusText(t))
-                stages.push_back(t);
-        }
+        QStringList stages = texts;
+        stages.removeIf(isStatusText);
         return stages;
     }
     QStringList texts;

@@ -3,7 +3,6 @@
 
 #include "service_fakes.h"
 #include "services/database.h"
-#include "test_support.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,27 +15,9 @@ const QString kFooterHead = QStringLiteral("网站: http://localhost:8000\n"
                                            "phpMyAdmin: http://localhost:900\n"
                                            "MySQL: localhost:3306\n");
 
-struct Fixture {
-    explicit Fixture(const QString& rootName = {})
-        : root(rootName.isEmpty() ? sandbox.installedRoot()
-                                  : sandbox.base() + QLatin1Char('/') + rootName),
-          stack(root, sandbox.base() + QStringLiteral("/records")) {
-        if (!rootName.isEmpty()) {
-            sandbox.noResourcePath = true;
-            sandbox.preferences->setString(QStringLiteral("zeltoPanelRoot"), root);
-        }
-        sandbox.tools = stack.tools();
-    }
-    std::shared_ptr<PanelViewModel> makeModel() {
-        model = sandbox.makeModel();
-        return model;
-    }
-
-    TestSandbox sandbox;
-    const QString root;
-    FakeStack stack;
-    std::shared_ptr<PanelViewModel> model;
-};
+bool waitForLog(PanelViewModel& model, const QString& head) {
+    return testing::waitFor([&] { return model.logs().startsWith(head); });
+}
 
 } // namespace
 
@@ -44,211 +25,181 @@ class ServiceSequencesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void startAndStopCycle_data();
-    void startAndStopCycle();
-    void startAllRunsEveryStepDespiteFailures();
-    void stopAllWithNothingRunning();
-    void stopAllReportsLaunchFailures();
-};
-
-void ServiceSequencesTest::startAndStopCycle_data() {
-    QTest::addColumn<QString>("rootName");
-    QTest::addColumn<QString>("escapedTail"); // "/runtime/mysql" below the root, as a pattern
-    QTest::newRow("installed root") << ""
-                                    << "/Zelto-panel/runtime/mysql";
-    QTest::newRow("spaces, Chinese, regex characters")
-        << "我的 site (old) c++ [1]"
-        << "/我的 site \\(old\\) c\\+\\+ \\[1\\]/runtime/mysql";
-}
-
-void ServiceSequencesTest::startAndStopCycle() {
-    QFETCH(QString, rootName);
-    QFETCH(QString, escapedTail);
-    Fixture f(rootName);
-    f.stack.installDatabase();
-    f.stack.installPhpServer(QStringLiteral("PHP8.2"));
-    auto model = f.makeModel();
-    const QString root = f.root;
-    QCOMPARE(model->zeltoPanelRoot(), root);
-    const QString cwd = QDir::currentPath();
-    const QString cnf = root + QStringLiteral("/runtime/mysql/my_runtime.cnf");
-    const QString php = root + QStringLiteral("/runtime/php/PHP8.2/bin/php");
-    const QString dirLine = QStringLiteral("\n目录: ") + root;
-
-    // First start on an empty runtime: directories made, database initialised and started.
-    {
-        LogRecorder rec(model.get());
-        model->setLogs(QStringLiteral("previous report"));
-        model->startAll();
-        QCOMPARE(model->logs(), QStringLiteral("previous report")); // nothing before the loop
-        QVERIFY(testing::waitFor(
-            [&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); }));
-
-        const QString i = FakeStack::installReport();
-        const QStringList expected = {
-            QStringLiteral("=== 启动中 ===\n正在准备目录和服务...") + dirLine,
-            QStringLiteral("=== 启动中 ===\n\n") + i + QStringLiteral("\n正在启动 MySQL...") +
-                dirLine,
-            QStringLiteral("=== 启动中 ===\n\n") + i + QStringLiteral("\n\n正在启动 PHP Web...") +
-                dirLine,
-            QStringLiteral("=== 启动中 ===\n\n") + i +
-                QStringLiteral("\n\n\n正在启动 phpMyAdmin...") + dirLine,
-            QStringLiteral("=== 启动完成 ===\nInstalling system tables...\nOK\n\n") + kFooterHead +
-                QStringLiteral("PHP: ") + php + dirLine,
-        };
-        QCOMPARE(rec.texts.size(), 10); // "previous report", then stage 0, then status + stage
-        QCOMPARE(rec.stagesAfterStatus().mid(1), expected);
-        for (int k = 2; k < rec.texts.size(); k += 2)
-            QVERIFY2(isStatusText(rec.texts[k]), qPrintable(rec.texts[k]));
-        QCOMPARE(rec.texts[8], QStringLiteral("=== 服务状态 ===\nMySQL: 已停止\nPHP Web: 运行中\n"
-                                              "MySQL Web: 运行中") +
-                                   dirLine + QLatin1Char('\n'));
-        QCOMPARE(model->permissionHint(), QString());
-        QCOMPARE(model->errorSummary(), QString());
-
-        QCOMPARE(f.stack.calls(QStringLiteral("pkill")),
-                 (QStringList{cwd + QStringLiteral("|-f|php -S 0.0.0.0:"),
-                              cwd + QStringLiteral("|-f|mysqld.*") +
-                                  escapeExtendedRegex(f.sandbox.base()) + escapedTail}));
-        QCOMPARE(testing::readFile(cnf),
-                 mysqlOptionFileText(root + QStringLiteral("/runtime/mysql")).toUtf8());
-        QCOMPARE(f.stack.calls(QStringLiteral("mysql_install_db")),
-                 QStringList{cwd + QStringLiteral("|--defaults-file=") + cnf +
-                             QStringLiteral("|--initialize-insecure")});
-        QTRY_COMPARE(f.stack.calls(QStringLiteral("mysqld")),
-                     QStringList{cwd + QStringLiteral("|--defaults-file=") + cnf +
-                                 QStringLiteral("|--daemonize")});
-        // Each stand-in records itself once running, in either order.
-        const auto servers = [&] {
-            QStringList calls = f.stack.calls(QStringLiteral("php"));
-            calls.sort();
-            return calls;
-        };
-        QTRY_COMPARE(servers(), (QStringList{root + QStringLiteral("|-S|0.0.0.0:8000|-t|") + root +
-                                                 QStringLiteral("/runtime/www"),
-                                             root + QStringLiteral("|-S|0.0.0.0:900|-t|") + root +
-                                                 QStringLiteral("/runtime/phpmyadmin")}));
-        QVERIFY(QFileInfo::exists(root + QStringLiteral("/runtime/phpmyadmin/config.inc.php")));
-        QVERIFY(QFileInfo(root + QStringLiteral("/runtime/mysql/data")).isDir());
+    void startAndStopCycle_data() {
+        QTest::addColumn<QString>("rootName");
+        QTest::addColumn<QString>("escapedTail"); // "/runtime/mysql" below the root, as a pattern
+        QTest::newRow("installed root") << QString() << "/Zelto-panel/runtime/mysql";
+        QTest::newRow("spaces, Chinese, regex characters")
+            << QStringLiteral("我的 site (old) c++ [1]")
+            << "/我的 site \\(old\\) c\\+\\+ \\[1\\]/runtime/mysql";
     }
 
-    // Second start: nothing to initialise, every report empty.
-    {
-        LogRecorder rec(model.get());
-        model->startAll();
-        QVERIFY(testing::waitFor([&] {
-            return rec.texts.size() > 1 &&
-                   model->logs().startsWith(QStringLiteral("=== 启动完成 ==="));
-        }));
-        QCOMPARE(rec.stagesAfterStatus(),
-                 (QStringList{
-                     QStringLiteral("=== 启动中 ===\n正在准备目录和服务...") + dirLine,
-                     QStringLiteral("=== 启动中 ===\n\n\n正在启动 MySQL...") + dirLine,
-                     QStringLiteral("=== 启动中 ===\n\n\n\n正在启动 PHP Web...") + dirLine,
-                     QStringLiteral("=== 启动中 ===\n\n\n\n\n正在启动 phpMyAdmin...") + dirLine,
-                     QStringLiteral("=== 启动完成 ===\n\n") + kFooterHead +
-                         QStringLiteral("PHP: ") + php + dirLine,
-                 }));
-        QCOMPARE(f.stack.calls(QStringLiteral("mysql_install_db")).size(), 1);
-        QTRY_COMPARE(f.stack.calls(QStringLiteral("mysqld")).size(), 2);
-        QCOMPARE(f.stack.calls(QStringLiteral("pkill")).size(), 4);
+    void startAndStopCycle() {
+        QFETCH(QString, rootName);
+        QFETCH(QString, escapedTail);
+        ServiceFixture f(rootName);
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        auto model = f.makeModel();
+        const QString root = f.root;
+        QCOMPARE(model->zeltoPanelRoot(), root);
+        const QString cwd = QDir::currentPath();
+        const QString cnf = root + QStringLiteral("/runtime/mysql/my_runtime.cnf");
+        const QString dirLine = QStringLiteral("\n目录: ") + root;
+        const QString done = QStringLiteral("=== 启动完成 ===");
+        const QString footer = kFooterHead + QStringLiteral("PHP: ") + root +
+                               QStringLiteral("/runtime/php/PHP8.2/bin/php") + dirLine;
+        // The stage texts of a start whose first stage reported init (the option file's report,
+        // empty, comes first).
+        const auto stages = [&](const QString& init) {
+            const QString head = QStringLiteral("=== 启动中 ===\n");
+            return QStringList{
+                head + QStringLiteral("正在准备目录和服务...") + dirLine,
+                head + '\n' + init + QStringLiteral("\n正在启动 MySQL...") + dirLine,
+                head + '\n' + init + QStringLiteral("\n\n正在启动 PHP Web...") + dirLine,
+                head + '\n' + init + QStringLiteral("\n\n\n正在启动 phpMyAdmin...") + dirLine};
+        };
+
+        // First start on an empty runtime: directories made, database initialised and started.
+        {
+            LogRecorder rec(model.get());
+            model->setLogs(QStringLiteral("previous report"));
+            model->startAll();
+            QCOMPARE(model->logs(), QStringLiteral("previous report")); // nothing before the loop
+            QVERIFY(waitForLog(*model, done));
+            // "previous report", then stage 0, then a status and a stage for each step.
+            QCOMPARE(rec.texts.size(), 10);
+            QCOMPARE(rec.stagesAfterStatus().mid(1),
+                     stages(FakeStack::installReport())
+                         << done + QStringLiteral("\nInstalling system tables...\nOK\n\n") +
+                                footer);
+            for (int k = 2; k < rec.texts.size(); k += 2)
+                QVERIFY2(isStatusText(rec.texts[k]), qPrintable(rec.texts[k]));
+            QCOMPARE(model->errorSummary(), QString());
+
+            QCOMPARE(f.stack.calls(QStringLiteral("pkill")),
+                     (QStringList{cwd + QStringLiteral("|-f|php -S 0.0.0.0:"),
+                                  cwd + QStringLiteral("|-f|mysqld.*") +
+                                      escapeExtendedRegex(f.sandbox.base()) + escapedTail}));
+            QCOMPARE(testing::readFile(cnf),
+                     mysqlOptionFileText(root + QStringLiteral("/runtime/mysql")).toUtf8());
+            const QString defaults = cwd + QStringLiteral("|--defaults-file=") + cnf;
+            QCOMPARE(f.stack.calls(QStringLiteral("mysql_install_db")),
+                     QStringList{defaults + QStringLiteral("|--initialize-insecure")});
+            QTRY_COMPARE(f.stack.calls(QStringLiteral("mysqld")),
+                         QStringList{defaults + QStringLiteral("|--daemonize")});
+            // Each stand-in records itself once running, in either order.
+            const auto servers = [&] {
+                QStringList calls = f.stack.calls(QStringLiteral("php"));
+                calls.sort();
+                return calls;
+            };
+            QTRY_COMPARE(servers(),
+                         (QStringList{root + QStringLiteral("|-S|0.0.0.0:8000|-t|") + root +
+                                          QStringLiteral("/runtime/www"),
+                                      root + QStringLiteral("|-S|0.0.0.0:900|-t|") + root +
+                                          QStringLiteral("/runtime/phpmyadmin")}));
+            QVERIFY(QFileInfo::exists(root + QStringLiteral("/runtime/phpmyadmin/config.inc.php")));
+        }
+
+        // Second start: nothing to initialise, every report empty.
+        {
+            LogRecorder rec(model.get());
+            model->startAll();
+            QVERIFY(testing::waitFor(
+                [&] { return rec.texts.size() > 1 && model->logs().startsWith(done); }));
+            QCOMPARE(rec.stagesAfterStatus(), stages(QString())
+                                                  << done + QStringLiteral("\n\n") + footer);
+            QCOMPARE(f.stack.calls(QStringLiteral("mysql_install_db")).size(), 1);
+            QTRY_COMPARE(f.stack.calls(QStringLiteral("mysqld")).size(), 2);
+            QCOMPARE(f.stack.calls(QStringLiteral("pkill")).size(), 4);
+        }
+
+        // Stop: both servers of the pid files end, the pid files go, the database is asked to
+        // shut down and the two patterns are killed.
+        QTRY_COMPARE(f.stack.serverPids().size(), 4);
+        const QList<pid_t> recorded = {
+            pid_t(QString::fromUtf8(testing::readFile(model->phpWebPidPath())).toInt()),
+            pid_t(QString::fromUtf8(testing::readFile(model->phpMyAdminPidPath())).toInt())};
+        for (pid_t pid : recorded)
+            QVERIFY(processAlive(pid));
+        {
+            LogRecorder rec(model.get());
+            model->stopAll();
+            QVERIFY(testing::waitFor(
+                [&] { return model->logs() == QStringLiteral("=== 停止完成 ==="); }));
+            QCOMPARE(rec.texts.size(), 4);
+            QVERIFY(isStatusText(rec.texts[0]) && isStatusText(rec.texts[2]));
+            QCOMPARE(rec.texts[1], QStringLiteral("=== 停止中 ===\n正在关闭服务...") + dirLine);
+            QCOMPARE(model->errorSummary(), QString());
+        }
+        QVERIFY(!QFileInfo::exists(model->phpWebPidPath()));
+        QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
+        for (pid_t pid : recorded)
+            QTRY_VERIFY(!processAlive(pid));
+        QCOMPARE(f.stack.calls(QStringLiteral("mysqladmin")),
+                 QStringList{cwd + QStringLiteral("|-u|root|-pkpzw|shutdown")});
+        const QStringList kills = f.stack.calls(QStringLiteral("pkill"));
+        QCOMPARE(kills.mid(4), kills.mid(0, 2));
+        QVERIFY(!model->status().phpWebRunning && !model->status().phpMyAdminRunning);
+        QVERIFY(QFileInfo::exists(cnf)); // the option file and the data stay
+        QVERIFY(QFileInfo(root + QStringLiteral("/runtime/mysql/data/mysql")).isDir());
     }
 
-    // Stop: both servers of the pid files end, the pid files go, the database is asked to
-    // shut down and the two patterns are killed.
-    QTRY_COMPARE(f.stack.serverPids().size(), 4);
-    const QList<pid_t> recorded = {
-        pid_t(QString::fromUtf8(testing::readFile(model->phpWebPidPath())).toInt()),
-        pid_t(QString::fromUtf8(testing::readFile(model->phpMyAdminPidPath())).toInt())};
-    for (pid_t pid : recorded)
-        QVERIFY(processAlive(pid));
-    {
+    void startAllRunsEveryStepDespiteFailures() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        const QString root = f.root;
+        const QString bin = root + QStringLiteral("/runtime/mysql/bin/");
+        QVERIFY(QFile::remove(bin + QStringLiteral("mysql_install_db")));
+        QVERIFY(QFile::setPermissions(bin + QStringLiteral("mysqld"),
+                                      QFile::ReadOwner | QFile::WriteOwner));
+        f.stack.installGarbagePhp(QStringLiteral("PHP8.5"));
+        QVERIFY(QDir(root + QStringLiteral("/runtime/phpmyadmin")).removeRecursively());
+        auto model = f.makeModel();
+
         LogRecorder rec(model.get());
+        model->startAll();
+        QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+
+        const QString php85 = root + QStringLiteral("/runtime/php/PHP8.5/bin/php");
+        const QString archNote = QStringLiteral("PHP CPU 类型不匹配: ") + php85 +
+                                 QStringLiteral("\n当前机器架构: x86_64\n请切换到对应架构的 runtime"
+                                                "（Apple Silicon: arm64 / Intel: x86_64）");
+        const QString dirLine = QStringLiteral("\n目录: ") + root;
+        QCOMPARE(model->logs(),
+                 QStringLiteral("=== 启动完成 ===\n执行失败: No such file or directory\n"
+                                "Permission denied\n") +
+                     archNote + QStringLiteral("\nphpMyAdmin: 未找到目录 ") + root +
+                     QStringLiteral("/runtime/phpmyadmin\n\n") + kFooterHead +
+                     QStringLiteral("PHP: ") + php85 + dirLine);
+        QCOMPARE(model->errorSummary(),
+                 QStringLiteral("执行失败: No such file or directory\nPermission denied"));
+        // The stage texts carry the raw reports; the launcher's note was appended to the log
+        // in between and replaced by the next stage.
+        QVERIFY(rec.texts.contains(QStringLiteral("=== 启动中 ===\n\n执行失败: No such file or "
+                                                  "directory\nPermission denied\n") +
+                                   archNote + QStringLiteral("\n正在启动 phpMyAdmin...") +
+                                   dirLine));
+        QCOMPARE(f.stack.calls(QStringLiteral("pkill")).size(), 2);
+        QVERIFY(f.stack.calls(QStringLiteral("mysqld")).isEmpty());
+        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/runtime/phpmyadmin")));
+    }
+
+    void stopAllReportsLaunchFailures() {
+        ServiceFixture f;
+        // Neither the administration program nor the kill tool can be started.
+        f.sandbox.tools.pkill = f.sandbox.base() + QStringLiteral("/missing/pkill");
+        testing::writeFile(f.root + QStringLiteral("/runtime/config/php-web.pid"), "abc");
+        auto model = f.makeModel();
         model->stopAll();
-        QVERIFY(
-            testing::waitFor([&] { return model->logs() == QStringLiteral("=== 停止完成 ==="); }));
-        QCOMPARE(rec.texts.size(), 4);
-        QVERIFY(isStatusText(rec.texts[0]));
-        QCOMPARE(rec.texts[1], QStringLiteral("=== 停止中 ===\n正在关闭服务...") + dirLine);
-        QVERIFY(isStatusText(rec.texts[2]));
+        QVERIFY(waitForLog(*model, QStringLiteral("=== 停止完成 ===")));
+        QCOMPARE(model->logs(),
+                 QStringLiteral("=== 停止完成 ===\nNo such file or directory\n"
+                                "No such file or directory\nNo such file or directory"));
+        QCOMPARE(testing::readFile(model->phpWebPidPath()), QByteArray("abc"));
     }
-    QVERIFY(!QFileInfo::exists(model->phpWebPidPath()));
-    QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
-    for (pid_t pid : recorded)
-        QTRY_VERIFY(!processAlive(pid));
-    QCOMPARE(f.stack.calls(QStringLiteral("mysqladmin")),
-             QStringList{cwd + QStringLiteral("|-u|root|-pkpzw|shutdown")});
-    const QStringList kills = f.stack.calls(QStringLiteral("pkill"));
-    QCOMPARE(kills.mid(4), kills.mid(0, 2));
-    QVERIFY(!model->status().phpWebRunning && !model->status().phpMyAdminRunning);
-    QVERIFY(QFileInfo::exists(cnf)); // the option file and the data stay
-}
-
-void ServiceSequencesTest::startAllRunsEveryStepDespiteFailures() {
-    Fixture f;
-    f.stack.installDatabase();
-    const QString root = f.root;
-    const QString bin = root + QStringLiteral("/runtime/mysql/bin/");
-    QVERIFY(QFile::remove(bin + QStringLiteral("mysql_install_db")));
-    QVERIFY(QFile::setPermissions(bin + QStringLiteral("mysqld"),
-                                  QFile::ReadOwner | QFile::WriteOwner));
-    f.stack.installGarbagePhp(QStringLiteral("PHP8.5"));
-    QVERIFY(QDir(root + QStringLiteral("/runtime/phpmyadmin")).removeRecursively());
-    auto model = f.makeModel();
-
-    LogRecorder rec(model.get());
-    model->startAll();
-    QVERIFY(testing::waitFor(
-        [&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); }));
-
-    const QString php85 = root + QStringLiteral("/runtime/php/PHP8.5/bin/php");
-    const QString archNote = QStringLiteral("PHP CPU 类型不匹配: ") + php85 +
-                             QStringLiteral("\n当前机器架构: x86_64\n请切换到对应架构的 runtime"
-                                            "（Apple Silicon: arm64 / Intel: x86_64）");
-    const QString dirLine = QStringLiteral("\n目录: ") + root;
-    QCOMPARE(model->logs(), QStringLiteral("=== 启动完成 ===\n执行失败: No such file or directory\n"
-                                           "Permission denied\n") +
-                                archNote + QStringLiteral("\nphpMyAdmin: 未找到目录 ") + root +
-                                QStringLiteral("/runtime/phpmyadmin\n\n") + kFooterHead +
-                                QStringLiteral("PHP: ") + php85 + dirLine);
-    QCOMPARE(model->errorSummary(),
-             QStringLiteral("执行失败: No such file or directory\nPermission denied"));
-    // The stage texts carry the raw reports; the launcher's note was appended to the log
-    // in between and replaced by the next stage.
-    QVERIFY(rec.texts.contains(QStringLiteral("=== 启动中 ===\n\n执行失败: No such file or "
-                                              "directory\nPermission denied\n") +
-                               archNote + QStringLiteral("\n正在启动 phpMyAdmin...") + dirLine));
-    QCOMPARE(f.stack.calls(QStringLiteral("pkill")).size(), 2);
-    QVERIFY(f.stack.calls(QStringLiteral("mysqld")).isEmpty());
-}
-
-void ServiceSequencesTest::stopAllWithNothingRunning() {
-    Fixture f;
-    f.stack.installDatabase();
-    auto model = f.makeModel();
-    LogRecorder rec(model.get());
-    model->stopAll();
-    QVERIFY(testing::waitFor([&] { return rec.texts.size() == 4; }));
-    QCOMPARE(rec.texts[1], QStringLiteral("=== 停止中 ===\n正在关闭服务...\n目录: ") + f.root);
-    QCOMPARE(rec.texts[3], QStringLiteral("=== 停止完成 ==="));
-    QCOMPARE(model->errorSummary(), QString());
-    QCOMPARE(f.stack.calls(QStringLiteral("mysqladmin")).size(), 1);
-    QCOMPARE(f.stack.calls(QStringLiteral("pkill")).size(), 2);
-}
-
-void ServiceSequencesTest::stopAllReportsLaunchFailures() {
-    Fixture f;
-    // Neither the administration program nor the kill tool can be started.
-    f.sandbox.tools.pkill = f.sandbox.base() + QStringLiteral("/missing/pkill");
-    testing::writeFile(f.root + QStringLiteral("/runtime/config/php-web.pid"), "abc");
-    auto model = f.makeModel();
-    model->stopAll();
-    QVERIFY(testing::waitFor(
-        [&] { return model->logs().startsWith(QStringLiteral("=== 停止完成 ===")); }));
-    QCOMPARE(model->logs(), QStringLiteral("=== 停止完成 ===\nNo such file or directory\n"
-                                           "No such file or directory\nNo such file or directory"));
-    QCOMPARE(testing::readFile(model->phpWebPidPath()), QByteArray("abc"));
-}
+};
 
 QTEST_GUILESS_MAIN(ServiceSequencesTest)
 #include "tst_service_sequences.moc"

@@ -15,6 +15,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 const QList<int> kPorts = {3306, 8000, 900};
@@ -28,20 +30,10 @@ bool portAnswers(int port) {
     return connected;
 }
 
-bool allAnswer(const QList<int>& ports) {
-    for (int port : ports) {
-        if (!portAnswers(port))
-            return false;
-    }
-    return true;
-}
-
-bool noneAnswers(const QList<int>& ports) {
-    for (int port : ports) {
-        if (portAnswers(port))
-            return false;
-    }
-    return true;
+// True when every port answers (answering) or none does (!answering).
+bool allPorts(const QList<int>& ports, bool answering) {
+    return std::all_of(ports.begin(), ports.end(),
+                       [&](int port) { return portAnswers(port) == answering; });
 }
 
 QByteArray httpGet(int port, const QByteArray& path) {
@@ -63,13 +55,11 @@ QString databaseAnswer() {
     options.out = StdStream::Capture;
     options.err = StdStream::Merge;
     options.timeout = std::chrono::seconds(30);
-    const ChildResult r =
-        runChild(QStringLiteral("/usr/bin/mariadb"),
-                 {QStringLiteral("--no-defaults"), QStringLiteral("--protocol=TCP"),
-                  QStringLiteral("-h127.0.0.1"), QStringLiteral("-P3306"), QStringLiteral("-uroot"),
-                  QStringLiteral("-pkpzw"), QStringLiteral("-N"), QStringLiteral("-e"),
-                  QStringLiteral("SELECT CONCAT('answer:', 6*7)")},
-                 options);
+    const QStringList args =
+        QStringLiteral("--no-defaults --protocol=TCP -h127.0.0.1 -P3306 -uroot -pkpzw -N -e")
+            .split(QLatin1Char(' '))
+        << QStringLiteral("SELECT CONCAT('answer:', 6*7)");
+    const ChildResult r = runChild(QStringLiteral("/usr/bin/mariadb"), args, options);
     return QString::fromUtf8(r.output).trimmed();
 }
 
@@ -88,17 +78,13 @@ QString statusReport(bool m, bool w, bool a, const QString& root) {
            QLatin1Char('\n');
 }
 
-bool allRunning(const ServiceStatus& s) {
-    return s.mysqlRunning && s.phpWebRunning && s.phpMyAdminRunning;
-}
-bool noneRunning(const ServiceStatus& s) {
-    return !s.mysqlRunning && !s.phpWebRunning && !s.phpMyAdminRunning;
+bool allAre(const ServiceStatus& s, bool running) {
+    return s.mysqlRunning == running && s.phpWebRunning == running &&
+           s.phpMyAdminRunning == running;
 }
 
-// Copies the assembled runtime to dest (which must not exist yet), making its parents.
-QString copyRuntime(const QString& runtime, const QString& dest) {
-    QDir().mkpath(QFileInfo(dest).path());
-    return copyTree(runtime, dest);
+bool waitForLog(PanelViewModel& model, const QString& head) {
+    return testing::waitFor([&] { return model.logs().startsWith(head); }, kStartLimitMs);
 }
 
 QByteArray fileText(const QString& path) {
@@ -131,200 +117,178 @@ class ServicesEndToEndTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void startRestartStop_data();
-    void startRestartStop();
-    void openPhpMyAdminStartsIt();
-    void openPhpMyAdminWithoutItsDirectory();
+    void initTestCase() {
+        m_runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
+        if (m_runtime.isEmpty() ||
+            !QFileInfo::exists(m_runtime + QStringLiteral("/mysql/bin/mysqld")))
+            QSKIP("no assembled runtime (build the zelto_runtime target)");
+        for (int port : kPorts) {
+            if (portAnswers(port))
+                QFAIL(qPrintable(
+                    QStringLiteral("port %1 is already taken by another server").arg(port)));
+        }
+    }
+
+    // Start-all twice, stop-all, then opening phpMyAdmin.
+    void startRestartStop_data() {
+        QTest::addColumn<QString>("rootName"); // empty: the installed root, from the resources
+        QTest::newRow("installed root") << QString();
+        QTest::newRow("spaces, Chinese, regex characters")
+            << QStringLiteral("我的 站点 (old) c++ [1]");
+    }
+
+    void startRestartStop() {
+        QFETCH(QString, rootName);
+        TestSandbox box;
+        StackCleanup cleanup{box.base()};
+        const QString root =
+            rootName.isEmpty() ? box.installedRoot() : box.base() + QLatin1Char('/') + rootName;
+        // The installed root comes from the resources; another is the user's choice.
+        const QString parent = rootName.isEmpty() ? box.resourceDir() : root;
+        QVERIFY(QDir().mkpath(parent));
+        QCOMPARE(copyTree(m_runtime, parent + QStringLiteral("/runtime")), QString());
+        if (!rootName.isEmpty()) {
+            box.noResourcePath = true;
+            box.preferences->setString(QStringLiteral("zeltoPanelRoot"), root);
+        }
+        // A database server of another root: the pattern kills must leave it alone.
+        const QString otherMysql = box.base() + QStringLiteral("/other/runtime/mysql");
+        const pid_t otherServer = startSleeper(
+            otherMysql + QStringLiteral("/bin/mysqld"),
+            {QStringLiteral("--defaults-file=") + otherMysql + QStringLiteral("/my_runtime.cnf")});
+        QVERIFY(processAlive(otherServer));
+
+        auto model = box.makeModel();
+        model->refreshStatus(); // as the window does when first shown: installs the runtime
+        QCOMPARE(model->zeltoPanelRoot(), root);
+        QVERIFY(allAre(model->status(), false));
+
+        // First start on an empty data directory.
+        {
+            LogRecorder rec(model.get());
+            model->startAll();
+            QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+            const QStringList stages = rec.stagesAfterStatus();
+            QCOMPARE(stages.size(), 5);
+            // Stage 1 holds the option-file report (empty) and the initialiser's output.
+            const QString head = QStringLiteral("=== 启动中 ===\n\n");
+            const QString tail = QStringLiteral("\n正在启动 MySQL...\n目录: ") + root;
+            QVERIFY2(stages[1].startsWith(head) && stages[1].endsWith(tail), qPrintable(stages[1]));
+            const QString init =
+                stages[1].mid(head.size(), stages[1].size() - head.size() - tail.size()).trimmed();
+            QCOMPARE(model->logs(), QStringLiteral("=== 启动完成 ===\n") +
+                                        (init.isEmpty() ? QString() : init + QLatin1Char('\n')) +
+                                        QLatin1Char('\n') + footer(root));
+        }
+        QVERIFY(QFileInfo(root + QStringLiteral("/runtime/mysql/data/mysql")).isDir());
+        QVERIFY(testing::waitFor([] { return allPorts(kPorts, true); }, 60000));
+        model->refreshStatus();
+        QVERIFY(allAre(model->status(), true));
+        QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
+        QVERIFY(httpGet(8000, "/").contains("data-state=\"reachable\""));
+        const QByteArray login = httpGet(900, "/");
+        QVERIFY2(login.contains("input_username") && login.contains("input_password"),
+                 login.left(2000).constData());
+        QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/phpmyadmin/config.inc.php")),
+                 phpMyAdminConfigText().toUtf8());
+
+        // A second start restarts everything: nothing to initialise, every report empty.
+        const QByteArray oldWeb = fileText(model->phpWebPidPath());
+        const QByteArray oldAdmin = fileText(model->phpMyAdminPidPath());
+        const std::optional<pid_t> oldDatabase = model->mysqlPidFromPort3306();
+        QVERIFY(oldDatabase.has_value());
+        model->setLogs(QStringLiteral("restarting"));
+        model->startAll();
+        QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+        QCOMPARE(model->logs(), QStringLiteral("=== 启动完成 ===\n\n") + footer(root));
+        QVERIFY(model->status().phpWebRunning && model->status().phpMyAdminRunning);
+        QVERIFY(fileText(model->phpWebPidPath()) != oldWeb);
+        QVERIFY(fileText(model->phpMyAdminPidPath()) != oldAdmin);
+        QVERIFY(testing::waitFor(
+            [&] {
+                const std::optional<pid_t> now = model->mysqlPidFromPort3306();
+                return now && *now != *oldDatabase && allPorts(kPorts, true);
+            },
+            60000));
+        QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
+
+        // A PHP built-in server on all interfaces that the panel did not start.
+        const QString foreignPhp = box.base() + QStringLiteral("/foreign/bin/php");
+        QVERIFY(QDir().mkpath(box.base() + QStringLiteral("/foreign/bin")));
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/php8.2"), foreignPhp));
+        const DetachedChild foreign =
+            spawnDetached(foreignPhp,
+                          {QStringLiteral("-S"), QStringLiteral("0.0.0.0:8765"),
+                           QStringLiteral("-t"), box.base() + QStringLiteral("/foreign")},
+                          box.base(), -1);
+        QVERIFY(!foreign.launchError);
+        QVERIFY(testing::waitFor([] { return portAnswers(8765); }, 30000));
+
+        // Stop: nothing answers any more, the pid files are gone, the other root's server lives.
+        {
+            LogRecorder rec(model.get());
+            model->stopAll();
+            QVERIFY(waitForLog(*model, QStringLiteral("=== 停止完成 ===")));
+            QCOMPARE(model->logs(), QStringLiteral("=== 停止完成 ==="));
+            QCOMPARE(rec.texts.size(), 4);
+            QCOMPARE(rec.texts[1],
+                     QStringLiteral("=== 停止中 ===\n正在关闭服务...\n目录: ") + root);
+            QVERIFY(allAre(model->status(), false));
+        }
+        QVERIFY(!QFileInfo::exists(model->phpWebPidPath()));
+        QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
+        QVERIFY(testing::waitFor([] { return allPorts(kPorts + QList<int>{8765}, false); }, 30000));
+        QVERIFY(testing::waitFor([&] { return !processAlive(foreign.pid); }, 10000));
+        QVERIFY(processAlive(otherServer));
+        model->refreshStatus();
+        QCOMPARE(model->logs(), statusReport(false, false, false, root));
+
+        // Opening phpMyAdmin while it is stopped starts it.
+        model->openPhpMyAdmin();
+        const QUrl address(QStringLiteral("http://localhost:900"));
+        QCOMPARE(box.desktop->openedUrls, std::vector<QUrl>{address});
+        QCOMPARE(model->logs(), statusReport(false, false, true, root));
+        QVERIFY(testing::waitFor([] { return portAnswers(900); }, 30000));
+        QVERIFY(httpGet(900, "/").contains("input_username"));
+        const QByteArray pid = fileText(model->phpMyAdminPidPath());
+        QVERIFY(!pid.isEmpty());
+        // Already running: nothing more is started.
+        model->setLogs(QStringLiteral("untouched"));
+        model->openPhpMyAdmin();
+        QCOMPARE(box.desktop->openedUrls, (std::vector<QUrl>{address, address}));
+        QCOMPARE(model->logs(), QStringLiteral("untouched"));
+        QCOMPARE(fileText(model->phpMyAdminPidPath()), pid);
+        // Stopped through its pid file: the real server is recognised and ends.
+        QCOMPARE(model->stopPhpMyAdmin(), QString());
+        QVERIFY(testing::waitFor([] { return !portAnswers(900); }, 30000));
+        QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
+    }
+
+    void openPhpMyAdminWithoutItsDirectory() {
+        TestSandbox box;
+        StackCleanup cleanup{box.base()};
+        box.noResourcePath = true;
+        const QString root = box.installedRoot();
+        QVERIFY(QDir().mkpath(root));
+        QCOMPARE(copyTree(m_runtime, root + QStringLiteral("/runtime")), QString());
+        const QString dir = root + QStringLiteral("/runtime/phpmyadmin");
+        QCOMPARE(removePath(dir), QString());
+        auto model = box.makeModel();
+
+        QCOMPARE(model->startPhpMyAdmin(), QStringLiteral("phpMyAdmin: 未找到目录 ") + dir);
+        model->openPhpMyAdmin();
+        QCOMPARE(box.desktop->openedUrls,
+                 std::vector<QUrl>{QUrl(QStringLiteral("http://localhost:900"))});
+        QCOMPARE(model->logs(), statusReport(false, false, false, root));
+        QVERIFY(!QFileInfo::exists(dir));
+        QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
+        QTest::qWait(500);
+        QVERIFY(!portAnswers(900));
+    }
 
 private:
     QString m_runtime;
 };
-
-void ServicesEndToEndTest::initTestCase() {
-    m_runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
-    if (m_runtime.isEmpty() || !QFileInfo::exists(m_runtime + QStringLiteral("/mysql/bin/mysqld")))
-        QSKIP("no assembled runtime (build the zelto_runtime target)");
-    for (int port : kPorts) {
-        if (portAnswers(port))
-            QFAIL(
-                qPrintable(QStringLiteral("port %1 is already taken by another server").arg(port)));
-    }
-}
-
-void ServicesEndToEndTest::startRestartStop_data() {
-    QTest::addColumn<QString>("rootName"); // empty: the installed root, from the resources
-    QTest::newRow("installed root") << QString();
-    QTest::newRow("spaces, Chinese, regex characters") << QStringLiteral("我的 站点 (old) c++ [1]");
-}
-
-void ServicesEndToEndTest::startRestartStop() {
-    QFETCH(QString, rootName);
-    TestSandbox box;
-    StackCleanup cleanup{box.base()};
-    QString root;
-    if (rootName.isEmpty()) {
-        QCOMPARE(copyRuntime(m_runtime, box.resourceDir() + QStringLiteral("/runtime")), QString());
-        root = box.installedRoot();
-    } else {
-        root = box.base() + QLatin1Char('/') + rootName;
-        QCOMPARE(copyRuntime(m_runtime, root + QStringLiteral("/runtime")), QString());
-        box.noResourcePath = true;
-        box.preferences->setString(QStringLiteral("zeltoPanelRoot"), root);
-    }
-    // A database server of another root: the pattern kills must leave it alone.
-    const QString otherMysql = box.base() + QStringLiteral("/other/runtime/mysql");
-    const pid_t otherServer = startSleeper(
-        otherMysql + QStringLiteral("/bin/mysqld"),
-        {QStringLiteral("--defaults-file=") + otherMysql + QStringLiteral("/my_runtime.cnf")});
-    QVERIFY(processAlive(otherServer));
-
-    auto model = box.makeModel();
-    model->refreshStatus(); // as the window does when first shown: installs the runtime
-    QCOMPARE(model->zeltoPanelRoot(), root);
-    QVERIFY(noneRunning(model->status()));
-
-    // First start on an empty data directory.
-    {
-        LogRecorder rec(model.get());
-        model->startAll();
-        QVERIFY(testing::waitFor(
-            [&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); },
-            kStartLimitMs));
-        const QStringList stages = rec.stagesAfterStatus();
-        QCOMPARE(stages.size(), 5);
-        // Stage 1 holds the option-file report (empty) and the initialiser's output.
-        const QString head = QStringLiteral("=== 启动中 ===\n\n");
-        const QString tail = QStringLiteral("\n正在启动 MySQL...\n目录: ") + root;
-        QVERIFY2(stages[1].startsWith(head) && stages[1].endsWith(tail), qPrintable(stages[1]));
-        const QString init =
-            stages[1].mid(head.size(), stages[1].size() - head.size() - tail.size()).trimmed();
-        QCOMPARE(model->logs(), QStringLiteral("=== 启动完成 ===\n") +
-                                    (init.isEmpty() ? QString() : init + QLatin1Char('\n')) +
-                                    QLatin1Char('\n') + footer(root));
-        QVERIFY(model->status().phpWebRunning && model->status().phpMyAdminRunning);
-    }
-    QVERIFY(QFileInfo(root + QStringLiteral("/runtime/mysql/data/mysql")).isDir());
-    QVERIFY(testing::waitFor([] { return allAnswer(kPorts); }, 60000));
-    model->refreshStatus();
-    QVERIFY(allRunning(model->status()));
-    QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
-    QVERIFY(httpGet(8000, "/").contains("data-state=\"reachable\""));
-    const QByteArray login = httpGet(900, "/");
-    QVERIFY2(login.contains("input_username") && login.contains("input_password"),
-             login.left(2000).constData());
-    QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/phpmyadmin/config.inc.php")),
-             phpMyAdminConfigText().toUtf8());
-
-    // A second start restarts everything: nothing to initialise, every report empty.
-    const QByteArray oldWeb = fileText(model->phpWebPidPath());
-    const QByteArray oldAdmin = fileText(model->phpMyAdminPidPath());
-    const std::optional<pid_t> oldDatabase = model->mysqlPidFromPort3306();
-    QVERIFY(oldDatabase.has_value());
-    model->setLogs(QStringLiteral("restarting"));
-    model->startAll();
-    QVERIFY(testing::waitFor(
-        [&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); },
-        kStartLimitMs));
-    QCOMPARE(model->logs(), QStringLiteral("=== 启动完成 ===\n\n") + footer(root));
-    QVERIFY(model->status().phpWebRunning && model->status().phpMyAdminRunning);
-    QVERIFY(fileText(model->phpWebPidPath()) != oldWeb);
-    QVERIFY(fileText(model->phpMyAdminPidPath()) != oldAdmin);
-    QVERIFY(testing::waitFor(
-        [&] {
-            const std::optional<pid_t> now = model->mysqlPidFromPort3306();
-            return now && *now != *oldDatabase && allAnswer(kPorts);
-        },
-        60000));
-    QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
-    QVERIFY(httpGet(8000, "/").contains("data-state=\"reachable\""));
-    model->refreshStatus();
-    QVERIFY(allRunning(model->status()));
-
-    // A PHP built-in server on all interfaces that the panel did not start.
-    const QString foreignPhp = box.base() + QStringLiteral("/foreign/bin/php");
-    QVERIFY(QDir().mkpath(box.base() + QStringLiteral("/foreign/bin")));
-    QVERIFY(QFile::link(QStringLiteral("/usr/bin/php8.2"), foreignPhp));
-    const DetachedChild foreign =
-        spawnDetached(foreignPhp,
-                      {QStringLiteral("-S"), QStringLiteral("0.0.0.0:8765"), QStringLiteral("-t"),
-                       box.base() + QStringLiteral("/foreign")},
-                      box.base(), -1);
-    QVERIFY(!foreign.launchError);
-    QVERIFY(testing::waitFor([] { return portAnswers(8765); }, 30000));
-
-    // Stop: nothing answers any more, the pid files are gone, the other root's server lives.
-    {
-        LogRecorder rec(model.get());
-        model->stopAll();
-        QVERIFY(testing::waitFor(
-            [&] { return model->logs().startsWith(QStringLiteral("=== 停止完成 ===")); },
-            kStartLimitMs));
-        QCOMPARE(model->logs(), QStringLiteral("=== 停止完成 ==="));
-        QCOMPARE(rec.texts.size(), 4);
-        QCOMPARE(rec.texts[1], QStringLiteral("=== 停止中 ===\n正在关闭服务...\n目录: ") + root);
-        QVERIFY(noneRunning(model->status()));
-    }
-    QVERIFY(!QFileInfo::exists(model->phpWebPidPath()));
-    QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
-    QVERIFY(testing::waitFor([] { return noneAnswers(kPorts + QList<int>{8765}); }, 30000));
-    QVERIFY(testing::waitFor([&] { return !processAlive(foreign.pid); }, 10000));
-    QVERIFY(processAlive(otherServer));
-    model->refreshStatus();
-    QCOMPARE(model->logs(), statusReport(false, false, false, root));
-}
-
-void ServicesEndToEndTest::openPhpMyAdminStartsIt() {
-    TestSandbox box;
-    StackCleanup cleanup{box.base()};
-    QCOMPARE(copyRuntime(m_runtime, box.resourceDir() + QStringLiteral("/runtime")), QString());
-    auto model = box.makeModel();
-    model->refreshStatus();
-    const QString root = box.installedRoot();
-    QVERIFY(!model->status().phpMyAdminRunning);
-
-    model->openPhpMyAdmin();
-    const QUrl address(QStringLiteral("http://localhost:900"));
-    QCOMPARE(box.desktop->openedUrls, std::vector<QUrl>{address});
-    QCOMPARE(model->logs(), statusReport(false, false, true, root));
-    QVERIFY(testing::waitFor([] { return portAnswers(900); }, 30000));
-    QVERIFY(httpGet(900, "/").contains("input_username"));
-    const QByteArray pid = fileText(model->phpMyAdminPidPath());
-    QVERIFY(!pid.isEmpty());
-
-    // Already running: nothing more is started.
-    model->setLogs(QStringLiteral("untouched"));
-    model->openPhpMyAdmin();
-    QCOMPARE(box.desktop->openedUrls, (std::vector<QUrl>{address, address}));
-    QCOMPARE(model->logs(), QStringLiteral("untouched"));
-    QCOMPARE(fileText(model->phpMyAdminPidPath()), pid);
-
-    // Stopped through its pid file: the real server is recognised and ends.
-    QCOMPARE(model->stopPhpMyAdmin(), QString());
-    QVERIFY(testing::waitFor([] { return !portAnswers(900); }, 30000));
-    QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
-}
-
-void ServicesEndToEndTest::openPhpMyAdminWithoutItsDirectory() {
-    TestSandbox box;
-    StackCleanup cleanup{box.base()};
-    box.noResourcePath = true;
-    const QString root = box.installedRoot();
-    QCOMPARE(copyRuntime(m_runtime, root + QStringLiteral("/runtime")), QString());
-    const QString dir = root + QStringLiteral("/runtime/phpmyadmin");
-    QCOMPARE(removePath(dir), QString());
-    auto model = box.makeModel();
-
-    QCOMPARE(model->startPhpMyAdmin(), QStringLiteral("phpMyAdmin: 未找到目录 ") + dir);
-    model->openPhpMyAdmin();
-    QCOMPARE(box.desktop->openedUrls,
-             std::vector<QUrl>{QUrl(QStringLiteral("http://localhost:900"))});
-    QCOMPARE(model->logs(), statusReport(false, false, false, root));
-    QVERIFY(!QFileInfo::exists(dir));
-    QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
-    QTest::qWait(500);
-    QVERIFY(!portAnswers(900));
-}
 
 QTEST_GUILESS_MAIN(ServicesEndToEndTest)
 #include "tst_services_e2e.moc"
