@@ -4,19 +4,17 @@
 
 namespace updatetest {
 
-void useQuietServiceTools(TestSandbox& sandbox, const QString& rsync) {
-    const QString dir = sandbox.base() + QStringLiteral("/tools");
-    for (const char* tool : {"pkill", "pgrep", "lsof"})
-        testing::writeScript(dir + QLatin1Char('/') + QLatin1String(tool),
-                             QStringLiteral("exit 1"));
-    sandbox.tools = SystemTools::withPkill(dir + QStringLiteral("/pkill"),
-                                           dir + QStringLiteral("/lsof"), rsync);
-}
-
-std::unique_ptr<TestSandbox> makeUpdateSandbox() {
+std::unique_ptr<TestSandbox> makeUpdateSandbox(const QString& fakeRsync) {
     auto sandbox = std::make_unique<TestSandbox>();
     testing::makeValidRoot(sandbox->installedRoot());
-    useQuietServiceTools(*sandbox);
+    const QString dir = sandbox->base() + QStringLiteral("/tools/");
+    for (const char* tool : {"pkill", "pgrep", "lsof"})
+        testing::writeScript(dir + QLatin1String(tool), QStringLiteral("exit 1"));
+    if (!fakeRsync.isEmpty())
+        testing::writeScript(dir + QStringLiteral("rsync"), fakeRsync);
+    sandbox->tools = SystemTools::withPkill(
+        dir + QStringLiteral("pkill"), dir + QStringLiteral("lsof"),
+        fakeRsync.isEmpty() ? QStringLiteral("/usr/bin/rsync") : dir + QStringLiteral("rsync"));
     return sandbox;
 }
 

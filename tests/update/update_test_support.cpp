@@ -1,10 +1,12 @@
 #include "update_test_support.h"
 
+#include "test_support.h"
+
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -13,120 +15,91 @@
 
 #include <memory>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace updatetest {
 
 namespace {
 
-QByteArray linkTarget(const QString& path) {
-    char buf[4096];
-    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buf, sizeof buf);
-    return n > 0 ? QByteArray(buf, static_cast<int>(n)) : QByteArray();
+struct Item {
+    QString name;
+    QByteArray data; // a file's contents or a link's target
+    int type;        // AE_IFDIR, AE_IFLNK or AE_IFREG
+};
+
+Item parse(const QString& item) {
+    if (item.endsWith(QLatin1Char('/')))
+        return {item, {}, AE_IFDIR};
+    if (const qsizetype arrow = item.indexOf(QStringLiteral("->")); arrow > 0)
+        return {item.left(arrow), item.mid(arrow + 2).toUtf8(), AE_IFLNK};
+    const qsizetype eq = item.indexOf(QLatin1Char('='));
+    return {item.left(eq), item.mid(eq + 1).toUtf8(), AE_IFREG};
 }
 
 } // namespace
 
-ZipEntry file(const QString& name, const QByteArray& data, int mode) {
-    return {name, data, ZipEntry::File, mode};
+void makeTree(const QString& root, const QStringList& layout) {
+    QDir().mkpath(root);
+    for (const QString& line : layout) {
+        const Item item = parse(line);
+        const QString path = root + QLatin1Char('/') + item.name;
+        if (item.type == AE_IFDIR)
+            QDir().mkpath(path);
+        else if (item.type == AE_IFLNK)
+            QFile::link(QString::fromUtf8(item.data), path);
+        else
+            testing::writeFile(path, item.data);
+    }
 }
 
-ZipEntry directory(const QString& name) {
-    return {name, {}, ZipEntry::Directory, 0755};
-}
-
-ZipEntry symlink(const QString& name, const QString& target) {
-    return {name, target.toUtf8(), ZipEntry::Symlink, 0777};
-}
-
-void writeZip(const QString& path, const std::vector<ZipEntry>& entries) {
+QByteArray writeZip(const QString& path, const QStringList& layout,
+                    const QMap<QString, int>& modes) {
     QDir().mkpath(QFileInfo(path).path());
     archive* a = archive_write_new();
     archive_write_set_format_zip(a);
     if (archive_write_open_filename(a, QFile::encodeName(path).constData()) != ARCHIVE_OK)
         qFatal("cannot create %s: %s", qPrintable(path), archive_error_string(a));
-    for (const ZipEntry& e : entries) {
+    for (const QString& line : layout) {
+        const Item item = parse(line);
         archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname_utf8(entry, e.name.toUtf8().constData());
+        archive_entry_set_pathname_utf8(entry, item.name.toUtf8().constData());
         archive_entry_set_mtime(entry, 1700000000, 0);
-        switch (e.kind) {
-        case ZipEntry::File:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_size(entry, e.data.size());
-            break;
-        case ZipEntry::Directory:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            break;
-        case ZipEntry::Symlink:
-            archive_entry_set_filetype(entry, AE_IFLNK);
-            archive_entry_set_symlink_utf8(entry, e.data.constData());
-            break;
-        }
-        archive_entry_set_perm(entry, static_cast<mode_t>(e.mode));
+        archive_entry_set_filetype(entry, static_cast<unsigned>(item.type));
+        archive_entry_set_perm(entry, static_cast<mode_t>(modes.value(
+                                          item.name, item.type == AE_IFREG ? 0644 : 0755)));
+        if (item.type == AE_IFREG)
+            archive_entry_set_size(entry, item.data.size());
+        if (item.type == AE_IFLNK)
+            archive_entry_set_symlink_utf8(entry, item.data.constData());
         if (archive_write_header(a, entry) < ARCHIVE_WARN)
-            qFatal("zip header %s: %s", qPrintable(e.name), archive_error_string(a));
-        if (e.kind == ZipEntry::File && !e.data.isEmpty())
-            archive_write_data(a, e.data.constData(), static_cast<size_t>(e.data.size()));
+            qFatal("zip header %s: %s", qPrintable(item.name), archive_error_string(a));
+        if (item.type == AE_IFREG && !item.data.isEmpty())
+            archive_write_data(a, item.data.constData(), static_cast<size_t>(item.data.size()));
         archive_entry_free(entry);
     }
     archive_write_close(a);
     archive_write_free(a);
+    return testing::readFile(path);
 }
 
-void zipDirectory(const QString& dir, const QString& zipPath) {
-    std::vector<ZipEntry> entries;
+QStringList describe(const QString& dir) {
+    QStringList out;
     QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    QStringList paths;
-    while (it.hasNext())
-        paths.push_back(it.next());
-    paths.sort(); // parents before their contents
-    const QDir base(dir);
-    for (const QString& p : paths) {
-        const QFileInfo info(p);
-        const QString name = base.relativeFilePath(p);
-        if (info.isSymLink()) {
-            entries.push_back(symlink(name, QString::fromUtf8(linkTarget(p))));
-        } else if (info.isDir()) {
-            entries.push_back(directory(name + QLatin1Char('/')));
-        } else {
-            QFile f(p);
-            f.open(QIODevice::ReadOnly);
-            struct stat st;
-            ::stat(QFile::encodeName(p).constData(), &st);
-            entries.push_back(file(name, f.readAll(), st.st_mode & 07777));
-        }
-    }
-    writeZip(zipPath, entries);
-}
-
-QMap<QString, QByteArray> snapshot(const QString& dir) {
-    QMap<QString, QByteArray> result;
-    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QDir base(dir);
     while (it.hasNext()) {
-        const QString p = it.next();
-        const QFileInfo info(p);
-        const QString rel = base.relativeFilePath(p);
-        if (info.isSymLink()) {
-            result.insert(rel, "link:" + linkTarget(p));
-        } else if (info.isDir()) {
-            result.insert(rel, "dir");
-        } else {
-            QFile f(p);
-            f.open(QIODevice::ReadOnly);
-            result.insert(rel, "file:" + f.readAll());
-        }
+        const QString path = it.next();
+        const QString name = QDir(dir).relativeFilePath(path);
+        char target[4096];
+        const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        if (n >= 0)
+            out.push_back(name + QStringLiteral("->") + QString::fromUtf8(target, n));
+        else if (QFileInfo(path).isDir())
+            out.push_back(name + QLatin1Char('/'));
+        else
+            out.push_back(name + QLatin1Char('=') + QString::fromUtf8(testing::readFile(path)));
     }
-    return result;
-}
-
-QStringList listTree(const QString& dir) {
-    QStringList names = snapshot(dir).keys();
-    names.sort();
-    return names;
+    out.sort();
+    return out;
 }
 
 LocalHttpServer::LocalHttpServer() {
@@ -135,71 +108,51 @@ LocalHttpServer::LocalHttpServer() {
         qFatal("cannot listen on 127.0.0.1: %s", qPrintable(m_server.errorString()));
 }
 
-LocalHttpServer::~LocalHttpServer() = default;
-
 QString LocalHttpServer::archiveUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1/zelto-update.zip").arg(port());
+    return QStringLiteral("http://127.0.0.1:%1/zelto-update.zip").arg(m_server.serverPort());
 }
 
 void LocalHttpServer::onConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
-        socket->setProperty("request", QByteArray());
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    }
-}
-
-void LocalHttpServer::onReadable(QTcpSocket* socket) {
-    QByteArray request = socket->property("request").toByteArray() + socket->readAll();
-    socket->setProperty("request", request);
-    if (socket->property("answered").toBool() || !request.contains("\r\n\r\n"))
-        return;
-    socket->setProperty("answered", true);
-    const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
-    const QString target = QString::fromUtf8(requestLine.value(1));
-    requestTargets.push_back(target);
-    const Response r = routes.value(target.section(QLatin1Char('?'), 0, 0), response);
-    if (r.delayMs > 0) {
-        QPointer<QTcpSocket> guarded(socket);
-        QTimer::singleShot(r.delayMs, this, [this, guarded, r] {
-            if (guarded)
-                answer(guarded, r);
-        });
-    } else {
-        answer(socket, r);
+        connect(socket, &QTcpSocket::readyRead, this,
+                [this, socket, request = std::make_shared<QByteArray>()] {
+                    if (request->contains("\r\n\r\n"))
+                        return; // answered already
+                    *request += socket->readAll();
+                    if (!request->contains("\r\n\r\n"))
+                        return;
+                    requestTargets.push_back(QString::fromUtf8(
+                        request->left(request->indexOf("\r\n")).split(' ').value(1)));
+                    // The socket is the timer's context: no answer to a closed connection.
+                    QTimer::singleShot(response.delayMs, socket,
+                                       [this, socket, r = response] { answer(socket, r); });
+                });
     }
 }
 
 void LocalHttpServer::answer(QTcpSocket* socket, const Response& r) {
-    std::shared_ptr<QFile> source;
-    qint64 length = r.body.size();
-    if (!r.bodyFile.isEmpty()) {
+    // The body is streamed from a file or a buffer without holding a file in memory: the
+    // socket is refilled whenever its buffer has drained below a few chunks.
+    std::shared_ptr<QIODevice> source;
+    if (r.bodyFile.isEmpty())
+        source = std::make_shared<QBuffer>();
+    else
         source = std::make_shared<QFile>(r.bodyFile);
-        if (!source->open(QIODevice::ReadOnly))
-            qFatal("cannot read %s", qPrintable(r.bodyFile));
-        length = source->size();
-    }
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Status\r\n" +
-                      "Content-Type: application/octet-stream\r\n" +
-                      "Content-Length: " + QByteArray::number(length) + "\r\n";
-    if (!r.location.isEmpty())
-        head += "Location: " + r.location + "\r\n";
-    head += "Connection: close\r\n\r\n";
-    socket->write(head);
-
-    const qint64 limit = r.stallAfter >= 0 ? std::min(r.stallAfter, length) : length;
-    if (!source) {
-        socket->write(r.body.left(limit));
-        if (r.stallAfter < 0)
-            socket->disconnectFromHost();
-        return;
-    }
-    // Stream the file without holding it in memory: refill whenever the socket's buffer has
-    // drained below a few chunks.
+    if (auto* buffer = qobject_cast<QBuffer*>(source.get()))
+        buffer->setData(r.body);
+    if (!source->open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(r.bodyFile));
+    const qint64 length = source->size();
+    socket->write("HTTP/1.1 " + QByteArray::number(r.status) +
+                  " Status\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                  QByteArray::number(length) + "\r\nConnection: close\r\n\r\n");
+    const bool stall = r.stallAfter >= 0;
+    const qint64 limit = stall ? std::min(r.stallAfter, length) : length;
     auto sent = std::make_shared<qint64>(0);
     auto closing = std::make_shared<bool>(false);
-    auto refill = [socket, source, sent, closing, limit, stall = r.stallAfter >= 0] {
+    auto refill = [socket, source, sent, closing, limit, stall] {
         while (*sent < limit && socket->bytesToWrite() < (4 << 20)) {
             const QByteArray chunk = source->read(std::min<qint64>(1 << 20, limit - *sent));
             if (chunk.isEmpty())

@@ -7,35 +7,21 @@
 #include <QStringList>
 #include <QTcpServer>
 
-#include <vector>
-
 class QTcpSocket;
 
 namespace updatetest {
 
-// One entry of a ZIP archive built by a test. Names are written as given (hostile ones
-// included).
-struct ZipEntry {
-    enum Kind { File, Directory, Symlink };
-    QString name;
-    QByteArray data; // file contents, or the link's target
-    Kind kind = File;
-    int mode = 0644;
-};
+// Layouts of files for a test: "path/" is a directory, "path=contents" a file,
+// "path->target" a link, and a plain path a file holding its own path.
 
-ZipEntry file(const QString& name, const QByteArray& data = "x", int mode = 0644);
-ZipEntry directory(const QString& name);
-ZipEntry symlink(const QString& name, const QString& target);
-
-// Writes a ZIP archive with the entries in order.
-void writeZip(const QString& path, const std::vector<ZipEntry>& entries);
-// Writes a ZIP archive of every file, directory and link below dir (names relative to dir).
-void zipDirectory(const QString& dir, const QString& zipPath);
-
-// Every entry below dir: relative path -> "dir", "file:" + contents or "link:" + target.
-QMap<QString, QByteArray> snapshot(const QString& dir);
-// The relative paths below dir, sorted.
-QStringList listTree(const QString& dir);
+// Creates the layout below root.
+void makeTree(const QString& root, const QStringList& layout);
+// Writes a ZIP archive of the layout, entries in order and names as given (hostile ones
+// included), with the modes given by name (others 0644, directories 0755); returns its bytes.
+QByteArray writeZip(const QString& path, const QStringList& layout,
+                    const QMap<QString, int>& modes = {});
+// The entries below dir as a sorted layout.
+QStringList describe(const QString& dir);
 
 // A small HTTP/1.1 server on 127.0.0.1 (random port) that answers every GET with the
 // configured response. It runs on the thread that owns it; the panel downloads on a worker,
@@ -49,23 +35,18 @@ public:
         QString bodyFile;       // streamed from this file instead of body
         qint64 stallAfter = -1; // send the full length header, this many bytes, then nothing
         int delayMs = 0;        // wait this long before answering
-        QByteArray location;    // Location header (for redirects)
     };
 
     LocalHttpServer();
-    ~LocalHttpServer() override;
 
-    quint16 port() const { return m_server.serverPort(); }
     // http://127.0.0.1:PORT/zelto-update.zip
     QString archiveUrl() const;
 
-    Response response;              // for every path without a route
-    QMap<QString, Response> routes; // by path, without the query
-    QStringList requestTargets;     // request targets received, in order
+    Response response;          // for every request
+    QStringList requestTargets; // request targets received, in order
 
 private:
     void onConnection();
-    void onReadable(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const Response& r);
 
     QTcpServer m_server;
