@@ -15,10 +15,8 @@ class TestModel : public QObject {
 private Q_SLOTS:
     void initialState();
     void eachAssignmentSignalsOnce();
-    void savedRootIsThePreference();
     void updateAddressIsFixedAtConstruction();
     void jobKeepsModelAliveAndBlocksRunInOrder();
-    void mainThreadAssertion();
 };
 
 void TestModel::initialState() {
@@ -56,16 +54,6 @@ void TestModel::eachAssignmentSignalsOnce() {
     QCOMPARE(spy.count(), 9);
     QCOMPARE(model->property("logs").toString(), QStringLiteral("a"));
     QCOMPARE(model->property("updateProgress").toDouble(), 0.5);
-}
-
-void TestModel::savedRootIsThePreference() {
-    TestSandbox box;
-    auto first = box.makeModel();
-    first->setSavedRoot(QStringLiteral("/srv/panel"));
-    auto second = box.makeModel(); // another window of the same user
-    QCOMPARE(second->savedRoot(), QStringLiteral("/srv/panel"));
-    QCOMPARE(box.preferences->string(QStringLiteral("zeltoPanelRoot")).value_or(QString()),
-             QStringLiteral("/srv/panel"));
 }
 
 void TestModel::updateAddressIsFixedAtConstruction() {
@@ -107,15 +95,6 @@ void TestModel::jobKeepsModelAliveAndBlocksRunInOrder() {
     QVERIFY(waitFor([&] { return watcher.isNull(); }, 10000));
     QCOMPARE(seen, (QStringList{"opening", "stage 1", "stage 2"}));
     QCOMPARE(deletedOn, QThread::currentThread());
-}
-
-void TestModel::mainThreadAssertion() {
-    TestSandbox box;
-    auto model = box.makeModel();
-    QVERIFY(model->platform().dispatcher->isMainThread());
-    bool workerIsMain = true;
-    std::thread([&] { workerIsMain = model->platform().dispatcher->isMainThread(); }).join();
-    QVERIFY(!workerIsMain);
 }
 
 QTEST_GUILESS_MAIN(TestModel)

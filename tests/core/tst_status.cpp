@@ -68,7 +68,6 @@ private Q_SLOTS:
     void missingDirectoryStopsTheCheck_data();
     void missingDirectoryStopsTheCheck();
     void unwritableDirectoryIsExplained();
-    void userEditsDoNotChangeSummary();
 };
 
 void TestStatus::allStoppedAndWritable() {
@@ -295,19 +294,6 @@ void TestStatus::unwritableDirectoryIsExplained() {
     QVERIFY2(hint.startsWith(expectedStart), qPrintable(hint));
     QVERIFY(hint.size() > expectedStart.size()); // the system's description follows
     QVERIFY(!QFile::exists(root + QStringLiteral("/runtime/config/.zelto-write-test")));
-}
-
-void TestStatus::userEditsDoNotChangeSummary() {
-    TestSandbox box;
-    fakeProbes(box, QString(), 1);
-    makeRuntimeDirs(box.installedRoot());
-    auto model = box.makeModel();
-    model->refreshStatus();
-    model->setLogs(QStringLiteral("typed an error"));
-    QCOMPARE(model->errorSummary(), QString());
-    model->refreshStatus();
-    QCOMPARE(model->errorSummary(), QString());
-    QVERIFY(model->logs().startsWith(QStringLiteral("=== 服务状态 ===")));
 }
 
 QTEST_GUILESS_MAIN(TestStatus)
