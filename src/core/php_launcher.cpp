@@ -4,10 +4,16 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +24,15 @@ const std::array<QString, 5> kArchKeywords = {
     QStringLiteral("bad cpu type"), QStringLiteral("exec format error"), QStringLiteral("cpu type"),
     QStringLiteral("arch"),         QStringLiteral("architecture"),
 };
+
+// The version number of a name such as "PHP8.4", or nothing for any other name.
+std::optional<std::pair<int, int>> phpVersionNumber(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^PHP(\\d{1,4})\\.(\\d{1,4})$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return std::pair{match.captured(1).toInt(), match.captured(2).toInt()};
+}
 
 QString errnoText(int code) {
     return QString::fromStdString(std::error_code(code, std::generic_category()).message());
@@ -45,6 +60,30 @@ QString phpInterpreterPath(const QString& panelRoot, const QString& version) {
            QStringLiteral("/bin/php");
 }
 
+QStringList phpVersionOrder(const QStringList& preferred, const QStringList& found) {
+    struct Version {
+        QString name;
+        std::pair<int, int> number;
+    };
+    std::vector<Version> versions;
+    const auto add = [&](const QString& name) {
+        const std::optional<std::pair<int, int>> number = phpVersionNumber(name);
+        if (number && std::none_of(versions.begin(), versions.end(),
+                                   [&](const Version& v) { return v.name == name; }))
+            versions.push_back({name, *number});
+    };
+    for (const QString& name : preferred)
+        add(name);
+    for (const QString& name : found)
+        add(name);
+    std::stable_sort(versions.begin(), versions.end(),
+                     [](const Version& a, const Version& b) { return a.number > b.number; });
+    QStringList order;
+    for (const Version& v : versions)
+        order.push_back(v.name);
+    return order;
+}
+
 // --- PanelViewModel: PHP server launcher ---
 
 const QStringList PanelViewModel::phpCandidates = {
@@ -52,8 +91,10 @@ const QStringList PanelViewModel::phpCandidates = {
 
 QStringList PanelViewModel::phpBinCandidates() const {
     const QString root = zeltoPanelRoot();
+    const QStringList shipped =
+        QDir(root + QStringLiteral("/runtime/php")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QStringList found;
-    for (const QString& version : phpCandidates) {
+    for (const QString& version : phpVersionOrder(phpCandidates, shipped)) {
         const QString path = phpInterpreterPath(root, version);
         if (isExecutableFile(path))
             found.push_back(path);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Texts and tests of the PHP server launcher that need no model.
 
@@ -13,3 +14,9 @@ bool looksLikeArchMismatch(const QString& fullDescription);
 
 // The interpreter of a PHP version ("PHP8.2") under a panel root.
 QString phpInterpreterPath(const QString& panelRoot, const QString& version);
+
+// The order in which PHP versions are tried: the preferred versions (listed newest first) and
+// every other name of the form "PHP<major>.<minor>" among found, all newest first, so that a
+// version the runtime ships besides the preferred ones falls in between them by its number
+// ("PHP8.5", "PHP8.4", "PHP8.3", "PHP8.2", "PHP7.3"). Other names are ignored; none repeats.
+QStringList phpVersionOrder(const QStringList& preferred, const QStringList& found);

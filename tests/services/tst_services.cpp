@@ -115,6 +115,62 @@ private Q_SLOTS:
         QCOMPARE(looksLikeArchMismatch(description), mismatch);
     }
 
+    void phpVersionOrder_data() {
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<QStringList>("order");
+        const QStringList preferred = {"PHP8.5", "PHP8.2", "PHP7.3"};
+        QTest::newRow("nothing else") << QStringList{} << preferred;
+        QTest::newRow("others between, by number")
+            << QStringList{"PHP7.4", "PHP8.3", "PHP8.4", "PHP8.10", "PHP8.2"}
+            << QStringList{"PHP8.10", "PHP8.5", "PHP8.4", "PHP8.3",
+                           "PHP8.2", "PHP7.4", "PHP7.3"};
+        QTest::newRow("newer and older than all")
+            << QStringList{"PHP5.6", "PHP9.0"}
+            << QStringList{"PHP9.0", "PHP8.5", "PHP8.2", "PHP7.3", "PHP5.6"};
+        QTest::newRow("other names ignored")
+            << QStringList{"current", "php8.4", "PHP8.4.1", "PHP8", "PHP8.4-old", "PHP 8.4"}
+            << preferred;
+    }
+
+    void phpVersionOrder() {
+        QFETCH(QStringList, found);
+        QFETCH(QStringList, order);
+        QCOMPARE(::phpVersionOrder(PanelViewModel::phpCandidates, found), order);
+    }
+
+    // Which interpreter a runtime's PHP directories lead to: executable ones only, newest
+    // first, the displayed one being the one that is used.
+    void launcherPicksShippedVersion_data() {
+        QTest::addColumn<QStringList>("working");
+        QTest::addColumn<QStringList>("notExecutable");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("only the distribution's") << QStringList{"PHP8.4"} << QStringList{} << "PHP8.4";
+        QTest::newRow("between preferred ones")
+            << QStringList{"PHP8.3", "PHP8.2"} << QStringList{"PHP8.5"} << "PHP8.3";
+        QTest::newRow("older than every preferred one")
+            << QStringList{"PHP7.0"} << QStringList{"PHP8.5"} << "PHP7.0";
+    }
+
+    void launcherPicksShippedVersion() {
+        QFETCH(QStringList, working);
+        QFETCH(QStringList, notExecutable);
+        QFETCH(QString, used);
+        ServiceFixture f;
+        for (const QString& v : notExecutable)
+            testing::writeFile(f.stack.phpPath(v), "#!/bin/sh\nexit 0\n");
+        for (const QString& v : working)
+            f.stack.installPhpServer(v);
+        const QString php = f.stack.phpPath(used);
+        QCOMPARE(f.model->phpBinCandidates().value(0), php);
+        QCOMPARE(f.model->phpBinDisplay(), php);
+        QCOMPARE(f.model->startPhpWeb(), QString());
+        QTRY_COMPARE(f.stack.serverPids().size(), 1);
+        // The stand-in renames itself to its path and arguments.
+        QVERIFY(testing::readFile(
+                    QStringLiteral("/proc/%1/cmdline").arg(f.stack.serverPids().front()))
+                    .startsWith(php.toUtf8() + " -S "));
+    }
+
     void launcherUsesFirstExecutableCandidate() {
         ServiceFixture f;
         testing::writeFile(f.stack.phpPath(QStringLiteral("PHP8.5")), "#!/bin/sh\nexit 0\n");
