@@ -3,7 +3,8 @@
 #
 #   assemble-runtime.sh OUTPUT_DIR
 #
-#   php/PHP8.2/bin/php     link to the system's PHP 8.2 (php8.2-cli, -mysql, -mbstring)
+#   php/PHP<v>/bin/php     link to the distribution's default PHP, /usr/bin/php<v>, named by
+#                          its version <v> (such as 8.2 or 8.4; php-cli, php-mysql, php-mbstring)
 #   mysql/bin/...          mysqld, mysql_install_db, mysqladmin: adaptors onto MariaDB
 #   mysql/libexec/...      what the adaptors share
 #   phpmyadmin/            Debian's phpMyAdmin, reading config.inc.php from its own directory
@@ -16,7 +17,8 @@ set -euo pipefail
 here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
 out=${1:?usage: assemble-runtime.sh OUTPUT_DIR}
 
-PHP=/usr/bin/php8.2
+PHP_VERSION=$("$here/system-php.sh") || exit 1
+PHP=/usr/bin/php$PHP_VERSION
 PHPMYADMIN=/usr/share/phpmyadmin
 
 fail() {
@@ -29,27 +31,31 @@ require() {
     local path=$1 package=$2
     [ -e "$path" ] || fail "$path is missing: install the Debian package $package (scripts/install-deps.sh)"
 }
-require "$PHP" php8.2-cli
+require "$PHP" "php$PHP_VERSION-cli"
 require /usr/sbin/mariadbd mariadb-server
 require /usr/bin/mariadb-install-db mariadb-server
 require /usr/bin/my_print_defaults mariadb-server
 require /usr/bin/mariadb-admin mariadb-client
-require /usr/share/mysql/english/errmsg.sys mariadb-server
-require /usr/share/mysql/charsets mariadb-server
+# The adaptors' choices, as they make them.
+ZM_BIN_DIR=$here/mysql/bin
+# shellcheck source=packaging/mysql/libexec/mariadb-common.sh
+. "$here/mysql/libexec/mariadb-common.sh"
+require "$ZM_SHARE_DIR/english/errmsg.sys" mariadb-server
+require "$ZM_SHARE_DIR/charsets" mariadb-server
 require /usr/lib/mysql/plugin mariadb-server
 require /usr/bin/setsid util-linux
 require "$PHPMYADMIN/index.php" phpmyadmin
 require "$PHPMYADMIN/libraries/vendor_config.php" phpmyadmin
 "$PHP" -r 'exit(extension_loaded("mysqli") && extension_loaded("mbstring") ? 0 : 1);' ||
-    fail "PHP 8.2 lacks mysqli or mbstring: install php8.2-mysql and php8.2-mbstring"
+    fail "PHP $PHP_VERSION lacks mysqli or mbstring: install php-mysql and php-mbstring (php$PHP_VERSION-mysql, php$PHP_VERSION-mbstring)"
 
 mkdir -p "$out"
 out=$(CDPATH='' cd -- "$out" && pwd)
 
 # PHP: a link, so that the server's command line reads ".../bin/php -S 0.0.0.0:PORT ...".
 rm -rf "$out/php"
-mkdir -p "$out/php/PHP8.2/bin"
-ln -s "$PHP" "$out/php/PHP8.2/bin/php"
+mkdir -p "$out/php/PHP$PHP_VERSION/bin"
+ln -s "$PHP" "$out/php/PHP$PHP_VERSION/bin/php"
 
 # The database adaptors.
 mkdir -p "$out/mysql"

@@ -13,12 +13,16 @@ set -uo pipefail
 
 runtime=${1:?usage: check-runtime.sh RUNTIME_DIR}
 [ -d "$runtime/mysql/bin" ] || { echo "no runtime at $runtime" >&2; exit 1; }
+# The one PHP the runtime is assembled with, in a directory named by its version ("PHP8.4").
+php_dirs=$(cd "$runtime/php" 2>/dev/null && ls -d PHP* 2>/dev/null)
+[ "$(wc -w <<<"$php_dirs")" -eq 1 ] || { echo "expected one PHP in $runtime/php: $php_dirs" >&2; exit 1; }
+PHP_DIR=$php_dirs
 
 tmp=$(mktemp -d /tmp/zelto-runtime-check.XXXXXX)
 root="$tmp/${CHECK_ROOT_NAME:-面板 root (x)+}"
 B="$root/runtime/mysql"
 CNF="$B/my_runtime.cnf"
-PHP="$root/runtime/php/PHP8.2/bin/php"
+PHP="$root/runtime/php/$PHP_DIR/bin/php"
 PASSWORD=kpzw
 failures=0
 php_pids=()
@@ -90,8 +94,10 @@ mkdir -p -- "$root"
 cp -a -- "$runtime" "$root/runtime"
 rm -rf -- "$B/data" "$CNF" "$root/runtime/config" "$root/runtime/phpmyadmin/config.inc.php"
 rm -f -- "$B"/mysqld.* "$B/mysql_install_db.log"
-check "php is a link to an executable PHP 8.2" \
+check "php is a link to an executable PHP" \
     test -L "$PHP" -a -x "$PHP"
+check "the PHP directory $PHP_DIR names the interpreter's own version" \
+    test "$("$PHP" -r 'echo "PHP", PHP_MAJOR_VERSION, ".", PHP_MINOR_VERSION;')" = "$PHP_DIR"
 check "PHP has mysqli and mbstring" \
     "$PHP" -r 'exit(extension_loaded("mysqli") && extension_loaded("mbstring") ? 0 : 1);'
 check "phpMyAdmin ships no config.inc.php" \
@@ -133,8 +139,8 @@ check "root exists only for this machine" \
 check "the option file's character set is in effect" \
     test "$(sql 'select @@character_set_server, @@collation_server')" = "utf8mb3	utf8mb3_unicode_ci"
 check "the server's data directory is the runtime's" test "$(sql 'select @@datadir')" = "$B/data/"
-check "pgrep -f finds the server by its program path" server_pids >/dev/null
-check "the panel's pattern mysqld.*<runtime/mysql> finds it" pgrep -f -- "$PANEL_PATTERN" >/dev/null
+check "pgrep -f finds the server by its program path" eval 'server_pids >/dev/null'
+check "the panel's pattern mysqld.*<runtime/mysql> finds it" eval 'pgrep -f -- "$PANEL_PATTERN" >/dev/null'
 server=$(server_pids | head -n 1)
 check "the listener on 3306 is this server" listener_is 3306 "$server"
 check "the server is MariaDB under the program name mysqld" \
@@ -152,7 +158,7 @@ check "the listener on 8000 is this site server" listener_is 8000 "${php_pids[0]
 check "its command line reads \"php -S 0.0.0.0:8000 -t ...\"" \
     pgrep -f -- "$(ere_escape "$PHP -S 0.0.0.0:8000 -t $root/runtime/www")" >/dev/null
 page=$(curl -s --max-time 20 http://127.0.0.1:8000/)
-check "the sample site shows the PHP version" grep -q 'PHP 8\.2\.' <<<"$page"
+check "the sample site shows the PHP version" grep -qF "PHP ${PHP_DIR#PHP}." <<<"$page"
 check "the sample site reaches the database" grep -q 'data-state="reachable"' <<<"$page"
 check "the sample site shows no PHP warning" not grep -qiE 'warning|fatal error|notice' <<<"$page"
 

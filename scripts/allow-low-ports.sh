@@ -8,7 +8,7 @@
 # become available to every local user; the ports below 900 stay reserved.
 #
 # File capabilities (setcap cap_net_bind_service on the PHP binary) are not used: they would
-# belong to the system's php8.2 for every script of every user, and they are lost whenever a
+# belong to the system's PHP for every script of every user, and they are lost whenever a
 # package upgrade or a plain copy (such as the runtime's installation into "Zelto-panel")
 # replaces the file.
 #

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, assemble the runtime, run and test the panel.
+# PHP comes by its version-free package names (php-cli, php-mysql, php-mbstring), that is the
+# distribution's default PHP: 8.2 on Debian 12, 8.4 on Debian 13, 8.3 on Ubuntu 24.04.
 # Services that the packages would start on their own (MariaDB, Apache) are kept from
 # starting: the panel runs its own copies from its runtime directory.
 set -euo pipefail
@@ -12,18 +14,27 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
   libgl-dev libxkbcommon-dev
   libarchive-dev libarchive-tools
-  php8.2-cli php8.2-mysql php8.2-mbstring
+  php-cli php-mysql php-mbstring
   mariadb-server mariadb-client
   phpmyadmin
   rsync lsof procps curl
   fonts-noto-cjk xvfb xauth
 )
 
+here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
+# The PHP that the runtime is assembled from (packaging/system-php.sh finds its version).
+report_php() {
+  local version
+  version=$(bash "$here/../packaging/system-php.sh") || return 1
+  echo "PHP: $version (/usr/bin/php$version)"
+}
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
+  report_php
   exit 0
 fi
 
@@ -45,3 +56,4 @@ echo "phpmyadmin phpmyadmin/reconfigure-webserver multiselect" | "${SUDO[@]}" de
 
 "${SUDO[@]}" apt-get update -qq
 "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+report_php

@@ -81,12 +81,13 @@ void writeScripts(const QString& base, const QString& root) {
         base + QStringLiteral("/start.sh"),
         QStringLiteral("R='%1'\n"
                        "cd '%2' || exit 1\n"
+                       "for PHP in \"$R\"/php/PHP*/bin/php; do break; done\n"
                        "\"$R/mysql/bin/mysqld\" \"--defaults-file=$R/mysql/my_runtime.cnf\" "
                        "--daemonize >/dev/null 2>&1\n"
-                       "setsid \"$R/php/PHP8.2/bin/php\" -S 0.0.0.0:8000 -t \"$R/www\" "
+                       "setsid \"$PHP\" -S 0.0.0.0:8000 -t \"$R/www\" "
                        ">>\"$R/config/php-web.log\" 2>&1 </dev/null &\n"
                        "echo $! > '%3/web.pid'\n"
-                       "setsid \"$R/php/PHP8.2/bin/php\" -S 0.0.0.0:900 -t \"$R/phpmyadmin\" "
+                       "setsid \"$PHP\" -S 0.0.0.0:900 -t \"$R/phpmyadmin\" "
                        ">>\"$R/config/phpmyadmin.log\" 2>&1 </dev/null &\n"
                        "echo $! > '%3/admin.pid'\n")
             .arg(r, root, base));

@@ -66,7 +66,7 @@ QString databaseAnswer() {
 QString footer(const QString& root) {
     return QStringLiteral("网站: http://localhost:8000\nphpMyAdmin: http://localhost:900\n"
                           "MySQL: localhost:3306\nPHP: ") +
-           root + QStringLiteral("/runtime/php/PHP8.2/bin/php\n目录: ") + root;
+           root + QStringLiteral("/runtime/php/PHP" ZELTO_PHP_VERSION "/bin/php\n目录: ") + root;
 }
 
 QString statusReport(bool m, bool w, bool a, const QString& root) {
@@ -215,7 +215,7 @@ private Q_SLOTS:
         // A PHP built-in server on all interfaces that the panel did not start.
         const QString foreignPhp = box.base() + QStringLiteral("/foreign/bin/php");
         QVERIFY(QDir().mkpath(box.base() + QStringLiteral("/foreign/bin")));
-        QVERIFY(QFile::link(QStringLiteral("/usr/bin/php8.2"), foreignPhp));
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/php" ZELTO_PHP_VERSION), foreignPhp));
         const DetachedChild foreign =
             spawnDetached(foreignPhp,
                           {QStringLiteral("-S"), QStringLiteral("0.0.0.0:8765"),

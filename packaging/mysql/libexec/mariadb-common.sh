@@ -11,13 +11,25 @@ ZM_PID_FILE="$ZM_BASE/mysqld.pid"
 ZM_ERROR_LOG="$ZM_BASE/mysqld.err"
 ZM_INSTALL_LOG="$ZM_BASE/mysql_install_db.log"
 
+# The first of the directories $2... that holds the file $1 (the last one when none does).
+zm_first_with() {
+    local file=$1 dir
+    shift
+    for dir in "$@"; do
+        [ -e "$dir/$file" ] && break
+    done
+    printf '%s\n' "$dir"
+}
+
 # The system's MariaDB (Debian's mariadb-server and mariadb-client).
 ZM_MARIADBD=/usr/sbin/mariadbd
 ZM_INSTALL_DB=/usr/bin/mariadb-install-db
 ZM_ADMIN=/usr/bin/mariadb-admin
 ZM_PRINT_DEFAULTS=/usr/bin/my_print_defaults
-ZM_SHARE_DIR=/usr/share/mysql
 ZM_PLUGIN_DIR=/usr/lib/mysql/plugin
+# The server's messages and character sets: /usr/share/mariadb since MariaDB 11 (Debian 13),
+# /usr/share/mysql before (MariaDB 10.11, Debian 12).
+ZM_SHARE_DIR=$(zm_first_with english/errmsg.sys /usr/share/mariadb /usr/share/mysql)
 
 # A Unix socket path holds at most 107 bytes. The socket lives inside the runtime when it fits;
 # a deep runtime path falls back to a name derived from that path in the temporary directory.
