@@ -4,13 +4,16 @@
 #include "app/qt_desktop.h"
 #include "app/theme.h"
 #include "core/panel_view_model.h"
+#include "platform/application_identity.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace theme;
 
@@ -115,8 +118,10 @@ bool installTranslations(const QLocale& locale) {
 }
 
 void configureApplication(QApplication& application) {
-    QCoreApplication::setOrganizationName(QStringLiteral("Zelto"));
-    QCoreApplication::setApplicationName(QStringLiteral("Zelto-Panel"));
+    identity::applyToApplication();
+    // Ties the windows to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.zelto.Panel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.zelto.Panel.svg")));
     applyDarkTheme(application);
     installTranslations(QLocale::system());
 }
@@ -128,6 +133,12 @@ PanelWindow* openPanelWindow(const ModelFactory& factory) {
 }
 
 int run(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("zelto-panel %s\n", qPrintable(identity::applicationVersion()));
+            return 0;
+        }
+    }
     if (!hasDisplay()) {
         std::fprintf(stderr,
                      "zelto-panel needs a graphical display, and none was found (neither DISPLAY "

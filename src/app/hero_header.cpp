@@ -3,6 +3,7 @@
 #include "app/cards.h"
 #include "app/icons.h"
 #include "core/panel_view_model.h"
+#include "platform/application_identity.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -63,6 +64,8 @@ HeroHeader::HeroHeader(QWidget* parent) : Surface(card::header(), parent) {
     row->setSpacing(metric::headerGap);
 
     auto* logo = new Logo(this);
+    logo->setToolTip(identity::applicationName() + QLatin1Char(' ') +
+                     identity::applicationVersion());
     addImageShadow(
         logo, [logo]() -> QImage { return logo->image(); }, shadow::logo());
     row->addWidget(logo, 0, Qt::AlignVCenter);
