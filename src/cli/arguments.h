@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+namespace cli {
+
+enum class Command {
+    Help,
+    Version,
+    Status,
+    Start,
+    Stop,
+    Update,
+    Undo,
+    Root,
+    RootSet,
+    OpenSite,
+    OpenPhpMyAdmin,
+    OpenDirectory,
+};
+
+// One call of the program, as its arguments ask for it.
+struct Invocation {
+    Command command = Command::Help;
+    bool json = false;
+    QString directory; // the DIR of "root set DIR", as given
+    QUrl updateFrom;   // update --from URL: the archive's address in place of the built-in one
+};
+
+// The invocation, or the reason the arguments make none (a usage error).
+struct ParsedArguments {
+    std::optional<Invocation> invocation;
+    QString error;
+    bool json = false; // --json was among the arguments, even when they were wrong
+};
+
+// args: the arguments after the program name. Options may stand anywhere; "--" ends them.
+ParsedArguments parseArguments(const QStringList& args);
+
+// The command as typed ("status", "root set", "open site", ...).
+QString commandName(Command command);
+
+QString usageText(const QString& program);
+
+} // namespace cli

@@ -1,0 +1,184 @@
+#include "cli/command_line.h"
+
+#include "cli/arguments.h"
+#include "cli/state_json.h"
+#include "core/panel_view_model.h"
+#include "platform/application_identity.h"
+#include "platform/headless_desktop.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void write(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (!text.endsWith(QLatin1Char('\n')))
+        std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+void writeJson(const QJsonObject& object) {
+    write(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+}
+
+QString programName() {
+    return QStringLiteral("zelto-panel-cli");
+}
+
+// What a command did: whether it succeeded, the text it prints in text mode and the fields it
+// adds to the JSON object.
+struct Result {
+    bool ok = true;
+    QString text;
+    QJsonObject fields;
+};
+
+class Session {
+public:
+    explicit Session(const Invocation& invocation)
+        : m_invocation(invocation), m_desktop(std::make_shared<HeadlessDesktop>()),
+          m_model(PanelViewModel::create(Platform::system(m_desktop))) {}
+
+    int run() {
+        const Result result = execute();
+        const int exitCode = result.ok ? kExitOk : kExitFailed;
+        if (m_invocation.json) {
+            QJsonObject object = stateJson(*m_model);
+            for (auto it = result.fields.begin(); it != result.fields.end(); ++it)
+                object.insert(it.key(), it.value());
+            object.insert(QStringLiteral("command"), commandName(m_invocation.command));
+            object.insert(QStringLiteral("ok"), result.ok);
+            object.insert(QStringLiteral("exitCode"), exitCode);
+            writeJson(object);
+        } else if (!result.text.isEmpty()) {
+            write(stdout, result.text);
+        }
+        return exitCode;
+    }
+
+private:
+    Result execute() {
+        switch (m_invocation.command) {
+        case Command::Status:
+            return status();
+        case Command::Root:
+            return root();
+        case Command::RootSet:
+            return rootSet();
+        case Command::OpenSite:
+            m_model->openSite();
+            return opened();
+        case Command::OpenPhpMyAdmin:
+            m_model->openPhpMyAdmin();
+            return opened();
+        case Command::OpenDirectory:
+            m_model->openRuntimeDirectory();
+            return opened();
+        case Command::Start:
+        case Command::Stop:
+        case Command::Update:
+        case Command::Undo:
+        case Command::Help:
+        case Command::Version:
+            break;
+        }
+        return {false, QStringLiteral("not available"), {}};
+    }
+
+    Result status() {
+        m_model->refreshStatus();
+        QString text = m_model->logs();
+        if (!m_model->permissionHint().isEmpty())
+            text += QLatin1Char('\n') + m_model->permissionHint();
+        return {true, text, {}};
+    }
+
+    Result root() {
+        const QString root = m_model->zeltoPanelRoot();
+        return {true, root, {{QStringLiteral("valid"), m_model->isValidPanelRoot(root)}}};
+    }
+
+    // The folder chooser's rules, with the directory given instead of picked.
+    Result rootSet() {
+        const QString directory =
+            QDir::cleanPath(QFileInfo(m_invocation.directory).absoluteFilePath());
+        const bool valid = m_model->isValidPanelRoot(directory);
+        m_desktop->setChooserAnswer(directory);
+        m_model->choosePanelRoot();
+        return {valid, m_model->logs(), {{QStringLiteral("directory"), directory}}};
+    }
+
+    // The address an open command handed to the desktop, or printed where there is none.
+    Result opened() {
+        // Calls the action queued (a launcher's note) run before the report.
+        QCoreApplication::processEvents();
+        if (m_desktop->opened().empty())
+            return {false, {}, {}};
+        const HeadlessDesktop::Opened& last = m_desktop->opened().back();
+        const QString address =
+            last.url.isLocalFile() ? last.url.toLocalFile() : last.url.toString(QUrl::FullyEncoded);
+        return {true,
+                address,
+                {{QStringLiteral("address"), address},
+                 {QStringLiteral("handedToDesktop"), last.handedToDesktop}}};
+    }
+
+    Invocation m_invocation;
+    std::shared_ptr<HeadlessDesktop> m_desktop;
+    std::shared_ptr<PanelViewModel> m_model;
+};
+
+} // namespace
+
+int run(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    identity::applyToApplication();
+
+    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1));
+    if (!parsed.invocation) {
+        write(stderr, programName() + QStringLiteral(": ") + parsed.error +
+                          QStringLiteral("\nTry '") + programName() +
+                          QStringLiteral(" --help' for the commands."));
+        if (parsed.json) {
+            writeJson({{QStringLiteral("ok"), false},
+                       {QStringLiteral("exitCode"), kExitUsage},
+                       {QStringLiteral("error"), parsed.error}});
+        }
+        return kExitUsage;
+    }
+
+    const Invocation& invocation = *parsed.invocation;
+    switch (invocation.command) {
+    case Command::Help:
+        write(stdout, usageText(programName()));
+        return kExitOk;
+    case Command::Version:
+        if (invocation.json) {
+            writeJson({{QStringLiteral("command"), commandName(invocation.command)},
+                       {QStringLiteral("ok"), true},
+                       {QStringLiteral("exitCode"), kExitOk},
+                       {QStringLiteral("version"), identity::applicationVersion()}});
+        } else {
+            write(stdout, programName() + QLatin1Char(' ') + identity::applicationVersion());
+        }
+        return kExitOk;
+    default:
+        break;
+    }
+    return Session(invocation).run();
+}
+
+} // namespace cli

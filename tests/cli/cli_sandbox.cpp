@@ -1,0 +1,61 @@
+#include "cli_sandbox.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTimer>
+
+CliSandbox::CliSandbox(bool withRuntime) {
+    if (!m_dir.isValid() || !QDir().mkpath(appDir()))
+        return;
+    // A copy, not a link: the application directory is where the program's file really is.
+    if (!QFile::copy(QStringLiteral(ZELTO_CLI_PATH), appDir() + QStringLiteral("/zelto-panel-cli")))
+        return;
+    if (withRuntime) {
+        const QString runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
+        if (runtime.isEmpty() ||
+            !QFile::link(QFileInfo(runtime).path(), appDir() + QStringLiteral("/resources")))
+            return;
+    }
+    m_env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME", "HOME"})
+        m_env.remove(QString::fromLatin1(name));
+    m_env.insert(QStringLiteral("HOME"), base() + QStringLiteral("/home"));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), base() + QStringLiteral("/config"));
+    m_valid = true;
+}
+
+QJsonObject CliSandbox::Run::json() const {
+    return QJsonDocument::fromJson(out).object();
+}
+
+CliSandbox::Run CliSandbox::run(const QStringList& args, const QString& workingDirectory,
+                                int timeoutMs) const {
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.setWorkingDirectory(workingDirectory.isEmpty() ? base() : workingDirectory);
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    process.start(appDir() + QStringLiteral("/zelto-panel-cli"), args);
+    loop.exec();
+    Run result;
+    if (process.error() == QProcess::FailedToStart) {
+        result.err = "could not start";
+        return result;
+    }
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        result.err = "timed out";
+        return result;
+    }
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A user of the command-line panel: a temporary directory holding an application directory
+// (app/) with a copy of zelto-panel-cli, the installed root beside it (Zelto-panel/), and a
+// home and configuration of its own, without a display. With the assembled runtime, app/
+// carries it as its resources, as an installation does.
+class CliSandbox {
+public:
+    explicit CliSandbox(bool withRuntime);
+
+    bool isValid() const { return m_valid; }
+    QString base() const { return m_dir.path(); }
+    QString appDir() const { return base() + QStringLiteral("/app"); }
+    QString installedRoot() const { return base() + QStringLiteral("/Zelto-panel"); }
+
+    struct Run {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+        // stdout as one JSON object (an empty object when it is not one).
+        QJsonObject json() const;
+        QString outText() const { return QString::fromUtf8(out); }
+        QString errText() const { return QString::fromUtf8(err); }
+    };
+    // Runs the program with args and waits, serving the test's event loop meanwhile.
+    Run run(const QStringList& args, const QString& workingDirectory = {},
+            int timeoutMs = 240000) const;
+
+private:
+    QTemporaryDir m_dir;
+    QProcessEnvironment m_env;
+    bool m_valid = false;
+};
