@@ -19,6 +19,7 @@ PACKAGES=(
   phpmyadmin
   rsync lsof procps curl
   fonts-noto-cjk xvfb xauth
+  desktop-file-utils appstream
 )
 
 here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
