@@ -27,10 +27,11 @@ ZELTO_BUILD_DIR="$build_dir" bash "$source_dir/scripts/install.sh" --no-build > 
   || { cat "$tmp/install.log"; fail "install.sh failed"; }
 
 # The layout of cmake --install below the prefix.
-for f in bin/zelto-panel bin/zelto-panel-cli bin/resources/runtime/mysql/bin/mysqld \
-         bin/resources/runtime/php/PHP8.2/bin/php; do
+for f in bin/zelto-panel bin/zelto-panel-cli bin/resources/runtime/mysql/bin/mysqld; do
   [ -x "$app/$f" ] || fail "$app/$f is not an installed program"
 done
+php=("$app"/bin/resources/runtime/php/*/bin/php)
+[ -x "${php[0]}" ] || fail "no PHP interpreter installed in the runtime"
 [ -d "$app/bin/resources/runtime/phpmyadmin" ] || fail "phpMyAdmin is not installed"
 for exe in zelto-panel zelto-panel-cli; do
   [ "$(readlink "$home/.local/bin/$exe")" = "$app/bin/$exe" ] || fail "$exe is not linked on PATH"
