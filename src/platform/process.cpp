@@ -144,6 +144,18 @@ ChildResult runChild(const QString& program, const QStringList& args, const Chil
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 start + *options.timeout - Clock::now());
             if (left.count() <= 0) {
+                // The child may have ended since the last look: only one that still runs now
+                // has overrun its time.
+                exited = reap(pid, WNOHANG, status);
+                if (exited)
+                    continue;
+                // What the child wrote while it ran is kept; what it says once asked to end
+                // (its own "received SIGTERM" and the like) is not part of the report.
+                if (pipeOpen) {
+                    readAvailable(pipeFds[0], result.output);
+                    closeFd(pipeFds[0]);
+                    pipeOpen = false;
+                }
                 result.timedOut = true;
                 terminated = true;
                 ::kill(pid, SIGTERM);

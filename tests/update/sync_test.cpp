@@ -85,9 +85,12 @@ void UpdateTest::runnerKillsAChildThatIgnoresTerm() {
     auto sandbox = makeUpdateSandbox();
     const QString tool = sandbox->base() + QStringLiteral("/fake/stubborn");
     const QString marks = sandbox->base() + QStringLiteral("/marks");
-    testing::writeScript(tool, QStringLiteral("echo $$ > '%1'; trap 'echo TERM >> \"%1\"' TERM\n"
-                                              "echo started; while :; do sleep 0.05; done")
-                                   .arg(marks));
+    // What it says after the request to end is not part of the report.
+    testing::writeScript(tool,
+                         QStringLiteral("echo $$ > '%1'; trap '' PIPE\n"
+                                        "trap 'echo TERM >> \"%1\"; echo received SIGTERM' TERM\n"
+                                        "echo started; while :; do sleep 0.05; done")
+                             .arg(marks));
     PanelConfig config;
     config.killGraceMilliseconds = 400;
 
