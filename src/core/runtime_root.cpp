@@ -64,8 +64,9 @@ bool installRuntime(const QString& sourceRuntime, const QString& installedRoot,
     // Two threads of this process, or two panel processes, must not copy at the same time.
     static std::mutex processLock;
     std::lock_guard guard(processLock);
-    QLockFile fileLock(QFileInfo(installedRoot).path() + QStringLiteral("/.") +
-                       QFileInfo(installedRoot).fileName() + QStringLiteral(".install.lock"));
+    // The lock lives inside the installed root, which exists and must be writable anyway: its
+    // parent need not be.
+    QLockFile fileLock(installedRoot + QStringLiteral("/.install.lock"));
     fileLock.setStaleLockTime(0);
     if (!fileLock.lock())
         return false;

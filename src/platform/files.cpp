@@ -129,9 +129,9 @@ QString copyTree(const QString& from, const QString& to) {
     fs::recursive_directory_iterator it(src, fs::directory_options::none, ec);
     if (ec)
         return describe(ec);
-    for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-        if (ec)
-            return describe(ec);
+    // The iterator ends itself on an error (an unreadable directory, say): the error is
+    // checked after every step, before the end test, or a partial copy would count as whole.
+    for (const fs::recursive_directory_iterator end; it != end;) {
         // Lexical: a link to a directory must not be resolved to its target's name.
         const fs::path target = dst / it->path().lexically_relative(src);
         const fs::file_status st = it->symlink_status(ec);
@@ -146,6 +146,9 @@ QString copyTree(const QString& from, const QString& to) {
             if (!ec)
                 fs::permissions(target, st.permissions(), ec);
         }
+        if (ec)
+            return describe(ec);
+        it.increment(ec);
         if (ec)
             return describe(ec);
     }

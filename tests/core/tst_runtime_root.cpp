@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <thread>
@@ -43,6 +44,8 @@ private Q_SLOTS:
     void nothingUsableGivesInstalledPath();
     void invalidShippedRuntimeIsNotInstalled();
     void concurrentResolutionInstallsOnce();
+    void unreadableShippedDirectoryInstallsNothing();
+    void installsIntoWritableRootBelowUnwritableParent();
     void layoutPathsFollowRoot();
 };
 
@@ -221,6 +224,44 @@ void TestRuntimeRoot::concurrentResolutionInstallsOnce() {
         QCOMPARE(r, box.installedRoot());
     QCOMPARE(entriesOf(box.installedRoot()), QStringList{QStringLiteral("runtime")});
     QCOMPARE(entriesOf(box.installedRoot() + QStringLiteral("/runtime/www")).size(), 201);
+}
+
+void TestRuntimeRoot::unreadableShippedDirectoryInstallsNothing() {
+    TestSandbox box;
+    makeShippedRuntime(box);
+    const QString locked = box.resourceDir() + QStringLiteral("/runtime/www/private");
+    writeFile(locked + QStringLiteral("/secret.php"), "x");
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    const auto unlock = qScopeGuard([&] {
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    auto model = box.makeModel();
+    {
+        FileModesApply modes;
+        if (!modes.holds())
+            QSKIP("cannot make a directory unreadable for this thread");
+        // Neither read installs a partial copy, nor does the second move one aside.
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(model->zeltoPanelRoot(), box.resourceDir());
+    }
+    QCOMPARE(entriesOf(box.installedRoot()), QStringList());
+}
+
+void TestRuntimeRoot::installsIntoWritableRootBelowUnwritableParent() {
+    TestSandbox box;
+    makeShippedRuntime(box);
+    QVERIFY(QDir().mkpath(box.installedRoot()));
+    const QFileDevice::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner;
+    QVERIFY(QFile::setPermissions(box.base(), readOnly));
+    const auto restore =
+        qScopeGuard([&] { QFile::setPermissions(box.base(), readOnly | QFile::WriteOwner); });
+    auto model = box.makeModel();
+    FileModesApply modes;
+    if (!modes.holds())
+        QSKIP("cannot make a directory unwritable for this thread");
+    QCOMPARE(model->zeltoPanelRoot(), box.installedRoot());
+    QCOMPARE(readFile(box.installedRoot() + QStringLiteral("/runtime/www/index.php")),
+             QByteArray("<?php echo 'shipped';"));
 }
 
 void TestRuntimeRoot::layoutPathsFollowRoot() {

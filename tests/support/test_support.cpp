@@ -7,6 +7,10 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 TestSandbox::TestSandbox() {
     QDir().mkpath(appDir());
 }
@@ -73,6 +77,46 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
         QTest::qWait(5);
     }
     return true;
+}
+
+namespace {
+
+// The calling thread's capability sets (the raw system call: no libcap needed).
+bool threadCapabilities(__user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(SYS_capget, &header, data) == 0;
+}
+
+bool setThreadCapabilities(__user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+constexpr quint32 kModeOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+} // namespace
+
+FileModesApply::FileModesApply() {
+    if (::geteuid() != 0)
+        return;
+    __user_cap_data_struct data[2]{};
+    if (!threadCapabilities(data)) {
+        m_holds = false;
+        return;
+    }
+    data[0].effective &= ~kModeOverrides;
+    m_dropped = setThreadCapabilities(data);
+    m_holds = m_dropped;
+}
+
+FileModesApply::~FileModesApply() {
+    if (!m_dropped)
+        return;
+    __user_cap_data_struct data[2]{};
+    if (threadCapabilities(data)) {
+        data[0].effective |= kModeOverrides & data[0].permitted;
+        setThreadCapabilities(data);
+    }
 }
 
 } // namespace testing

@@ -87,4 +87,21 @@ void makeValidRoot(const QString& root);
 // or until the time limit; true when the condition became true.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 30000);
 
+// While it lives, file modes bar the calling thread even where it runs as root: it drops the
+// capabilities that override them (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH) from the thread's
+// effective set, and takes them back when it goes. For an ordinary user it changes nothing.
+class FileModesApply {
+public:
+    FileModesApply();
+    ~FileModesApply();
+    FileModesApply(const FileModesApply&) = delete;
+    FileModesApply& operator=(const FileModesApply&) = delete;
+    // False when root's overrides could not be dropped (the test should skip).
+    bool holds() const { return m_holds; }
+
+private:
+    bool m_dropped = false;
+    bool m_holds = true;
+};
+
 } // namespace testing
