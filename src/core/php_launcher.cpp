@@ -154,9 +154,10 @@ QString PanelViewModel::launchPhpServer(const QString& port, const QString& docu
                 ::close(logFd);
                 return {};
             }
-            // The server runs on without a record; the pattern kill of stop-all ends it.
-            error.description = writeError;
-            error.fullDescription = writeError;
+            // The server runs on without a record; the pattern kill of stop-all ends it. The
+            // description names the file, as the system's own file errors do.
+            error.description = writeError + QStringLiteral(" (") + pidPath + QLatin1Char(')');
+            error.fullDescription = error.description;
         }
         if (const std::optional<QString> note = phpArchMismatchMessage(php, error)) {
             postToMain([note = *note](PanelViewModel& model) {

@@ -243,16 +243,23 @@ private Q_SLOTS:
             << "logIsDir" << false << "PHP Web: Is a directory";
         // The server runs on (stop-all's kill ends it).
         QTest::newRow("pid file cannot be written") << "pidIsDir" << true << "PHP Web: ";
+        // The failure names the pid file, so a root whose path holds an architecture word is
+        // read as a processor mismatch, as a failed launch from there is.
+        QTest::newRow("pid file cannot be written below a root named research")
+            << "pidIsDirInResearch" << true << "archNote";
     }
 
     void launcherFailureReports() {
         QFETCH(QString, setup);
         QFETCH(QString, report);
         QFETCH(bool, started);
-        ServiceFixture f;
+        ServiceFixture f(setup == QLatin1String("pidIsDirInResearch") ? QStringLiteral("research")
+                                                                      : QString());
         f.stack.installPhpServer(QStringLiteral("PHP8.2"));
         const QString php = f.stack.phpPath(QStringLiteral("PHP8.2"));
         const QString cfg = f.root + QStringLiteral("/runtime/config");
+        if (report == QLatin1String("archNote"))
+            report = archNote(php, f.sandbox.architecture);
         if (setup == QLatin1String("notExecutable"))
             QVERIFY(QFile::setPermissions(php, QFile::ReadOwner | QFile::WriteOwner));
         else if (setup == QLatin1String("badShebang"))
