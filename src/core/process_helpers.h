@@ -25,5 +25,9 @@ QString escapeExtendedRegex(const QString& text);
 // Trims white space and line breaks at both ends (Unicode-aware).
 QString trimmedText(const QString& text);
 
+// The length of text in characters (Unicode code points): a character outside the Basic
+// Multilingual Plane counts once, not as its two UTF-16 units.
+qsizetype characterCount(QStringView text);
+
 // Decodes strictly: bytes that are not valid UTF-8 give nothing.
 std::optional<QString> decodeUtf8(const QByteArray& bytes);

@@ -1,6 +1,7 @@
 #include "update/site_root.h"
 
 #include "core/panel_view_model.h"
+#include "core/process_helpers.h"
 #include "platform/files.h"
 
 #include <QFile>
@@ -74,7 +75,8 @@ std::optional<QString> wwwWithIndex(const QString& dir) {
         if (!has(candidate, "index.php"))
             continue;
         const int score = wwwCompleteness(candidate);
-        if (!best || score > bestScore || (score == bestScore && candidate.size() > best->size())) {
+        if (!best || score > bestScore ||
+            (score == bestScore && characterCount(candidate) > characterCount(*best))) {
             best = candidate;
             bestScore = score;
         }

@@ -28,6 +28,10 @@ void UpdateTest::siteRoot_data() {
         << QStringList{"www/index.php", "www/include/", "x/y/www/index.php"} << "www";
     QTest::newRow("equal scores: the deeper www")
         << QStringList{"www/index.php", "www/vendor/lib/www/index.php"} << "www/vendor/lib/www";
+    // Lengths count characters: two outside the Basic Multilingual Plane are shorter than
+    // three plain ones, though they take four UTF-16 units.
+    QTest::newRow("equal scores: the longer path in characters")
+        << QStringList{"\U0001F600\U0001F600/www/index.php", "abc/www/index.php"} << "abc/www";
     QTest::newRow("www without index.php is no candidate")
         << QStringList{"www/include/", "www/LibZelto/"} << "";
     QTest::newRow("WWW is not www") << QStringList{"WWW/index.php"} << "";
