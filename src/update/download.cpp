@@ -13,11 +13,13 @@
 
 namespace {
 
-// Content (2xx) and server (4xx) errors are HTTP statuses of a response that did arrive whole;
-// its body is what the caller asked for.
-bool isHttpStatusError(QNetworkReply::NetworkError error) {
+// Errors of the network layer (connection, time-out, TLS, redirects: codes 1 to 99) mean that
+// no response arrived whole. Every other error of a reply that carries an HTTP status is that
+// status (400, 404, 407, 418, 500, a 3xx that leads nowhere...): the response arrived, and its
+// body is stored like any other.
+bool isTransportError(QNetworkReply::NetworkError error) {
     const int code = static_cast<int>(error);
-    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
+    return code >= 1 && code <= 99;
 }
 
 } // namespace
@@ -29,16 +31,23 @@ QUrl updateZipDownloadURLFor(const QUrl& base, const QDateTime& now) {
     return url.isValid() ? url : base;
 }
 
-std::optional<QString> downloadToFile(const QUrl& url, const QString& path, int stallSeconds) {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+namespace {
 
-    QNetworkAccessManager manager;
+constexpr int kMaxRedirects = 20;
+
+struct Hop {
+    std::optional<QString> failure;
+    QUrl redirect; // valid: the response was a redirect to this address
+};
+
+// One GET of url whose body goes into file, unless the response is a redirect with a
+// Location (its body is dropped then). Redirects are followed here rather than by the network
+// library, which would also swallow the body of a 3xx that leads nowhere.
+Hop fetch(QNetworkAccessManager& manager, const QUrl& url, QSaveFile& file, int stallSeconds,
+          const DownloadProgress& progress) {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+                         QNetworkRequest::ManualRedirectPolicy);
     if (stallSeconds > 0)
         request.setTransferTimeout(stallSeconds * 1000);
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
@@ -46,11 +55,22 @@ std::optional<QString> downloadToFile(const QUrl& url, const QString& path, int 
     // reaches the disk.
     reply->setReadBufferSize(1 << 20);
 
+    Hop hop;
     std::optional<QString> writeError;
     bool abortedByUs = false;
+    bool redirecting = false;
+    auto onMetaData = [&] {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        redirecting = status >= 300 && status < 400 && location.isValid() && !location.isEmpty();
+        if (redirecting)
+            hop.redirect = url.resolved(location);
+    };
     auto drain = [&] {
         while (!writeError && reply->bytesAvailable() > 0) {
             const QByteArray chunk = reply->read(1 << 20);
+            if (redirecting)
+                continue;
             if (file.write(chunk) != chunk.size()) {
                 writeError = file.errorString();
                 abortedByUs = true;
@@ -59,31 +79,68 @@ std::optional<QString> downloadToFile(const QUrl& url, const QString& path, int 
         }
     };
     QEventLoop loop;
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, onMetaData);
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, drain);
+    if (progress) {
+        QObject::connect(reply.get(), &QNetworkReply::downloadProgress, &loop,
+                         [&](qint64 received, qint64 total) {
+                             if (!redirecting)
+                                 progress(received, total);
+                         });
+    }
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
+    onMetaData();
     drain();
 
     const QNetworkReply::NetworkError error = reply->error();
     const bool gotResponse = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    std::optional<QString> failure = writeError;
-    if (!failure && error != QNetworkReply::NoError && !(gotResponse && isHttpStatusError(error))) {
+    hop.failure = writeError;
+    if (!hop.failure && error != QNetworkReply::NoError &&
+        (!gotResponse || isTransportError(error))) {
         if (!abortedByUs && (error == QNetworkReply::OperationCanceledError ||
                              error == QNetworkReply::TimeoutError))
-            failure = QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
+            hop.failure = QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
         else
-            failure = reply->errorString();
+            hop.failure = reply->errorString();
     }
-    reply.reset();
+    if (hop.failure)
+        hop.redirect = QUrl();
+    return hop;
+}
 
-    if (failure) {
+} // namespace
+
+std::optional<QString> downloadToFile(const QUrl& url, const QString& path, int stallSeconds,
+                                      const DownloadProgress& progress) {
+    QNetworkAccessManager manager;
+    QUrl current = url;
+    for (int redirects = 0;; ++redirects) {
+        QSaveFile file(path);
+        file.setDirectWriteFallback(false);
+        if (!file.open(QIODevice::WriteOnly))
+            return file.errorString();
+        const Hop hop = fetch(manager, current, file, stallSeconds, progress);
+        if (hop.failure) {
+            file.cancelWriting();
+            return hop.failure;
+        }
+        if (!hop.redirect.isValid()) {
+            if (!file.commit())
+                return file.errorString();
+            return std::nullopt;
+        }
         file.cancelWriting();
-        return failure;
+        const QString scheme = hop.redirect.scheme();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+            return QStringLiteral("Redirect to an unsupported address: ") + hop.redirect.toString();
+        if (current.scheme() == QLatin1String("https") && scheme == QLatin1String("http"))
+            return QStringLiteral("Insecure redirect to ") + hop.redirect.toString();
+        if (redirects >= kMaxRedirects)
+            return QStringLiteral("Too many redirects");
+        current = hop.redirect;
     }
-    if (!file.commit())
-        return file.errorString();
-    return std::nullopt;
 }
 
 // --- PanelViewModel: update download ---
