@@ -13,7 +13,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
   libgl-dev libxkbcommon-dev
-  libarchive-dev libarchive-tools
+  libarchive-dev libarchive-tools zlib1g-dev
   php-cli php-mysql php-mbstring
   mariadb-server mariadb-client
   phpmyadmin

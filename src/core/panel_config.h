@@ -14,6 +14,10 @@ struct PanelConfig {
     int downloadStallSeconds = 60;
     // A child that ignores SIGTERM after its time limit is killed after this grace.
     int killGraceMilliseconds = 3000;
+    // Free space an update's extraction leaves on the runtime's file system: the larger of the
+    // two.
+    qint64 extractionReserveBytes = qint64(1) << 30;
+    double extractionReserveShare = 0.10;
 
     static QUrl defaultUpdateZipBaseURL() {
         return QUrl(QStringLiteral("https://") + QStringLiteral(ZELTO_UPDATE_HOST) +

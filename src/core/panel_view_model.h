@@ -150,9 +150,11 @@ public:
     // Runs the whole pipeline on the calling (worker) thread; progress(fraction, text) is
     // called on that thread. Returns the report text.
     QString downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
-    // nothing on success, else the failure message.
-    std::optional<QString> unzipUpdateArchive(const QString& archivePath,
-                                              const QString& extractDir) const;
+    // nothing on success, else the failure message. progress(done, total) follows the
+    // entries written.
+    std::optional<QString>
+    unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
+                       const std::function<void(qint64, qint64)>& progress = {}) const;
     // "" on success, else the description of the first removal that failed.
     QString removeMacOSXArtifacts(const QString& extractDir) const;
     std::optional<QString> resolveUpdateWebSource(const QString& extractDir) const;

@@ -16,11 +16,13 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <variant>
 #include <vector>
 
 #include <clocale>
 #include <locale.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
 
@@ -92,22 +94,85 @@ std::optional<QString> unsafeNameReason(std::string_view name) {
     return std::nullopt;
 }
 
-// Copies the data of the current entry from reader to writer.
-int copyEntryData(archive* reader, archive* writer) {
-    const void* block = nullptr;
-    size_t size = 0;
-    la_int64_t offset = 0;
+// A ZIP reader of archivePath that takes the entries from the central directory (the sizes it
+// declares included), or nothing with the library's message.
+Reader openZip(const QByteArray& archiveName, QString& message) {
+    Reader reader(archive_read_new());
+    if (!reader) {
+        message = QStringLiteral("Out of memory");
+        return {};
+    }
+    archive_read_support_format_zip_seekable(reader.get());
+    if (archive_read_open_filename(reader.get(), archiveName.constData(), 256 * 1024) !=
+        ARCHIVE_OK) {
+        message = libraryMessage(reader.get());
+        return {};
+    }
+    return reader;
+}
+
+QString megabytes(long double bytes) {
+    return QString::number(static_cast<double>(bytes / (1024.0L * 1024.0L)), 'f', 1) +
+           QStringLiteral(" MB");
+}
+
+// Space on the file system of dir that an extraction may fill: what is free to us minus the
+// reserve. Nothing when the file system cannot be asked.
+std::optional<long double> extractionAllowance(const QByteArray& dir,
+                                               const ExtractionLimits& limits,
+                                               long double* freeBytes = nullptr,
+                                               long double* reserve = nullptr) {
+    struct statvfs fsInfo {};
+    if (::statvfs(dir.constData(), &fsInfo) != 0)
+        return std::nullopt;
+    const long double unit = fsInfo.f_frsize ? fsInfo.f_frsize : fsInfo.f_bsize;
+    const long double available = static_cast<long double>(fsInfo.f_bavail) * unit;
+    const long double size = static_cast<long double>(fsInfo.f_blocks) * unit;
+    const long double kept = std::max(static_cast<long double>(limits.reserveBytes),
+                                      size * static_cast<long double>(limits.reserveShare));
+    if (freeBytes)
+        *freeBytes = available;
+    if (reserve)
+        *reserve = kept;
+    return available - kept;
+}
+
+struct Survey {
+    qint64 entries = 0;
+    long double declaredBytes = 0;
+};
+
+// Reads every header of the archive without writing anything: refuses unsafe names and adds
+// up the sizes that the entries declare.
+std::variant<Survey, QString> surveyArchive(const QByteArray& archiveName) {
+    QString message;
+    Reader reader = openZip(archiveName, message);
+    if (!reader)
+        return message;
+    Survey survey;
     for (;;) {
-        int r = archive_read_data_block(reader, &block, &size, &offset);
+        archive_entry* entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
         if (r == ARCHIVE_EOF)
-            return ARCHIVE_OK;
+            return survey;
         if (r < ARCHIVE_WARN)
-            return r;
-        la_ssize_t written = archive_write_data_block(writer, block, size, offset);
-        if (written < ARCHIVE_WARN)
-            return static_cast<int>(written);
+            return libraryMessage(reader.get());
+        const char* rawName = archive_entry_pathname(entry);
+        const std::string name = rawName ? rawName : "";
+        if (auto reason = unsafeNameReason(name))
+            return withEntryName(name.c_str(), *reason);
+        if (const char* link = archive_entry_hardlink(entry)) {
+            if (auto reason = unsafeNameReason(link))
+                return withEntryName(name.c_str(), *reason);
+        }
+        ++survey.entries;
+        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)
+            survey.declaredBytes += static_cast<long double>(archive_entry_size(entry));
     }
 }
+
+// How often the free space is asked again while writing.
+constexpr qint64 kSpaceRecheckBytes = 64LL * 1024 * 1024;
 
 } // namespace
 
@@ -119,7 +184,9 @@ QString extractionFailureText(int status, const QString& message) {
     return text;
 }
 
-std::optional<QString> extractZipArchive(const QString& archivePath, const QString& extractDir) {
+std::optional<QString> extractZipArchive(const QString& archivePath, const QString& extractDir,
+                                         const ExtractionLimits& limits,
+                                         const ExtractionProgress& progress) {
     auto fail = [](const QString& message) {
         return std::optional<QString>(extractionFailureText(kArchiveErrorStatus, message));
     };
@@ -130,24 +197,44 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
     const QString base = QFileInfo(extractDir).canonicalFilePath();
     if (base.isEmpty() || !isDirectory(base))
         return fail(QStringLiteral("Extraction directory not found: ") + extractDir);
-    const std::string prefix = QFile::encodeName(base).toStdString() + '/';
+    const QByteArray baseName = QFile::encodeName(base);
+    const std::string prefix = baseName.toStdString() + '/';
+    const QByteArray archiveName = QFile::encodeName(archivePath);
 
     Utf8LocaleScope utf8;
-    Reader reader(archive_read_new());
+
+    // Before anything is written: every name must be safe, and what the entries declare must
+    // fit on the file system with the reserve left free.
+    const std::variant<Survey, QString> surveyed = surveyArchive(archiveName);
+    if (const QString* message = std::get_if<QString>(&surveyed))
+        return fail(*message);
+    const Survey survey = std::get<Survey>(surveyed);
+    long double freeBytes = 0;
+    long double reserve = 0;
+    const std::optional<long double> allowance =
+        extractionAllowance(baseName, limits, &freeBytes, &reserve);
+    if (!allowance)
+        return fail(QStringLiteral("无法读取可用空间: ") + base);
+    if (survey.declaredBytes > *allowance)
+        return fail(
+            QStringLiteral("更新包解压后需要 %1，磁盘剩余 %2，须保留 %3 空闲")
+                .arg(megabytes(survey.declaredBytes), megabytes(freeBytes), megabytes(reserve)));
+
+    QString openMessage;
+    Reader reader = openZip(archiveName, openMessage);
+    if (!reader)
+        return fail(openMessage);
     Writer writer(archive_write_disk_new());
-    if (!reader || !writer)
+    if (!writer)
         return fail(QStringLiteral("Out of memory"));
-    archive_read_support_format_zip(reader.get());
     // Absolute names are refused by unsafeNameReason() before the directory is prefixed, as
     // the library's own refusal of absolute paths would also refuse the prefixed names.
     archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM |
                                                      ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                                                      ARCHIVE_EXTRACT_SECURE_SYMLINKS);
 
-    const QByteArray archiveName = QFile::encodeName(archivePath);
-    if (archive_read_open_filename(reader.get(), archiveName.constData(), 64 * 1024) != ARCHIVE_OK)
-        return fail(libraryMessage(reader.get()));
-
+    qint64 done = 0;
+    qint64 sinceSpaceCheck = 0;
     for (;;) {
         archive_entry* entry = nullptr;
         int r = archive_read_next_header(reader.get(), &entry);
@@ -158,6 +245,8 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
 
         const char* rawName = archive_entry_pathname(entry);
         const std::string name = rawName ? rawName : "";
+        // Checked again: the survey read the same archive, but a name is only ever prefixed
+        // once it is known to be safe.
         if (auto reason = unsafeNameReason(name))
             return fail(withEntryName(name.c_str(), *reason));
         if (const char* link = archive_entry_hardlink(entry)) {
@@ -166,6 +255,7 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
             archive_entry_copy_hardlink(entry, (prefix + link).c_str());
         }
         archive_entry_copy_pathname(entry, (prefix + name).c_str());
+        const qint64 declared = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
 
         // Keep the permission bits but never set-id ones; directories stay usable to the
         // panel so that the next run can walk and remove the tree.
@@ -177,18 +267,44 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
         r = archive_write_header(writer.get(), entry);
         if (r < ARCHIVE_WARN)
             return fail(withEntryName(name.c_str(), libraryMessage(writer.get())));
-        // Always copied: an entry of a streamed archive may not know its size in advance.
-        r = copyEntryData(reader.get(), writer.get());
-        if (r < ARCHIVE_WARN) {
-            // The failing side is the one that left a message.
-            QString message = libraryMessage(writer.get());
-            if (message.isEmpty())
-                message = libraryMessage(reader.get());
-            return fail(withEntryName(name.c_str(), message));
+
+        // The data is copied block by block. Any complaint of the reader, warnings included
+        // (a checksum that does not match, a size other than the declared one), fails the
+        // extraction: the entry is corrupt.
+        qint64 written = 0;
+        for (;;) {
+            const void* block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            r = archive_read_data_block(reader.get(), &block, &size, &offset);
+            if (r == ARCHIVE_EOF)
+                break;
+            if (r != ARCHIVE_OK)
+                return fail(withEntryName(name.c_str(), libraryMessage(reader.get())));
+            written += static_cast<qint64>(size);
+            sinceSpaceCheck += static_cast<qint64>(size);
+            if (written > declared)
+                return fail(withEntryName(
+                    name.c_str(),
+                    QStringLiteral("解压出的数据超过声明的大小 %1 字节").arg(declared)));
+            if (archive_write_data_block(writer.get(), block, size, offset) < ARCHIVE_WARN)
+                return fail(withEntryName(name.c_str(), libraryMessage(writer.get())));
+            if (sinceSpaceCheck >= kSpaceRecheckBytes) {
+                // Others may fill the disk meanwhile; the reserve is kept all the same.
+                sinceSpaceCheck = 0;
+                const std::optional<long double> left =
+                    extractionAllowance(baseName, limits, &freeBytes, &reserve);
+                if (left && *left < 0)
+                    return fail(QStringLiteral("磁盘剩余 %1，须保留 %2 空闲")
+                                    .arg(megabytes(freeBytes), megabytes(reserve)));
+            }
         }
         r = archive_write_finish_entry(writer.get());
         if (r < ARCHIVE_WARN)
             return fail(withEntryName(name.c_str(), libraryMessage(writer.get())));
+        ++done;
+        if (progress)
+            progress(done, survey.entries);
     }
     // Directory modes and times are applied last.
     if (archive_write_close(writer.get()) < ARCHIVE_WARN)
@@ -216,8 +332,9 @@ QStringList macOSXArtifacts(const QString& dir) {
         }
     }
     // Deepest first, so nothing is removed after a directory that holds it.
-    std::stable_sort(found.begin(), found.end(),
-                     [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    std::stable_sort(found.begin(), found.end(), [](const QString& a, const QString& b) {
+        return characterCount(a) > characterCount(b);
+    });
     return found;
 }
 
@@ -234,9 +351,13 @@ QString removeMacOSXArtifacts(const QString& dir) {
 
 // --- PanelViewModel: archive extraction and clean-up ---
 
-std::optional<QString> PanelViewModel::unzipUpdateArchive(const QString& archivePath,
-                                                          const QString& extractDir) const {
-    return extractZipArchive(archivePath, extractDir);
+std::optional<QString>
+PanelViewModel::unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
+                                   const std::function<void(qint64, qint64)>& progress) const {
+    ExtractionLimits limits;
+    limits.reserveBytes = m_config.extractionReserveBytes;
+    limits.reserveShare = m_config.extractionReserveShare;
+    return extractZipArchive(archivePath, extractDir, limits, progress);
 }
 
 QString PanelViewModel::removeMacOSXArtifacts(const QString& extractDir) const {

@@ -3,16 +3,32 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // Unpacking the update archive and stripping the metadata that the macOS archiver adds.
 
+// How much free space an extraction leaves on its file system: the larger of the two.
+struct ExtractionLimits {
+    qint64 reserveBytes = qint64(1) << 30;
+    double reserveShare = 0.10;
+};
+
+// Called after each entry written, with the entries done and their total.
+using ExtractionProgress = std::function<void(qint64 done, qint64 total)>;
+
 // Unpacks the ZIP archive at archivePath into the existing directory extractDir, keeping file
-// modes (without set-id bits) and times but not ownership. No entry is ever written outside
-// extractDir: absolute names, ".." components and writes through symbolic links are refused,
-// and the extraction stops there. Nothing on success, else
-// "解压失败: ditto 退出码 1" followed by "，" and the library's message when it has one.
-std::optional<QString> extractZipArchive(const QString& archivePath, const QString& extractDir);
+// modes (without set-id bits) and times but not ownership. Before anything is written, every
+// entry name is checked (absolute names and ".." components are refused) and the sizes the
+// entries declare are added up: an archive that would leave less than the reserve free on the
+// file system is refused. While writing, an entry that expands beyond its declared size, a
+// corrupt entry (checksum or size wrong, even where the library calls that a warning), a write
+// through a symbolic link, or the free space falling below the reserve stops the extraction
+// there. Nothing on success, else "解压失败: ditto 退出码 1" followed by "，" and the reason
+// when there is one.
+std::optional<QString> extractZipArchive(const QString& archivePath, const QString& extractDir,
+                                         const ExtractionLimits& limits = {},
+                                         const ExtractionProgress& progress = {});
 
 // The failure text of an extraction with the given status and message (the message is
 // trimmed; a blank one adds nothing).

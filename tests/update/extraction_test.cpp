@@ -5,9 +5,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace updatetest;
@@ -51,28 +57,96 @@ void UpdateTest::extractionKeepsTreeModesAndLinks() {
     QCOMPARE(modeOf("locked") & 0700, mode_t(0700));
 }
 
+void UpdateTest::extractionKeepsTheReserveFree_data() {
+    QTest::addColumn<QByteArray>("zip");
+    QTest::addColumn<qint64>("reserveBytes"); // with a tenth of the file system as the other
+    QTest::addColumn<QString>("failure");     // "": success
+
+    const QByteArray zeros(8 << 20, 0);
+    const QString failed = QStringLiteral("解压失败: ditto 退出码 1，");
+    // The file system holds 16 MB; with 1 MB as the fixed reserve, a tenth of it (1.6 MB)
+    // stays free.
+    QTest::newRow("fits") << rawZip({{"a.bin", zeros, true}, {"b.bin", zeros.left(4 << 20), true}})
+                          << qint64(1 << 20) << "";
+    QTest::newRow("one entry declares more than the free space")
+        << rawZip({RawZipEntry("a.bin", "x", true).declaring(20u << 20)}) << qint64(1 << 20)
+        << failed + "更新包解压后需要 20.0 MB，磁盘剩余 16.0 MB，须保留 1.6 MB 空闲";
+    QTest::newRow("entries together declare more than the free space")
+        << rawZip({{"a.bin", zeros, true}, {"b.bin", zeros.left(7 << 20), true}}) << qint64(1 << 20)
+        << failed + "更新包解压后需要 15.0 MB，磁盘剩余 16.0 MB，须保留 1.6 MB 空闲";
+    QTest::newRow("default reserve of 1 GiB leaves no room here")
+        << rawZip({{"a.bin", "tiny"}}) << qint64(1 << 30)
+        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 16.0 MB，须保留 1024.0 MB 空闲";
+    // It would fill the file system twice over: it stops at its declared size.
+    QTest::newRow("entry expanding beyond its declared size")
+        << rawZip({RawZipEntry("a.bin", QByteArray(32 << 20, 0), true).declaring(1000)})
+        << qint64(1 << 20) << failed + "a.bin: 解压出的数据超过声明的大小 1000 字节";
+}
+
+// On a small file system of its own (a tmpfs; the test runs as root, or skips).
+void UpdateTest::extractionKeepsTheReserveFree() {
+    QFETCH(QByteArray, zip);
+    QFETCH(qint64, reserveBytes);
+    QFETCH(QString, failure);
+    QTemporaryDir tmp;
+    const QString fs = tmp.path() + QStringLiteral("/fs");
+    QDir().mkpath(fs);
+    if (::mount("tmpfs", QFile::encodeName(fs).constData(), "tmpfs", 0, "size=16m") != 0)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here (%1): the test needs "
+                                        "root and a system that allows mounts")
+                             .arg(QString::fromLocal8Bit(strerror(errno)))));
+    const auto unmount =
+        qScopeGuard([&] { ::umount2(QFile::encodeName(fs).constData(), MNT_DETACH); });
+    const QString archive = tmp.path() + QStringLiteral("/package.zip");
+    testing::writeFile(archive, zip);
+
+    ExtractionLimits limits;
+    limits.reserveBytes = reserveBytes;
+    QList<qint64> reported;
+    const auto result = extractZipArchive(
+        archive, fs, limits, [&](qint64 done, qint64 total) { reported << done << total; });
+    QCOMPARE(result.value_or(QString()), failure);
+    const QStringList written = QDir(fs).entryList(QDir::Files);
+    if (failure.isEmpty()) {
+        QCOMPARE(written, (QStringList{"a.bin", "b.bin"}));
+        QCOMPARE(QFileInfo(fs + QStringLiteral("/b.bin")).size(), qint64(4 << 20));
+        QCOMPARE(reported, (QList<qint64>{1, 2, 2, 2}));
+    } else if (failure.contains(QStringLiteral("声明的大小"))) {
+        // Nothing beyond the declared size reached the disk.
+        QVERIFY(QFileInfo(fs + QStringLiteral("/a.bin")).size() <= 1000);
+    } else {
+        // Refused before anything was written.
+        QCOMPARE(written, QStringList());
+        QVERIFY(reported.isEmpty());
+    }
+}
+
 void UpdateTest::macOSXArtifactsAreRemovedDeepestFirst() {
     QTemporaryDir tmp;
     const QString root = tmp.path() + QLatin1Char('/');
     for (const char* name :
          {"__MACOSX/._index.php", "__MACOSX/deep/._x", "index.php", "._index.php", ".htaccess",
           ".DS_Store", "._dir/._inner", "._dir/keep.txt", "sub/__MACOSX", "sub/file.php",
-          "sub/.hidden/._y", "_x/__y"})
-        testing::writeFile(root + QLatin1String(name), "x");
+          "sub/.hidden/._y", "_x/__y", "e/._\U0001F600\U0001F600", "e/._abc"})
+        testing::writeFile(root + QString::fromUtf8(name), "x");
 
-    // The __MACOSX folder is listed, its contents are not; longer paths come first.
+    // The __MACOSX folder is listed, its contents are not; longer paths (in characters: a
+    // character outside the Basic Multilingual Plane counts once) come first.
     QStringList listed = macOSXArtifacts(tmp.path());
     for (qsizetype i = 1; i < listed.size(); ++i)
-        QVERIFY2(listed[i - 1].size() >= listed[i].size(), qPrintable(listed.join(u'\n')));
+        QVERIFY2(listed[i - 1].toUcs4().size() >= listed[i].toUcs4().size(),
+                 qPrintable(listed.join(u'\n')));
     listed.replaceInStrings(root, QString());
+    QVERIFY(listed.indexOf(QStringLiteral("e/._abc")) <
+            listed.indexOf(QStringLiteral("e/._\U0001F600\U0001F600")));
     listed.sort();
-    QCOMPARE(listed, (QStringList{"._dir", "._dir/._inner", "._index.php", "__MACOSX",
-                                  "sub/.hidden/._y", "sub/__MACOSX"}));
+    QCOMPARE(listed, (QStringList{"._dir", "._dir/._inner", "._index.php", "__MACOSX", "e/._abc",
+                                  "e/._\U0001F600\U0001F600", "sub/.hidden/._y", "sub/__MACOSX"}));
 
     QCOMPARE(removeMacOSXArtifacts(tmp.path()), QString());
     QCOMPARE(describe(tmp.path()),
-             (QStringList{".DS_Store=x", ".htaccess=x", "_x/", "_x/__y=x", "index.php=x", "sub/",
-                          "sub/.hidden/", "sub/file.php=x"}));
+             (QStringList{".DS_Store=x", ".htaccess=x", "_x/", "_x/__y=x", "e/", "index.php=x",
+                          "sub/", "sub/.hidden/", "sub/file.php=x"}));
     // Nothing left to remove: the tree stays as it is.
     QVERIFY(macOSXArtifacts(tmp.path()).isEmpty());
     QCOMPARE(removeMacOSXArtifacts(tmp.path()), QString());

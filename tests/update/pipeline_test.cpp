@@ -51,10 +51,14 @@ bool runToEnd(PanelViewModel& model) {
 }
 
 std::shared_ptr<PanelViewModel> modelFor(const TestSandbox& sandbox, const QString& url,
-                                         int stallSeconds = 60) {
+                                         int stallSeconds = 60, double reserveShare = 0.10) {
     PanelConfig config;
     config.updateZipBaseURL = QUrl(url);
     config.downloadStallSeconds = stallSeconds;
+    // The tests' archives are tiny: the fixed part of the reserve would only make them depend
+    // on the free space of the machine.
+    config.extractionReserveBytes = 0;
+    config.extractionReserveShare = reserveShare;
     return sandbox.makeModel(config);
 }
 
@@ -161,8 +165,10 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
     QTest::addColumn<QByteArray>("body");     // served as is
     QTest::addColumn<QStringList>("entries"); // or, when body is empty, a ZIP of these
     QTest::addColumn<QString>("rsync");       // a fake rsync's script; empty: the real one
-    QTest::addColumn<QString>("report");      // $OUT: beside the panel root; $ROOT: the root
+    QTest::addColumn<QString>("report");      // $OUT: beside the panel root; $ROOT: the root;
+                                              // ending in "…": its beginning
     QTest::addColumn<QString>("fractions");   // the published fractions, in order
+    QTest::addColumn<double>("reserveShare"); // of the file system, kept free by the extraction
 
     // The final block refreshes the status (a new log at the last fraction) before 1.0.
     const QString atDownload = QStringLiteral("0.05 0.1 0.1 1");
@@ -178,40 +184,71 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
 
     QTest::newRow("error page stored as the archive")
         << 404 << QByteArray("<html><body><h1>404 Not Found</h1></body></html>\n") << QStringList{}
-        << "" << failed + "Unrecognized archive format" << atExtraction;
+        << "" << failed + "Unrecognized archive format" << atExtraction << 0.10;
     QTest::newRow("truncated archive")
         << 200 << zip.left(zip.size() / 2) << QStringList{} << ""
-        << failed + "include/x.php: ZIP decompression failed (-5)" << atExtraction;
-    // The library reports no message here: the text ends with the status.
-    QTest::newRow("damaged headers") << 200 << damaged << QStringList{} << ""
-                                     << "解压失败: ditto 退出码 1" << atExtraction;
+        << failed + "Unrecognized archive format" << atExtraction << 0.10;
+    QTest::newRow("damaged headers")
+        << 200 << damaged << QStringList{} << "" << failed + "Unrecognized archive format"
+        << atExtraction << 0.10;
     QTest::newRow("dot-dot inside a name, onto the site")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/../../www/index.php"} << ""
-        << failed + "site/../../www/index.php: Path contains '..'" << atExtraction;
-    QTest::newRow("absolute name") << 200 << QByteArray() << QStringList{"$OUT/abs.txt"} << ""
-                                   << failed + "$OUT/abs.txt: Path is absolute" << atExtraction;
+        << failed + "site/../../www/index.php: Path contains '..'" << atExtraction << 0.10;
+    QTest::newRow("absolute name")
+        << 200 << QByteArray() << QStringList{"$OUT/abs.txt"} << ""
+        << failed + "$OUT/abs.txt: Path is absolute" << atExtraction << 0.10;
     QTest::newRow("file through a link out of the tree")
         << 200 << QByteArray() << QStringList{"link->$OUT", "link/evil.txt"} << ""
-        << failed + "link/evil.txt" + through + "update-extract/link/evil.txt" << atExtraction;
+        << failed + "link/evil.txt" + through + "update-extract/link/evil.txt" << atExtraction
+        << 0.10;
     QTest::newRow("file through a relative link out of the tree")
         << 200 << QByteArray() << QStringList{"up->..", "up/evil.txt"} << ""
-        << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction;
+        << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction << 0.10;
     QTest::newRow("no site root")
         << 200 << QByteArray() << QStringList{"docs/readme.txt", "docs/index.php"} << ""
         << "更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
            "include/LibZelto/Data 之一）"
-        << "0.05 0.1 0.35 0.6 0.6 1";
+        << "0.05 0.1 0.35 0.6 0.6 1" << 0.10;
     // An rsync that fails without a word counts as success; the check afterwards notices.
     QTest::newRow("index.php missing after the synchronisation")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 1"
         << "同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: "
            "$ROOT/runtime/update-extract/site"
-        << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1";
+        << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1" << 0.10;
+    // Corrupt entries fail the extraction even where the library only warns.
+    const QString corrupt = failed + QStringLiteral("include/x.php: ");
+    const QByteArray source(3000, 'p');
+    QTest::newRow("stored entry with a flipped byte")
+        << 200
+        << rawZip({{"index.php", "<?php"}, RawZipEntry("include/x.php", source).flipping(1500)})
+        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << 0.10;
+    QTest::newRow("deflated entry failing its checksum")
+        << 200
+        << rawZip({{"index.php", "<?php"},
+                   RawZipEntry("include/x.php", source, true).withWrongChecksum()})
+        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << 0.10;
+    QTest::newRow("deflated entry shorter than declared")
+        << 200
+        << rawZip(
+               {{"index.php", "<?php"}, RawZipEntry("include/x.php", source, true).declaring(4000)})
+        << QStringList{} << "" << corrupt + "ZIP uncompressed data is wrong size…" << atExtraction
+        << 0.10;
+    // A bomb: a small entry that claims little and expands to much more.
+    QTest::newRow("entry expanding beyond its declared size")
+        << 200
+        << rawZip({{"index.php", "<?php"},
+                   RawZipEntry("include/x.php", QByteArray(1 << 22, 0), true).declaring(1000)})
+        << QStringList{} << "" << corrupt + "解压出的数据超过声明的大小 1000 字节" << atExtraction
+        << 0.10;
+    // Keeping the whole file system free leaves room for nothing.
+    QTest::newRow("no room for the package on the file system")
+        << 200 << QByteArray() << QStringList{"index.php", "include/x.php"} << ""
+        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 …" << atExtraction << 1.0;
     QTest::newRow("server down") << 0 << QByteArray("x") << QStringList{} << ""
-                                 << "更新下载失败: Connection refused" << atDownload;
+                                 << "更新下载失败: Connection refused" << atDownload << 0.10;
     QTest::newRow("server stalls mid-transfer")
         << -1 << QByteArray(200000, 'z') << QStringList{} << ""
-        << "更新下载失败: 下载超时: 1 秒内未收到任何数据" << atDownload;
+        << "更新下载失败: 下载超时: 1 秒内未收到任何数据" << atDownload << 0.10;
 }
 
 void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
@@ -221,6 +258,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QFETCH(QString, rsync);
     QFETCH(QString, report);
     QFETCH(QString, fractions);
+    QFETCH(double, reserveShare);
     auto sandbox = makeUpdateSandbox(rsync);
     const QString root = sandbox->installedRoot();
     const QString archive = root + QStringLiteral("/runtime/zelto-update.zip");
@@ -240,7 +278,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QString url = server.archiveUrl();
     if (status == 0)
         url = LocalHttpServer().archiveUrl(); // a port that nothing listens on any more
-    auto model = modelFor(*sandbox, url, 1);
+    auto model = modelFor(*sandbox, url, 1, reserveShare);
     // Everything but the extraction directory and the archive itself.
     const auto untouched = [&] {
         return describe(sandbox->base())
@@ -252,8 +290,14 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
 
     QVERIFY(runToEnd(*model));
 
-    const QString entry =
+    QString entry =
         report.replace(QStringLiteral("$OUT"), outside).replace(QStringLiteral("$ROOT"), root);
+    if (entry.endsWith(u'…')) {
+        entry.chop(1);
+        const QString actual = model->logs().section(u'\n', 1, 1);
+        QVERIFY2(actual.startsWith(entry), qPrintable(actual));
+        entry = actual;
+    }
     QCOMPARE(model->logs(), finalLog(entry, root));
     QCOMPARE(recorder.fractions.join(u' '), fractions);
     QCOMPARE(model->errorSummary(), entry.contains(QStringLiteral("失败")) ? entry : QString());

@@ -15,8 +15,15 @@ private Q_SLOTS:
     void completenessScore_data();
     void completenessScore();
 
+    // download_test.cpp
+    void responsesWithABodyAreStored_data();
+    void responsesWithABodyAreStored();
+    void redirectsAreFollowed();
+
     // extraction_test.cpp
     void extractionKeepsTreeModesAndLinks();
+    void extractionKeepsTheReserveFree_data();
+    void extractionKeepsTheReserveFree();
     void macOSXArtifactsAreRemovedDeepestFirst();
 
     // sync_test.cpp

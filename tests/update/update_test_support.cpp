@@ -15,6 +15,8 @@
 
 #include <memory>
 
+#include <zlib.h>
+
 #include <unistd.h>
 
 namespace updatetest {
@@ -82,6 +84,86 @@ QByteArray writeZip(const QString& path, const QStringList& layout,
     return testing::readFile(path);
 }
 
+namespace {
+
+void put16(QByteArray& out, quint32 v) {
+    out.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+}
+void put32(QByteArray& out, quint32 v) {
+    put16(out, v & 0xffff);
+    put16(out, v >> 16);
+}
+
+QByteArray rawDeflate(const QByteArray& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(static_cast<qsizetype>(deflateBound(&z, static_cast<uLong>(data.size()))),
+                   Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(static_cast<qsizetype>(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+} // namespace
+
+QByteArray rawZip(const QList<RawZipEntry>& entries) {
+    QByteArray out;
+    QByteArray central;
+    for (const RawZipEntry& e : entries) {
+        const QByteArray name = e.name.toUtf8();
+        quint32 crc = static_cast<quint32>(
+            crc32(0, reinterpret_cast<const Bytef*>(e.data.constData()), uInt(e.data.size())));
+        if (e.wrongChecksum)
+            crc ^= 0x5a5a5a5a;
+        QByteArray payload = e.deflate ? rawDeflate(e.data) : e.data;
+        if (e.flippedByte >= 0)
+            payload[e.flippedByte] = char(~payload[e.flippedByte]);
+        const quint32 size = e.declaredSize.value_or(quint32(e.data.size()));
+        // Shared by both headers from "version needed" to the name's length.
+        QByteArray common;
+        put16(common, 20);                // version needed
+        put16(common, 0x0800);            // names in UTF-8
+        put16(common, e.deflate ? 8 : 0); // method
+        put16(common, 0);                 // time
+        put16(common, 0x5821);            // date (2024-01-01)
+        put32(common, crc);
+        put32(common, quint32(payload.size()));
+        put32(common, size);
+        put16(common, quint16(name.size()));
+        put16(common, 0); // extra field length
+
+        const quint32 offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        out += common + name + payload;
+
+        put32(central, 0x02014b50);
+        put16(central, (3 << 8) | 20); // made by: Unix
+        central += common;
+        put16(central, 0);              // comment length
+        put16(central, 0);              // disk
+        put16(central, 0);              // internal attributes
+        put32(central, 0100644u << 16); // external attributes: a plain file, 0644
+        put32(central, offset);
+        central += name;
+    }
+    const quint32 centralOffset = quint32(out.size());
+    out += central;
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, quint16(entries.size()));
+    put16(out, quint16(entries.size()));
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
+    return out;
+}
+
 QStringList describe(const QString& dir) {
     QStringList out;
     QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -147,18 +229,22 @@ void LocalHttpServer::answer(QTcpSocket* socket, const Response& r) {
     const qint64 length = source->size();
     socket->write("HTTP/1.1 " + QByteArray::number(r.status) +
                   " Status\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                  QByteArray::number(length) + "\r\nConnection: close\r\n\r\n");
+                  QByteArray::number(length) + "\r\nConnection: close\r\n" + r.headers + "\r\n");
     const bool stall = r.stallAfter >= 0;
     const qint64 limit = stall ? std::min(r.stallAfter, length) : length;
     auto sent = std::make_shared<qint64>(0);
     auto closing = std::make_shared<bool>(false);
-    auto refill = [socket, source, sent, closing, limit, stall] {
+    const int pause = r.chunkDelayMs;
+    auto refill = [socket, source, sent, closing, limit, stall, pause] {
         while (*sent < limit && socket->bytesToWrite() < (4 << 20)) {
-            const QByteArray chunk = source->read(std::min<qint64>(1 << 20, limit - *sent));
+            const qint64 piece = pause > 0 ? (64 << 10) : (1 << 20);
+            const QByteArray chunk = source->read(std::min<qint64>(piece, limit - *sent));
             if (chunk.isEmpty())
                 break;
             socket->write(chunk);
             *sent += chunk.size();
+            if (pause > 0)
+                break;
         }
         // Everything is queued: the socket closes once it has been written.
         if (*sent >= limit && !stall && !*closing) {
@@ -166,7 +252,14 @@ void LocalHttpServer::answer(QTcpSocket* socket, const Response& r) {
             socket->disconnectFromHost();
         }
     };
-    connect(socket, &QTcpSocket::bytesWritten, socket, refill);
+    if (pause > 0) {
+        // One piece per tick; the timer belongs to the socket and ends with it.
+        auto* ticker = new QTimer(socket);
+        connect(ticker, &QTimer::timeout, socket, refill);
+        ticker->start(pause);
+    } else {
+        connect(socket, &QTcpSocket::bytesWritten, socket, refill);
+    }
     refill();
 }
 

@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#include <optional>
+#include <utility>
+
 class QTcpSocket;
 
 namespace updatetest {
@@ -20,6 +23,39 @@ void makeTree(const QString& root, const QStringList& layout);
 // included), with the modes given by name (others 0644, directories 0755); returns its bytes.
 QByteArray writeZip(const QString& path, const QStringList& layout,
                     const QMap<QString, int>& modes = {});
+// One file of a hand-made ZIP archive whose headers may lie about its data.
+struct RawZipEntry {
+    RawZipEntry(QString name, QByteArray data, bool deflate = false)
+        : name(std::move(name)), data(std::move(data)), deflate(deflate) {}
+    // The headers declare this uncompressed size.
+    RawZipEntry declaring(quint32 size) const {
+        RawZipEntry e = *this;
+        e.declaredSize = size;
+        return e;
+    }
+    // The headers carry a checksum that the data does not have.
+    RawZipEntry withWrongChecksum() const {
+        RawZipEntry e = *this;
+        e.wrongChecksum = true;
+        return e;
+    }
+    // This byte of the stored data is inverted after the checksum was taken.
+    RawZipEntry flipping(qsizetype index) const {
+        RawZipEntry e = *this;
+        e.flippedByte = index;
+        return e;
+    }
+
+    QString name;
+    QByteArray data;
+    bool deflate = false;
+    std::optional<quint32> declaredSize;
+    bool wrongChecksum = false;
+    qsizetype flippedByte = -1;
+};
+// The bytes of a ZIP archive of these files (local headers, data, central directory).
+QByteArray rawZip(const QList<RawZipEntry>& entries);
+
 // The entries below dir as a sorted layout.
 QStringList describe(const QString& dir);
 
@@ -35,6 +71,8 @@ public:
         QString bodyFile;       // streamed from this file instead of body
         qint64 stallAfter = -1; // send the full length header, this many bytes, then nothing
         int delayMs = 0;        // wait this long before answering
+        QByteArray headers;     // further header lines, each ending in "\r\n"
+        int chunkDelayMs = 0;   // send the body in 64 KiB pieces this far apart
     };
 
     LocalHttpServer();
