@@ -17,7 +17,7 @@ PACKAGES=(
   php-cli php-mysql php-mbstring
   mariadb-server mariadb-client
   phpmyadmin
-  rsync lsof procps curl
+  rsync lsof procps curl iproute2
   fonts-noto-cjk xvfb xauth
   desktop-file-utils appstream
 )

@@ -1,9 +1,19 @@
 <?php
-// Sample site of the local stack: shows the PHP version and whether the database answers
-// with the panel's account.
+// Sample site of the local stack: shows the PHP version and whether the database answers with
+// the panel's account, in each of the three ways a site on this machine reaches it:
+//   'localhost'  the database's Unix socket (mysqli.default_socket, pdo_mysql.default_socket)
+//   '127.0.0.1'  TCP over IPv4 loopback, port 3306
+//   '[::1]'      TCP over IPv6 loopback, port 3306 (PHP's MySQL drivers want the brackets)
+// In your own code the usual forms work as they are, for example
+//   new mysqli('localhost', 'root', 'kpzw');
+//   new PDO('mysql:host=127.0.0.1;port=3306', 'root', 'kpzw');
 declare(strict_types=1);
 
-function databaseState(): array
+const DB_USER = 'root';
+const DB_PASSWORD = 'kpzw';
+
+/** [reachable, server version or the reason] of one way to the database. */
+function viaMysqli(string $host): array
 {
     if (!extension_loaded('mysqli')) {
         return [false, 'mysqli extension not loaded'];
@@ -15,7 +25,7 @@ function databaseState(): array
             return [false, 'mysqli_init failed'];
         }
         $db->options(MYSQLI_OPT_CONNECT_TIMEOUT, 2);
-        if (!@$db->real_connect('127.0.0.1', 'root', 'kpzw', '', 3306)) {
+        if (!@$db->real_connect($host, DB_USER, DB_PASSWORD, '', 3306)) {
             return [false, mysqli_connect_error() ?: 'connection refused'];
         }
         $version = $db->server_info;
@@ -26,7 +36,26 @@ function databaseState(): array
     }
 }
 
-[$reachable, $detail] = databaseState();
+function viaPdo(string $dsn): array
+{
+    if (!extension_loaded('pdo_mysql')) {
+        return [false, 'pdo_mysql extension not loaded'];
+    }
+    try {
+        $db = new PDO($dsn, DB_USER, DB_PASSWORD, [PDO::ATTR_TIMEOUT => 2]);
+        return [true, (string) $db->getAttribute(PDO::ATTR_SERVER_VERSION)];
+    } catch (Throwable $e) {
+        return [false, $e->getMessage()];
+    }
+}
+
+$ways = [
+    'localhost' => ['mysqli: localhost (socket ' . (ini_get('mysqli.default_socket') ?: '-') . ')', viaMysqli('localhost')],
+    'pdo-localhost' => ['PDO: mysql:host=localhost', viaPdo('mysql:host=localhost')],
+    'ipv4' => ['mysqli: 127.0.0.1:3306', viaMysqli('127.0.0.1')],
+    'ipv6' => ['mysqli: [::1]:3306', viaMysqli('[::1]')],
+];
+$all = array_reduce($ways, static fn (bool $ok, array $way): bool => $ok && $way[1][0], true);
 $h = static fn (string $text): string => htmlspecialchars($text, ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');
 ?><!DOCTYPE html>
 <html lang="zh-CN">
@@ -42,11 +71,17 @@ code { background: #f2f2f2; padding: 0 .3em; }
 <body>
 <h1>Zelto-Panel 示例站点</h1>
 <p id="php-version">PHP <?= $h(PHP_VERSION) ?></p>
-<?php if ($reachable): ?>
-<p id="database" class="ok" data-state="reachable">数据库: 已连接 (Database: reachable, 127.0.0.1:3306, server <?= $h($detail) ?>)</p>
+<?php if ($all): ?>
+<p id="database" class="ok" data-state="reachable">数据库: 已连接 (Database: reachable)</p>
 <?php else: ?>
-<p id="database" class="down" data-state="unreachable">数据库: 未连接 (Database: unreachable, 127.0.0.1:3306: <?= $h($detail) ?>)</p>
+<p id="database" class="down" data-state="unreachable">数据库: 未全部连接 (Database: not reachable in every way)</p>
 <?php endif; ?>
+<ul>
+<?php foreach ($ways as $id => [$label, [$ok, $detail]]): ?>
+<li id="db-<?= $h($id) ?>" class="<?= $ok ? 'ok' : 'down' ?>" data-state="<?= $ok ? 'reachable' : 'unreachable' ?>"><code><?= $h($label) ?></code>: <?= $ok ? '已连接, server ' : '未连接: ' ?><?= $h($detail) ?></li>
+<?php endforeach; ?>
+</ul>
+<p>数据库只接受本机的连接 (localhost、127.0.0.1、::1)，用户 <code>root</code>，密码 <code>kpzw</code>。</p>
 <p>站点文件位于 <code>runtime/www</code>，站点数据位于 <code>runtime/www/Data</code>。</p>
 </body>
 </html>

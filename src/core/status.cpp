@@ -15,10 +15,12 @@ QString runningText(bool running) {
     return running ? QStringLiteral("运行中") : QStringLiteral("已停止");
 }
 
-const std::array<QString, 9> kErrorKeywords = {
+// "未找到" marks a missing program or folder ("未找到可执行的 PHP", "未找到目录 ...").
+const std::array<QString, 10> kErrorKeywords = {
     QStringLiteral("error"),  QStringLiteral("Error"),  QStringLiteral("错误"),
     QStringLiteral("failed"), QStringLiteral("denied"), QStringLiteral("not found"),
     QStringLiteral("无法"),   QStringLiteral("失败"),   QStringLiteral("Operation not permitted"),
+    QStringLiteral("未找到"),
 };
 constexpr int kSummaryLimit = 8;
 

@@ -210,6 +210,11 @@ void TestStatus::errorSummary_data() {
         << "a error\nb Error\nc 错误\nd failed\ne denied\nf not found\ng 无法\nh 失败";
     QTest::newRow("operation not permitted") << "x\nOperation not permitted here"
                                              << "Operation not permitted here";
+    QTest::newRow("missing program or folder")
+        << "phpMyAdmin: 未找到目录 /r/runtime/phpmyadmin\nPHP Web: 未找到可执行的 PHP"
+        << "phpMyAdmin: 未找到目录 /r/runtime/phpmyadmin\nPHP Web: 未找到可执行的 PHP";
+    QTest::newRow("invalid pick") << "选择的目录不是有效的 Zelto-panel 根目录"
+                                  << "";
     QString ten;
     QStringList firstEight;
     for (int i = 1; i <= 10; ++i) {

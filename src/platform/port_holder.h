@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+#include <sys/types.h>
+
+// Who listens on a TCP port of this machine, read from the kernel's socket tables.
+
+struct PortHolder {
+    pid_t pid = 0;       // 0 when the owning process cannot be seen (another user's)
+    uid_t uid = 0;       // the socket's owner
+    QString user;        // the owner's name, or the number when it has none
+    QString program;     // the process's name (e.g. "python3"), empty when unknown
+    QString commandLine; // arguments joined by spaces, empty when unknown
+};
+
+// The process listening on port (IPv4 or IPv6, any address), or nothing when nobody listens.
+std::optional<PortHolder> tcpPortHolder(quint16 port);
+
+// True when some socket listens on port (IPv4 or IPv6, any address). Cheaper than
+// tcpPortHolder: no process is looked up.
+bool isTcpPortListening(quint16 port);
+
+// "python3 (pid 4242, 用户 alice, 命令: python3 -m http.server 8000)": the holder named for a
+// report, its command line shortened to at most maxCommandLength characters.
+QString describePortHolder(const PortHolder& holder, int maxCommandLength = 80);

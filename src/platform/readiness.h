@@ -1,0 +1,41 @@
+#pragma once
+
+#include "port_holder.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Waiting until freshly launched servers accept connections on their ports.
+
+struct ReadinessProbe {
+    quint16 port = 0;
+    std::chrono::milliseconds limit{5000};
+    // True when the listener on the port is the server this run launched.
+    std::function<bool(const PortHolder&)> isOwnServer;
+    // True while what this run launched still runs; once false, the probe ends at once.
+    std::function<bool()> launchAlive;
+};
+
+enum class Readiness {
+    Ready,    // the port accepts connections and its listener is the launched server
+    Ended,    // the launched server ended without becoming ready
+    TimedOut, // the limit passed first
+};
+
+struct ReadinessResult {
+    Readiness state = Readiness::TimedOut;
+    // The port's listener when the probe did not end ready, if any.
+    std::optional<PortHolder> holder;
+};
+
+// Probes every port at the same time with non-blocking connects to 127.0.0.1, each until it
+// is ready, its server ended or its own limit passed; returns when all probes have ended.
+// The results are in the order of the probes.
+std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& probes);
+
+// Waits until nothing listens on any of the ports, or until limit passed. Returns, per port
+// in order, the listener that is still there (nothing when the port is free).
+std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quint16>& ports,
+                                                          std::chrono::milliseconds limit);
