@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -34,11 +33,3 @@ QString copyTree(const QString& from, const QString& to);
 
 // Renames within one file system. "" on success, otherwise the failure's description.
 QString renamePath(const QString& from, const QString& to);
-
-// The size of the file at path in bytes; 0 when there is none.
-qint64 fileSizeOf(const QString& path);
-
-// The last maxLines non-blank lines written to the file at path after it was offset bytes
-// long (a file that has since shrunk is read from its start), oldest first, without line
-// breaks. Bytes that are not UTF-8 are replaced.
-QStringList linesWrittenSince(const QString& path, qint64 offset, int maxLines);

@@ -10,6 +10,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+namespace platform {
+
 namespace {
 
 struct ListeningSocket {
@@ -123,3 +125,19 @@ QString describePortHolder(const PortHolder& holder, int maxCommandLength) {
         text += QStringLiteral(", 命令: ") + command;
     return text + QLatin1Char(')');
 }
+
+bool anyCommandLineMatches(const QRegularExpression& pattern) {
+    const pid_t self = ::getpid();
+    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool ok = false;
+        const pid_t pid = name.toInt(&ok);
+        if (!ok || pid == self)
+            continue;
+        const std::optional<QString> commandLine = processCommandLine(pid);
+        if (commandLine && pattern.match(*commandLine).hasMatch() && isProcessAlive(pid))
+            return true;
+    }
+    return false;
+}
+
+} // namespace platform

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QRegularExpression>
 #include <QString>
 
 #include <optional>
 
 #include <sys/types.h>
+
+namespace platform {
 
 // Who listens on a TCP port of this machine, read from the kernel's socket tables.
 
@@ -26,3 +29,9 @@ bool isTcpPortListening(quint16 port);
 // "python3 (pid 4242, 用户 alice, 命令: python3 -m http.server 8000)": the holder named for a
 // report, its command line shortened to at most maxCommandLength characters.
 QString describePortHolder(const PortHolder& holder, int maxCommandLength = 80);
+
+// True when the command line (arguments joined by spaces) of some live process other than the
+// panel itself contains a match of pattern.
+bool anyCommandLineMatches(const QRegularExpression& pattern);
+
+} // namespace platform

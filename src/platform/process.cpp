@@ -1,6 +1,5 @@
 #include "process.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -324,18 +323,4 @@ std::optional<QString> processCommandLine(pid_t pid) {
         raw.chop(1);
     raw.replace('\0', ' ');
     return QString::fromUtf8(raw);
-}
-
-bool anyCommandLineMatches(const QRegularExpression& pattern) {
-    const pid_t self = ::getpid();
-    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool ok = false;
-        const pid_t pid = name.toInt(&ok);
-        if (!ok || pid == self)
-            continue;
-        const std::optional<QString> commandLine = processCommandLine(pid);
-        if (commandLine && pattern.match(*commandLine).hasMatch() && isProcessAlive(pid))
-            return true;
-    }
-    return false;
 }

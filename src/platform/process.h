@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <chrono>
@@ -70,6 +69,3 @@ bool sendSignal(pid_t pid, int signal);
 bool isProcessAlive(pid_t pid);
 // The command line of a live process (arguments joined by spaces), or nothing.
 std::optional<QString> processCommandLine(pid_t pid);
-// True when the command line (arguments joined by spaces) of some live process other than the
-// panel itself contains a match of pattern.
-bool anyCommandLineMatches(const QRegularExpression& pattern);

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace platform {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -168,3 +170,5 @@ std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quin
         holders.push_back(tcpPortHolder(port));
     return holders;
 }
+
+} // namespace platform

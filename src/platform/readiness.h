@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+namespace platform {
+
 // Waiting until freshly launched servers accept connections on their ports.
 
 struct ReadinessProbe {
@@ -39,3 +41,5 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
 // in order, the listener that is still there (nothing when the port is free).
 std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quint16>& ports,
                                                           std::chrono::milliseconds limit);
+
+} // namespace platform

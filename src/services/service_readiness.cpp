@@ -1,6 +1,8 @@
 #include "services/service_readiness.h"
 
-QString startFailureEntry(const QString& label, quint16 port, const ReadinessResult& result,
+using namespace platform;
+
+QString startFailureEntry(const QString& label, quint16 port, const platform::ReadinessResult& result,
                           std::chrono::milliseconds limit, const QString& logName,
                           const QStringList& logLines) {
     const QString head = label + QStringLiteral(": 启动失败: ");
@@ -20,7 +22,7 @@ QString startFailureEntry(const QString& label, quint16 port, const ReadinessRes
            logLines.join(QStringLiteral(" | "));
 }
 
-QString stopFailureEntry(const QString& label, quint16 port, const PortHolder& holder) {
+QString stopFailureEntry(const QString& label, quint16 port, const platform::PortHolder& holder) {
     return label + QStringLiteral(": 停止失败: 端口 ") + QString::number(port) +
            QStringLiteral(" 仍被 ") + describePortHolder(holder) + QStringLiteral(" 占用");
 }

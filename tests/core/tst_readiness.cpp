@@ -1,7 +1,7 @@
 // Waiting for launched servers, naming port holders and reading what a server logged, with
 // real listeners on free ports.
 
-#include "platform/files.h"
+#include "platform/log_tail.h"
 #include "platform/process.h"
 #include "platform/readiness.h"
 #include "test_support.h"
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using namespace platform;
 
 namespace {
 
