@@ -159,7 +159,8 @@ check "its command line reads \"php -S 0.0.0.0:8000 -t ...\"" \
     pgrep -f -- "$(ere_escape "$PHP -S 0.0.0.0:8000 -t $root/runtime/www")" >/dev/null
 page=$(curl -s --max-time 20 http://127.0.0.1:8000/)
 check "the sample site shows the PHP version" grep -qF "PHP ${PHP_DIR#PHP}." <<<"$page"
-check "the sample site reaches the database" grep -q 'data-state="reachable"' <<<"$page"
+check "the sample site reaches the database" grep -q 'id="database" class="ok"' <<<"$page"
+check "the sample site reaches it over IPv6 loopback too" grep -q 'id="db-ipv6" class="ok"' <<<"$page"
 check "the sample site shows no PHP warning" not grep -qiE 'warning|fatal error|notice' <<<"$page"
 
 printf '%s\n' '<?php' "\$cfg['blowfish_secret'] = 'qarmo-desk-cipher-7315';" '$i = 1;' \

@@ -55,7 +55,6 @@ $ways = [
     'ipv4' => ['mysqli: 127.0.0.1:3306', viaMysqli('127.0.0.1')],
     'ipv6' => ['mysqli: [::1]:3306', viaMysqli('[::1]')],
 ];
-$all = array_reduce($ways, static fn (bool $ok, array $way): bool => $ok && $way[1][0], true);
 $h = static fn (string $text): string => htmlspecialchars($text, ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');
 ?><!DOCTYPE html>
 <html lang="zh-CN">
@@ -71,10 +70,11 @@ code { background: #f2f2f2; padding: 0 .3em; }
 <body>
 <h1>Zelto-Panel 示例站点</h1>
 <p id="php-version">PHP <?= $h(PHP_VERSION) ?></p>
-<?php if ($all): ?>
-<p id="database" class="ok" data-state="reachable">数据库: 已连接 (Database: reachable)</p>
+<?php [$reachable, $detail] = $ways['ipv4'][1]; ?>
+<?php if ($reachable): ?>
+<p id="database" class="ok" data-state="reachable">数据库: 已连接 (Database: reachable, 127.0.0.1:3306, server <?= $h($detail) ?>)</p>
 <?php else: ?>
-<p id="database" class="down" data-state="unreachable">数据库: 未全部连接 (Database: not reachable in every way)</p>
+<p id="database" class="down" data-state="unreachable">数据库: 未连接 (Database: unreachable, 127.0.0.1:3306: <?= $h($detail) ?>)</p>
 <?php endif; ?>
 <ul>
 <?php foreach ($ways as $id => [$label, [$ok, $detail]]): ?>
