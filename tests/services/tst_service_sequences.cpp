@@ -174,7 +174,9 @@ private Q_SLOTS:
                      QStringLiteral("/runtime/phpmyadmin\n\n") + kFooterHead +
                      QStringLiteral("PHP: ") + php85 + dirLine);
         QCOMPARE(model->errorSummary(),
-                 QStringLiteral("执行失败: No such file or directory\nPermission denied"));
+                 QStringLiteral("执行失败: No such file or directory\nPermission denied\n"
+                                "phpMyAdmin: 未找到目录 ") +
+                     root + QStringLiteral("/runtime/phpmyadmin"));
         // The stage texts carry the raw reports; the launcher's note was appended to the log
         // in between and replaced by the next stage.
         QVERIFY(rec.texts.contains(QStringLiteral("=== 启动中 ===\n\n执行失败: No such file or "

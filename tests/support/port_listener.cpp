@@ -5,6 +5,12 @@
 //
 // 4: 0.0.0.0, 6: :: only, 46 (default): :: accepting IPv4 as well. DELAY_MS waits before
 // binding. Prints "listening" once bound; exits 1 when the port cannot be bound.
+//
+//   zelto_port_listener [ANY ARGUMENTS] -S HOST:PORT [ANY ARGUMENTS]
+//
+// The form of PHP's built-in server, for stand-ins that must look like one (or like another
+// server, started under another program name): listens on PORT of all IPv4 addresses until
+// killed, whatever else the command line holds.
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,10 +26,19 @@
 int main(int argc, char** argv) {
     if (argc < 2)
         return 2;
-    const int port = std::atoi(argv[1]);
+    int port = std::atoi(argv[1]);
     const char* family = argc > 2 ? argv[2] : "46";
-    const int delayMs = argc > 3 ? std::atoi(argv[3]) : 0;
-    const int lifetime = argc > 4 ? std::atoi(argv[4]) : 120;
+    int delayMs = argc > 3 ? std::atoi(argv[3]) : 0;
+    int lifetime = argc > 4 ? std::atoi(argv[4]) : 120;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-S") == 0) {
+            const char* colon = std::strrchr(argv[i + 1], ':');
+            port = colon ? std::atoi(colon + 1) : 0;
+            family = "4";
+            delayMs = 0;
+            lifetime = 3600;
+        }
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
 
     const bool v4 = std::strcmp(family, "4") == 0;

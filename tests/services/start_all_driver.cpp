@@ -1,0 +1,28 @@
+// Presses start-all once in a process of its own, as a second panel would, and prints the
+// final report.
+//
+//   start_all_driver PANEL_ROOT
+//
+// The panel root is the user's pick (no runtime is shipped). Exits 0 once the final report is
+// out, 1 when it does not come within the time limit.
+
+#include "test_support.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc < 2)
+        return 2;
+    TestSandbox box;
+    box.noResourcePath = true;
+    box.preferences->setString(QStringLiteral("zeltoPanelRoot"), QString::fromLocal8Bit(argv[1]));
+    auto model = box.makeModel();
+    model->startAll();
+    const bool done = testing::waitFor(
+        [&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); }, 180000);
+    std::printf("%s\n", model->logs().toUtf8().constData());
+    return done ? 0 : 1;
+}
