@@ -1,0 +1,368 @@
+#include "core/process_helpers.h"
+#include "platform/process_table.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using platform::ExtendedRegex;
+using platform::ProcessTable;
+using platform::Transport;
+
+namespace {
+
+// Children forked from the test, killed and reaped at the end of the scope. A child closes
+// what it inherited, runs its body (async-signal-safe calls), reports on a pipe, and then
+// waits to be killed.
+class Children {
+public:
+    ~Children() {
+        for (const pid_t pid : m_pids)
+            reap(pid);
+    }
+    template <typename Body> pid_t fork(Body body) {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Nothing inherited but the report pipe: the child holds only its own sockets.
+            const auto keep = static_cast<unsigned>(ready[1]);
+            ::close_range(3, keep - 1, 0);
+            ::close_range(keep + 1, ~0U, 0);
+            body();
+            (void)!::write(ready[1], "x", 1);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char c = 0;
+        if (pid > 0) {
+            m_pids.push_back(pid);
+            (void)!::read(ready[0], &c, 1);
+        }
+        ::close(ready[0]);
+        return pid;
+    }
+    // Ends pid at once: gone from /proc when this returns.
+    void reap(pid_t pid) {
+        const auto it = std::find(m_pids.begin(), m_pids.end(), pid);
+        if (it == m_pids.end())
+            return;
+        m_pids.erase(it);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+
+private:
+    std::vector<pid_t> m_pids;
+};
+
+struct Endpoint {
+    int family = AF_INET;
+    int type = SOCK_STREAM;
+};
+
+sockaddr_storage loopback(int family, quint16 port) {
+    sockaddr_storage a{};
+    if (family == AF_INET) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&a);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&a);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        in6->sin6_addr = in6addr_loopback;
+    }
+    return a;
+}
+
+socklen_t lengthOf(int family) {
+    return family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+}
+
+// A socket bound to an ephemeral loopback port (listening when it is TCP); -1 on failure.
+int bindEphemeral(Endpoint e, quint16& port) {
+    const int fd = ::socket(e.family, e.type | SOCK_CLOEXEC, 0);
+    sockaddr_storage a = loopback(e.family, 0);
+    socklen_t length = lengthOf(e.family);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), length) != 0 ||
+        (e.type == SOCK_STREAM && ::listen(fd, 8) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    port = ntohs(e.family == AF_INET ? reinterpret_cast<sockaddr_in*>(&a)->sin_port
+                                     : reinterpret_cast<sockaddr_in6*>(&a)->sin6_port);
+    return fd;
+}
+
+// In a forked child: a socket connected to the port (for UDP, a connected datagram socket).
+void connectTo(Endpoint e, quint16 port) {
+    const int fd = ::socket(e.family, e.type, 0);
+    const sockaddr_storage a = loopback(e.family, port);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&a), lengthOf(e.family)) != 0)
+        ::_exit(3);
+}
+
+std::vector<pid_t> sorted(std::vector<pid_t> pids) {
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+// The pids that `pgrep -f pattern` prints.
+std::vector<pid_t> pgrep(const QString& pattern) {
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/pgrep"), {QStringLiteral("-f"), pattern});
+    p.waitForFinished();
+    std::vector<pid_t> pids;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            pids.push_back(line.toInt());
+    }
+    return pids;
+}
+
+char stateOf(pid_t pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return '?';
+    const QByteArray line = f.readAll();
+    return line.at(line.lastIndexOf(')') + 2);
+}
+
+QByteArray ownShortName() {
+    QFile f(QStringLiteral("/proc/self/comm"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+}
+
+} // namespace
+
+class TestProcessTable : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void matchableCommandLine_data();
+    void matchableCommandLine();
+    void portHeldByListenerAndClient_data();
+    void portHeldByListenerAndClient();
+    void commandLinesMatchAsPgrep_data();
+    void commandLinesMatchAsPgrep();
+    void zombiesCountAsEnded();
+    void processEndingWhileReadIsSkipped();
+};
+
+void TestProcessTable::matchableCommandLine_data() {
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("arguments joined by spaces")
+        << QByteArray("php\0-S\0000.0.0.0:8000\0", 19) << QByteArray("php -S 0.0.0.0:8000");
+    QTest::newRow("empty arguments inside kept, trailing dropped")
+        << QByteArray("a\0\0b\0\0\0", 7) << QByteArray("a  b");
+    QTest::newRow("no terminating NUL") << QByteArray("x y") << QByteArray("x y");
+    QTest::newRow("line feed as space, other controls as ?") << QByteArray("a\nb\tc\rd\x7f"
+                                                                           "e")
+                                                             << QByteArray("a b?c?d?e");
+    QTest::newRow("Chinese kept") << QByteArray("服务\0状态", 13) << QByteArray("服务 状态");
+    QTest::newRow("invalid UTF-8 bytes as ?") << QByteArray("a\xff\xfe"
+                                                            "b\xe4\xb8")
+                                              << QByteArray("a??b??");
+    QTest::newRow("overlong and surrogate as ?")
+        << QByteArray("\xc0\xaf\xed\xa0\x80") << QByteArray("?????");
+    QTest::newRow("kernel thread") << QByteArray() << QByteArray("[kthreadd]");
+}
+
+void TestProcessTable::matchableCommandLine() {
+    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(platform::matchableCommandLine(raw, "kthreadd"), expected);
+}
+
+void TestProcessTable::portHeldByListenerAndClient_data() {
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("diagnostics");
+    for (const bool diagnostics : {true, false}) {
+        const char* source = diagnostics ? "socket diagnostics" : "/proc/net";
+        QTest::addRow("tcp ipv4, %s", source) << int(AF_INET) << int(SOCK_STREAM) << diagnostics;
+        QTest::addRow("tcp ipv6, %s", source) << int(AF_INET6) << int(SOCK_STREAM) << diagnostics;
+        QTest::addRow("udp ipv4, %s", source) << int(AF_INET) << int(SOCK_DGRAM) << diagnostics;
+        QTest::addRow("udp ipv6, %s", source) << int(AF_INET6) << int(SOCK_DGRAM) << diagnostics;
+    }
+}
+
+// The listener here, a client in a child: both hold the port, as lsof -ti :PORT lists them.
+void TestProcessTable::portHeldByListenerAndClient() {
+    QFETCH(int, family);
+    QFETCH(int, type);
+    QFETCH(bool, diagnostics);
+    const Endpoint e{family, type};
+    quint16 port = 0;
+    const int listener = bindEphemeral(e, port);
+    if (listener < 0)
+        QSKIP("this machine has no loopback for this address family");
+    Children children;
+    const pid_t client = children.fork([&] { connectTo(e, port); });
+    // A bystander with sockets of every kind on other ports.
+    const pid_t bystander = children.fork([] {
+        for (const Endpoint other :
+             {Endpoint{AF_INET, SOCK_STREAM}, Endpoint{AF_INET, SOCK_DGRAM},
+              Endpoint{AF_INET6, SOCK_STREAM}, Endpoint{AF_INET6, SOCK_DGRAM}}) {
+            quint16 unused = 0;
+            bindEphemeral(other, unused);
+        }
+    });
+    QVERIFY(client > 0 && bystander > 0);
+    int accepted = -1;
+    if (type == SOCK_STREAM)
+        QVERIFY((accepted = ::accept(listener, nullptr, nullptr)) >= 0);
+
+    ProcessTable table;
+    table.useSocketDiagnostics = diagnostics;
+    const auto sockets = table.socketsOnPort(port);
+    const auto has = [&](auto pred) { return std::any_of(sockets.begin(), sockets.end(), pred); };
+    QVERIFY(has([&](const platform::InetSocket& s) {
+        return s.localPort == port && s.listening == (type == SOCK_STREAM);
+    }));
+    QVERIFY(has([&](const platform::InetSocket& s) {
+        return s.remotePort == port && !s.listening && s.uid == ::geteuid() &&
+               s.ipv6 == (family == AF_INET6) &&
+               s.transport == (type == SOCK_STREAM ? Transport::Tcp : Transport::Udp);
+    }));
+    QCOMPARE(table.pidsOnPort(port), sorted({::getpid(), client}));
+    QCOMPARE(table.firstPidOnPort(port), std::min(::getpid(), client));
+    // Asked twice: the second answer comes from the holder found first, still holding.
+    const std::optional<pid_t> holder = table.holderOfPort(port);
+    QVERIFY(holder == ::getpid() || holder == client);
+    QCOMPARE(table.holderOfPort(port), holder);
+
+    const auto holders = table.portHolders(port);
+    const auto childInfo = std::find_if(holders.begin(), holders.end(),
+                                        [&](const auto& h) { return h.pid == client; });
+    QVERIFY(childInfo != holders.end());
+    QCOMPARE(childInfo->uid, ::geteuid());
+    QVERIFY(!childInfo->user.isEmpty());
+    QCOMPARE(childInfo->program.toUtf8(), ownShortName());
+    QVERIFY(childInfo->commandLine.contains(QStringLiteral("tst_process_table")));
+
+    // Once the listener and the client are gone, nobody holds the port.
+    children.reap(client);
+    if (accepted >= 0)
+        ::close(accepted);
+    ::close(listener);
+    QVERIFY(table.pidsOnPort(port).empty());
+    QCOMPARE(table.holderOfPort(port), std::nullopt);
+}
+
+void TestProcessTable::commandLinesMatchAsPgrep_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("pattern"); // %1: a token unique to this run
+    QTest::addColumn<bool>("matches");
+    const QString chinese = QStringLiteral("服务 状态 [a+b]*(c)|$x");
+    QTest::newRow("spaces") << QStringLiteral("%1 with  two spaces")
+                            << QStringLiteral("read x %1 with  two spaces$") << true;
+    QTest::newRow("arguments joined by one space")
+        << QStringLiteral("%1") << QStringLiteral("^/bin/sh -c read x %1$") << true;
+    QTest::newRow("Chinese and regex characters, escaped")
+        << QStringLiteral("%1 ") + chinese << QStringLiteral("%1 ") + escapeExtendedRegex(chinese)
+        << true;
+    QTest::newRow("regex characters unescaped")
+        << QStringLiteral("%1 a+b(c)") << QStringLiteral("%1 a+b(c)") << false;
+    QTest::newRow("extended syntax")
+        << QStringLiteral("%1 mysqld-xyz") << QStringLiteral("%1 (mariadbd|mysqld)-x?y{1}") << true;
+    QTest::newRow("invalid pattern") << QStringLiteral("%1 (") << QStringLiteral("%1 (") << false;
+}
+
+// A shell waiting on its standard input carries the argument in its command line; the table
+// finds exactly what pgrep -f finds.
+void TestProcessTable::commandLinesMatchAsPgrep() {
+    QFETCH(QString, argument);
+    QFETCH(QString, pattern);
+    QFETCH(bool, matches);
+    const QString token = QStringLiteral("zt%1q").arg(::getpid());
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("read x"), argument.arg(token)});
+    QVERIFY(shell.waitForStarted());
+    const auto finish = qScopeGuard([&] {
+        shell.closeWriteChannel();
+        shell.waitForFinished();
+    });
+
+    const ExtendedRegex regex(pattern.arg(token));
+    const std::vector<pid_t> found = ProcessTable().pidsMatching(regex);
+    QCOMPARE(found, matches ? std::vector<pid_t>{pid_t(shell.processId())} : std::vector<pid_t>{});
+    QCOMPARE(ProcessTable().anyMatching(regex), matches);
+    if (QFile::exists(QStringLiteral("/usr/bin/pgrep")))
+        QCOMPARE(found, pgrep(pattern.arg(token)));
+}
+
+void TestProcessTable::zombiesCountAsEnded() {
+    const pid_t zombie = ::fork();
+    if (zombie == 0)
+        ::_exit(0);
+    QVERIFY(zombie > 0);
+    const auto reap = qScopeGuard([&] { ::waitpid(zombie, nullptr, 0); });
+    QTRY_COMPARE(stateOf(zombie), 'Z');
+
+    const ProcessTable table;
+    QVERIFY(!table.process(zombie));
+    // pgrep would show it as "[name] <defunct>"; the table leaves it out.
+    const ExtendedRegex byName(QStringLiteral("^\\[") + QString::fromUtf8(ownShortName()));
+    const auto found = table.pidsMatching(byName);
+    QVERIFY(std::find(found.begin(), found.end(), zombie) == found.end());
+    QVERIFY(table.process(::getpid()));
+}
+
+// A process listed but gone before its entries are read is skipped; the others are found,
+// this very process included (pgrep, a child of the caller, would find the caller too).
+void TestProcessTable::processEndingWhileReadIsSkipped() {
+    quint16 port = 0;
+    const int listener = bindEphemeral({}, port);
+    QVERIFY(listener >= 0);
+    const auto closeListener = qScopeGuard([&] { ::close(listener); });
+    Children children;
+    const pid_t survivor = children.fork([&] { connectTo({}, port); });
+    const pid_t victim = children.fork([&] { connectTo({}, port); });
+    QVERIFY(survivor > 0 && victim > 0);
+
+    ProcessTable table;
+    int endedWhileRead = 0;
+    table.afterListing = [&](pid_t pid) {
+        if (pid == victim && stateOf(victim) != '?') {
+            children.reap(victim);
+            endedWhileRead += 1;
+        }
+    };
+    QCOMPARE(table.pidsOnPort(port), sorted({::getpid(), survivor}));
+    QCOMPARE(endedWhileRead, 1);
+
+    const pid_t victim2 = children.fork([] {});
+    table.afterListing = [&](pid_t pid) {
+        if (pid == victim2)
+            children.reap(victim2);
+    };
+    // Forked children share this process's command line.
+    QFile own(QStringLiteral("/proc/self/cmdline"));
+    QVERIFY(own.open(QIODevice::ReadOnly));
+    const QString self = QString::fromUtf8(platform::matchableCommandLine(own.readAll(), {}));
+    const ExtendedRegex exact(QLatin1Char('^') + escapeExtendedRegex(self) + QLatin1Char('$'));
+    QCOMPARE(table.pidsMatching(exact), sorted({::getpid(), survivor}));
+}
+
+QTEST_GUILESS_MAIN(TestProcessTable)
+#include "tst_process_table.moc"
