@@ -40,6 +40,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace platform;
+
 namespace {
 
 qint64 monotonicNs() {
@@ -249,9 +251,9 @@ QByteArray makeSiteArchive(const QString& dir, int files) {
                                QByteArray(2048, 'x') + '\n');
     QDir().mkpath(www + QStringLiteral("/Data"));
     const QString zip = dir + QStringLiteral("/site.zip");
-    runChild(QStringLiteral("/usr/bin/bsdtar"),
-             {QStringLiteral("--format"), QStringLiteral("zip"), QStringLiteral("-cf"), zip,
-              QStringLiteral("-C"), dir + QStringLiteral("/pkg"), QStringLiteral("www")});
+    (void)runChild(QStringLiteral("/usr/bin/bsdtar"),
+                   {QStringLiteral("--format"), QStringLiteral("zip"), QStringLiteral("-cf"), zip,
+                    QStringLiteral("-C"), dir + QStringLiteral("/pkg"), QStringLiteral("www")});
     return testing::readFile(zip);
 }
 
@@ -302,9 +304,11 @@ ChildFigures measureChild(const QString& self) {
     options.out = StdStream::Capture;
     options.err = StdStream::Null;
     const qint64 before = monotonicNs();
-    const ChildResult result = runChild(self, {QStringLiteral("--child")}, options);
+    const Result<ChildExit> result = runChild(self, {QStringLiteral("--child")}, options);
     ChildFigures f;
-    for (const QByteArray& line : result.output.split('\n')) {
+    if (!result)
+        return f;
+    for (const QByteArray& line : result->output.split('\n')) {
         const QList<QByteArray> parts = line.split(' ');
         if (parts.size() != 2)
             continue;
@@ -390,7 +394,7 @@ void measureStalls(bool fakeProbes) {
     std::vector<double> renders, paints;
     for (int i = 0; i < 20; ++i) {
         model->setLogs(model->logs() + QStringLiteral("\nline %1").arg(i));
-        model->setMysqlRunning(i % 2 == 0);
+        model->setServiceRunning(Service::Database, i % 2 == 0);
         QElapsedTimer r;
         r.start();
         panel.render();

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <vector>
 
+using namespace platform;
+
 namespace {
 
 double median(std::vector<double> v) {
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(box.installedRoot() + QStringLiteral("/runtime/mysql/data"));
     auto model = box.makeModel();
     model->refreshStatus(); // warm-up
-    const bool dbHeld = model->mysqlPidFromPort3306().has_value();
+    const bool dbHeld = model->mysqlPidFromPort().has_value();
 
     const std::vector<double> refresh = timeRuns(runs, [&] { model->refreshStatus(); });
     const QString mysqld = model->mysqlDir() + QStringLiteral("/bin/mysqld");
@@ -53,9 +55,10 @@ int main(int argc, char** argv) {
         ChildOptions capture;
         capture.out = StdStream::Capture;
         capture.err = StdStream::Null;
-        runChild(box.tools.lsof, {QStringLiteral("-ti"), QStringLiteral(":3306")}, capture);
+        const QString port = QLatin1Char(':') + QString::number(servicePort(Service::Database));
+        (void)runChild(box.tools.lsof, {QStringLiteral("-ti"), port}, capture);
         if (!dbHeld)
-            runChild(box.tools.pgrep, {QStringLiteral("-f"), mysqld});
+            (void)runChild(box.tools.pgrep, {QStringLiteral("-f"), mysqld});
     });
 
     const double r = median(refresh);

@@ -5,6 +5,7 @@
 //
 //   bench_start_stop [runs]        (ZELTO_RUNTIME_DIR: the runtime, default: the build's)
 
+#include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "services/database.h"
@@ -19,6 +20,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
+
+using namespace platform;
 
 namespace {
 
@@ -58,7 +61,7 @@ template <typename F> double waitUntil(const QElapsedTimer& timer, F&& condition
 
 // Starts a script without waiting for it, like the panel's buttons return at once.
 pid_t launch(const QString& script) {
-    return spawnDetached(script, {}, QString(), -1).pid;
+    return spawnDetached(script, {}, QString()).value_or(-1);
 }
 
 // Waits until a launched script has ended (a zombie counts as ended).
@@ -121,7 +124,7 @@ int main(int argc, char** argv) {
     box.noResourcePath = true;
     const QString root = box.installedRoot();
     QDir().mkpath(root);
-    if (!copyTree(runtime, root + QStringLiteral("/runtime")).isEmpty()) {
+    if (!copyTree(runtime, root + QStringLiteral("/runtime"))) {
         std::fprintf(stderr, "cannot copy the runtime\n");
         return 1;
     }
@@ -163,7 +166,7 @@ int main(int argc, char** argv) {
     }
 
     // Nothing of this run stays behind.
-    runChild(box.tools.pkill, {QStringLiteral("-f"), escapeExtendedRegex(box.base())});
+    (void)runChild(box.tools.pkill, {QStringLiteral("-f"), escapeExtendedRegex(box.base())});
 
     const double ps = median(panelStart), ss = median(scriptStart);
     const double pt = median(panelStop), st = median(scriptStop);

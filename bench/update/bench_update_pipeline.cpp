@@ -30,6 +30,10 @@
 
 #include <sys/resource.h>
 
+using namespace update;
+
+using namespace platform;
+
 namespace {
 
 long peakRssKiB() {
@@ -120,8 +124,8 @@ double runCommands(const QList<QStringList>& commands) {
     QElapsedTimer t;
     t.start();
     for (const QStringList& c : commands) {
-        const ChildResult r = runChild(c.front(), c.mid(1));
-        if (!r.launched() || r.exitStatus != 0) {
+        const Result<ChildExit> r = runChild(c.front(), c.mid(1));
+        if (!r || r->exitStatus != 0) {
             std::fprintf(stderr, "failed: %s\n", qPrintable(c.join(u' ')));
             std::exit(1);
         }
@@ -187,10 +191,12 @@ int main(int argc, char** argv) {
     QThread* worker = QThread::create([&] {
         QElapsedTimer t;
         t.start();
-        auto error =
+        const Result<> downloaded =
             downloadToFile(QUrl(server.archiveUrl()), box.base() + QStringLiteral("/dl.zip"), 60);
         std::printf("download alone: %.0f ms%s\n", t.nsecsElapsed() / 1e6,
-                    error ? qPrintable(QStringLiteral(" FAILED: ") + *error) : "");
+                    downloaded
+                        ? ""
+                        : qPrintable(QStringLiteral(" FAILED: ") + downloaded.error().context()));
     });
     worker->start();
     testing::waitFor([&] { return worker->isFinished(); }, 600000);

@@ -105,11 +105,11 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
 }
 
 void StatusStrip::setStatus(const ServiceStatus& status) {
-    const char* keys[3] = {"status.mysql", "status.php_web", "status.phpmyadmin"};
-    const bool running[3] = {status.mysqlRunning, status.phpWebRunning, status.phpMyAdminRunning};
-    for (int i = 0; i < 3; ++i) {
-        m_cards[i]->setContent(qtTrId(keys[i]), runningText(running[i]),
-                               running[i] ? color::green : color::gray);
+    for (const Service service : kServices) {
+        const bool running = status.isRunning(service);
+        m_cards[serviceIndex(service)]->setContent(qtTrId(serviceInfo(service).titleKey),
+                                                   runningText(running),
+                                                   running ? color::green : color::gray);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/surface.h"
+#include "core/service_table.h"
 
 #include <QColor>
 #include <QString>
@@ -10,7 +11,6 @@ class QLabel;
 class QProgressBar;
 class QVBoxLayout;
 class WrappingLabel;
-struct ServiceStatus;
 
 // A one-line label in one of the theme's fonts and colours.
 QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color,
@@ -62,7 +62,7 @@ public:
 
 private:
     AdaptiveGridLayout* m_grid;
-    StatCard* m_cards[3];
+    StatCard* m_cards[kServices.size()];
 };
 
 // The update's progress: a title, a bar and the step text with the whole percentage.

@@ -90,10 +90,10 @@ HeroHeader::HeroHeader(QWidget* parent) : Surface(card::header(), parent) {
         makeLabel(localeDisplayName(QLocale()), fonts::localeLine(), text::localeLine(), this);
     m_locale->setObjectName(QStringLiteral("localeName"));
     right->addWidget(m_locale, 0, Qt::AlignRight);
-    const char* keys[3] = {"status.mysql", "status.php_web", "status.phpmyadmin"};
-    for (int i = 0; i < 3; ++i) {
-        m_badges[i] = new Badge(qtTrId(keys[i]), this);
-        right->addWidget(m_badges[i], 0, Qt::AlignRight);
+    for (const Service service : kServices) {
+        Badge* badge = new Badge(qtTrId(serviceInfo(service).titleKey), this);
+        m_badges[serviceIndex(service)] = badge;
+        right->addWidget(badge, 0, Qt::AlignRight);
     }
     row->addLayout(right);
     row->setAlignment(right, Qt::AlignVCenter);
@@ -106,7 +106,6 @@ void HeroHeader::setState(const QString& permissionHint, const ServiceStatus& st
     const bool ready = permissionHint.isEmpty();
     m_readiness->setText(ready ? qtTrId("app.ready") : qtTrId("app.attention"));
     setLabelColor(m_readiness, ready ? text::ready() : text::attention());
-    m_badges[0]->setOk(status.mysqlRunning);
-    m_badges[1]->setOk(status.phpWebRunning);
-    m_badges[2]->setOk(status.phpMyAdminRunning);
+    for (const Service service : kServices)
+        m_badges[serviceIndex(service)]->setOk(status.isRunning(service));
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/surface.h"
+#include "core/service_table.h"
 
 #include <QLocale>
 
 class Badge;
 class QLabel;
-struct ServiceStatus;
 
 // The top card: the logo, the application's title and readiness, the locale and one badge
 // per service.
@@ -27,5 +27,5 @@ public:
 private:
     QLabel* m_readiness;
     QLabel* m_locale;
-    Badge* m_badges[3];
+    Badge* m_badges[kServices.size()];
 };

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <functional>
+
 using namespace theme;
 
 namespace {
@@ -22,7 +24,7 @@ struct ButtonSpec {
     int grid;
     const char* titleKey;
     const char* icon;
-    void (PanelViewModel::*action)();
+    std::function<void(PanelViewModel&)> action;
     bool prominent;
 };
 
@@ -129,8 +131,7 @@ void MainPanel::buildButtons() {
         if (spec.prominent)
             section->addRoundedShadow(button, radius::button, shadow::prominentButton());
         const auto action = spec.action;
-        connect(button, &QAbstractButton::clicked, this,
-                [this, action] { ((*m_model).*action)(); });
+        connect(button, &QAbstractButton::clicked, this, [this, action] { action(*m_model); });
         m_buttons.push_back(button);
     }
 }

@@ -28,7 +28,6 @@ public:
     ~MainPanel() override;
 
     PanelViewModel& model() const { return *m_model; }
-    std::shared_ptr<PanelViewModel> sharedModel() const { return m_model; }
 
     // Space kept free at the top of the column for the window's own title strip; the
     // backdrop still runs under it.

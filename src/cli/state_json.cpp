@@ -10,52 +10,47 @@ namespace cli {
 
 namespace {
 
-// The process id in a server's pid file, when that process is alive.
-std::optional<qint32> livePidFromFile(const PanelViewModel& model, const QString& pidPath) {
-    const std::optional<QString> text = model.readTextFile(pidPath);
-    if (!text)
-        return std::nullopt;
-    const std::optional<qint32> pid = parseProcessId(trimmedText(*text));
-    if (!pid || *pid <= 0 || !isProcessAlive(*pid))
-        return std::nullopt;
-    return pid;
-}
-
-QJsonObject serviceJson(const QString& label, bool running, int port, const QString& address,
+QJsonObject serviceJson(Service service, bool running, const QString& address,
                         std::optional<qint32> pid) {
-    QJsonObject service{
-        {QStringLiteral("label"), label},
+    QJsonObject object{
+        {QStringLiteral("label"), serviceLabel(service)},
         {QStringLiteral("running"), running},
-        {QStringLiteral("port"), port},
+        {QStringLiteral("port"), servicePort(service)},
         {QStringLiteral("pid"), pid ? QJsonValue(*pid) : QJsonValue(QJsonValue::Null)},
     };
     if (!address.isEmpty())
-        service.insert(QStringLiteral("address"), address);
-    return service;
+        object.insert(QStringLiteral("address"), address);
+    return object;
+}
+
+// The process id of a running service: the database's from its port, a web server's from its
+// pid file when that process is alive.
+std::optional<qint32> livePid(const PanelViewModel& model, Service service) {
+    std::optional<pid_t> pid;
+    if (service == Service::Database)
+        pid = model.mysqlPidFromPort();
+    else if (const std::optional<pid_t> recorded = readPidFile(model.servicePidPath(service));
+             recorded && platform::isProcessAlive(*recorded))
+        pid = recorded;
+    if (!pid || *pid <= 0)
+        return std::nullopt;
+    return static_cast<qint32>(*pid);
 }
 
 } // namespace
 
 QJsonObject stateJson(const PanelViewModel& model) {
     const ServiceStatus status = model.status();
-    std::optional<qint32> mysqlPid;
-    if (status.mysqlRunning) {
-        if (const std::optional<pid_t> pid = model.mysqlPidFromPort3306(); pid && *pid > 0)
-            mysqlPid = *pid;
-    }
+    const auto entry = [&](Service service, const QString& address) {
+        const bool running = status.isRunning(service);
+        return serviceJson(service, running, address,
+                           running ? livePid(model, service) : std::nullopt);
+    };
     const QJsonObject services{
-        {QStringLiteral("mysql"), serviceJson(QStringLiteral("MySQL"), status.mysqlRunning, 3306,
-                                              QStringLiteral("localhost:3306"), mysqlPid)},
-        {QStringLiteral("phpWeb"),
-         serviceJson(QStringLiteral("PHP Web"), status.phpWebRunning, 8000,
-                     QStringLiteral("http://localhost:8000"),
-                     status.phpWebRunning ? livePidFromFile(model, model.phpWebPidPath())
-                                          : std::nullopt)},
+        {QStringLiteral("mysql"), entry(Service::Database, serviceHostPort(Service::Database))},
+        {QStringLiteral("phpWeb"), entry(Service::Site, serviceHttpAddress(Service::Site))},
         {QStringLiteral("phpMyAdmin"),
-         serviceJson(QStringLiteral("phpMyAdmin"), status.phpMyAdminRunning, 900,
-                     QStringLiteral("http://localhost:900"),
-                     status.phpMyAdminRunning ? livePidFromFile(model, model.phpMyAdminPidPath())
-                                              : std::nullopt)},
+         entry(Service::PhpMyAdmin, serviceHttpAddress(Service::PhpMyAdmin))},
     };
     return {
         {QStringLiteral("root"), model.zeltoPanelRoot()},

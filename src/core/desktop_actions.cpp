@@ -1,3 +1,4 @@
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 
 void PanelViewModel::copyLogs() {
@@ -6,18 +7,22 @@ void PanelViewModel::copyLogs() {
 
 void PanelViewModel::openPhpMyAdmin() {
     if (!isPhpMyAdminRunning()) {
-        startPhpMyAdmin(); // a failed start shows as "stopped" in the refreshed status
+        // A failed start shows as "stopped" in the refreshed status; its report goes to the
+        // diagnostics, as this action writes no log of its own.
+        if (const QString report = startPhpMyAdmin(); !report.isEmpty())
+            reportIgnored(Error{report, phpMyAdminDir(), QStringLiteral("start")},
+                          "open phpMyAdmin");
         refreshStatus();
     }
-    m_platform.desktop->openUrl(QUrl(QStringLiteral("http://localhost:900")));
+    m_platform.desktop->openUrl(QUrl(serviceHttpAddress(Service::PhpMyAdmin)));
 }
 
 void PanelViewModel::openSite() {
-    m_platform.desktop->openUrl(QUrl(QStringLiteral("http://localhost:8000")));
+    m_platform.desktop->openUrl(QUrl(serviceHttpAddress(Service::Site)));
 }
 
 void PanelViewModel::openRuntimeDirectory() {
-    m_platform.desktop->openUrl(QUrl::fromLocalFile(zeltoPanelRoot() + QStringLiteral("/runtime")));
+    m_platform.desktop->openUrl(QUrl::fromLocalFile(runtimeDir()));
 }
 
 void PanelViewModel::openPrivacySettings() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/process.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -13,7 +15,7 @@ struct PanelConfig {
     // A download that receives no byte for this long ends with an error.
     int downloadStallSeconds = 60;
     // A child that ignores SIGTERM after its time limit is killed after this grace.
-    int killGraceMilliseconds = 3000;
+    int killGraceMilliseconds = static_cast<int>(platform::kDefaultKillGrace.count());
     // Free space an update's extraction leaves on the runtime's file system: the larger of the
     // two.
     qint64 extractionReserveBytes = qint64(1) << 30;

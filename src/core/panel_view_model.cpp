@@ -58,22 +58,15 @@ void PanelViewModel::setUpdateProgressText(const QString& text) {
     Q_EMIT changed();
 }
 
-void PanelViewModel::setMysqlRunning(bool running) {
+void PanelViewModel::setServiceRunning(Service service, bool running) {
     assertMainThread();
-    m_status.mysqlRunning = running;
+    m_status.setRunning(service, running);
     Q_EMIT changed();
 }
 
-void PanelViewModel::setPhpWebRunning(bool running) {
+void PanelViewModel::finish(OperationOutcome outcome) {
     assertMainThread();
-    m_status.phpWebRunning = running;
-    Q_EMIT changed();
-}
-
-void PanelViewModel::setPhpMyAdminRunning(bool running) {
-    assertMainThread();
-    m_status.phpMyAdminRunning = running;
-    Q_EMIT changed();
+    Q_EMIT finished(outcome);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "core/operation_outcome.h"
 #include "core/panel_config.h"
+#include "core/service_table.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 
@@ -15,18 +17,12 @@
 
 #include <sys/types.h>
 
-// Which of the three services were found running.
-struct ServiceStatus {
-    bool mysqlRunning = false;
-    bool phpWebRunning = false;
-    bool phpMyAdminRunning = false;
-};
-
 // The panel's one model and controller. It holds the state the window shows and every
 // operation behind the window's buttons. Published fields are assigned on the main thread
 // only, and each assignment emits changed() once. Long operations run their work on a worker
 // thread and post each change of published state back to the main thread; the jobs hold the
-// model (it is always owned by a shared_ptr, see create()).
+// model (it is always owned by a shared_ptr, see create()). Start-all, stop-all and the update
+// end with finished(), emitted on the main thread right after their final report.
 //
 // Members are defined in the .cpp of the subsystem that owns them (named per group below).
 class PanelViewModel : public QObject, public std::enable_shared_from_this<PanelViewModel> {
@@ -63,25 +59,23 @@ public:
     void setPermissionHint(const QString& hint);
     void setUpdateProgress(double progress);
     void setUpdateProgressText(const QString& text);
-    void setMysqlRunning(bool running);
-    void setPhpWebRunning(bool running);
-    void setPhpMyAdminRunning(bool running);
+    void setServiceRunning(Service service, bool running);
 
     // The user's picked panel root, read from and written to the preference store at once.
     QString savedRoot() const;
     void setSavedRoot(const QString& root);
 
     // --- Operations behind the window's buttons ---
-    void refreshStatus();        // core/status.cpp
-    void startAll();             // services/start_all.cpp
-    void stopAll();              // services/stop_all.cpp
-    void updateOrRepairFiles();  // update/update_pipeline.cpp
-    void copyLogs();             // core/desktop_actions.cpp
-    void openPhpMyAdmin();       // core/desktop_actions.cpp
-    void openRuntimeDirectory(); // core/desktop_actions.cpp
-    void openSite();             // core/desktop_actions.cpp
-    void openPrivacySettings();  // core/desktop_actions.cpp
-    void choosePanelRoot();      // core/desktop_actions.cpp
+    ServiceStatus refreshStatus(); // core/status.cpp
+    void startAll();               // services/start_all.cpp
+    void stopAll();                // services/stop_all.cpp
+    void updateOrRepairFiles();    // update/update_pipeline.cpp
+    void copyLogs();               // core/desktop_actions.cpp
+    void openPhpMyAdmin();         // core/desktop_actions.cpp
+    void openRuntimeDirectory();   // core/desktop_actions.cpp
+    void openSite();               // core/desktop_actions.cpp
+    void openPrivacySettings();    // core/desktop_actions.cpp
+    void choosePanelRoot();        // core/desktop_actions.cpp
 
     // --- Panel root and runtime layout (core/runtime_root.cpp) ---
     // Resolved anew on every read, on any thread; installs the shipped runtime on first use.
@@ -98,6 +92,10 @@ public:
     QString phpWebLogPath() const;
     QString phpMyAdminPidPath() const;
     QString phpMyAdminLogPath() const;
+    // A service's files below the panel root, from the service table ("" where it has none).
+    QString servicePidPath(Service service) const;
+    QString serviceLogPath(Service service) const;
+    QString serviceDocumentRoot(Service service) const;
     QString mysqlDir() const;
     QString mysqlDataDir() const;
     QString mysqlCnfPath() const;
@@ -106,26 +104,32 @@ public:
     QString wwwDir() const;
 
     // --- Process and file helpers (core/process_helpers.cpp) ---
+    // Report texts: "" for success (runProcess: the output), else the failure's text.
     QString runProcess(const QString& executable, const QStringList& args) const;
     QString killByPattern(const QString& pattern) const;
+    Result<> killMatching(const QString& pattern) const;
     bool isRunning(const QStringList& command) const;
     std::optional<QString> readTextFile(const QString& path) const;
     QString makeDir(const QString& path) const;
     QString tryWrite(const QString& path, const QString& content) const;
-    std::optional<pid_t> mysqlPidFromPort3306() const;
+    // The process listening on the database's port, as lsof reports it.
+    std::optional<pid_t> mysqlPidFromPort() const;
 
     // --- PHP server launcher (core/php_launcher.cpp) ---
     static const QStringList phpCandidates;
     QStringList phpBinCandidates() const;
     QString phpBinDisplay() const;
-    QString launchPhpServer(const QString& port, const QString& documentRoot,
-                            const QString& pidPath, const QString& logPath, const QString& label);
+    // Starts the PHP built-in server of a service (its port, document root, pid and log file
+    // and label from the service table). "" on success, else the report of the failure.
+    QString launchPhpServer(Service service);
+    // The note for a launch failure whose full description (detail) names a processor mismatch.
     std::optional<QString> phpArchMismatchMessage(const QString& phpPath,
-                                                  const LaunchError& error) const;
+                                                  const QString& detail) const;
 
     // --- Status probing and diagnostics (core/status.cpp) ---
     void updateErrorSummary();
     QString permissionCheckHint() const;
+    bool isServiceRunning(Service service) const;
     bool isMariaDBRunning() const;
     bool isPhpWebRunning() const;
     bool isPhpMyAdminRunning() const;
@@ -135,7 +139,10 @@ public:
                                  const QStringList& footer);
 
     // --- Database service (services/database.cpp) ---
+    // Runs the installer unless the data directory is initialised (then: no output).
+    Result<platform::ChildExit> initializeMysql(const QString& defaultsFile) const;
     QString ensureMysqlInitialized(const QString& defaultsFile) const;
+    Result<pid_t> launchMysql(const QString& defaultsFile) const;
     QString startMysql(const QString& defaultsFile) const;
     QString stopMysql() const;
 
@@ -147,17 +154,16 @@ public:
 
     // --- Update and repair (update/) ---
     QUrl updateZipDownloadURL() const;
+    QString updateArchivePath() const;
+    QString updateExtractDir() const;
     // Runs the whole pipeline on the calling (worker) thread; progress(fraction, text) is
-    // called on that thread. Returns the report text.
-    QString downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
+    // called on that thread. The report text; a failed run's report is the error's text.
+    Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
     // nothing on success, else the failure message. progress(done, total) follows the
     // entries written.
     std::optional<QString>
     unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
                        const std::function<void(qint64, qint64)>& progress = {}) const;
-    // "" on success, else the description of the first removal that failed.
-    QString removeMacOSXArtifacts(const QString& extractDir) const;
-    std::optional<QString> resolveUpdateWebSource(const QString& extractDir) const;
     // "" on success, else the failure's description.
     QString syncDirectoryContents(const QString& source, const QString& target,
                                   const std::function<void(int, int, const QString&)>& step);
@@ -170,9 +176,15 @@ public:
     void postToMain(std::function<void(PanelViewModel&)> fn);
     void runInBackground(std::function<void(PanelViewModel&)> fn);
 
+    // Emits finished(outcome) on the main thread; the caller has just published the
+    // outcome's report.
+    void finish(OperationOutcome outcome);
+
 Q_SIGNALS:
     // Emitted once per assignment of a published field.
     void changed();
+    // Emitted once per start-all, stop-all and update, right after its final report.
+    void finished(const OperationOutcome& outcome);
 
 private:
     PanelViewModel(Platform platform, PanelConfig config);

@@ -5,18 +5,13 @@
 #include "platform/process.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
 #include <optional>
-#include <system_error>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,10 +27,6 @@ std::optional<std::pair<int, int>> phpVersionNumber(const QString& name) {
     if (!match.hasMatch())
         return std::nullopt;
     return std::pair{match.captured(1).toInt(), match.captured(2).toInt()};
-}
-
-QString errnoText(int code) {
-    return QString::fromStdString(std::error_code(code, std::generic_category()).message());
 }
 
 } // namespace
@@ -56,8 +47,7 @@ bool looksLikeArchMismatch(const QString& fullDescription) {
 }
 
 QString phpInterpreterPath(const QString& panelRoot, const QString& version) {
-    return panelRoot + QStringLiteral("/runtime") + QStringLiteral("/php/") + version +
-           QStringLiteral("/bin/php");
+    return panelRoot + QStringLiteral("/runtime/php/") + version + QStringLiteral("/bin/php");
 }
 
 QStringList phpVersionOrder(const QStringList& preferred, const QStringList& found) {
@@ -96,7 +86,7 @@ QStringList PanelViewModel::phpBinCandidates() const {
     QStringList found;
     for (const QString& version : phpVersionOrder(phpCandidates, shipped)) {
         const QString path = phpInterpreterPath(root, version);
-        if (isExecutableFile(path))
+        if (platform::isExecutableFile(path))
             found.push_back(path);
     }
     return found;
@@ -110,64 +100,63 @@ QString PanelViewModel::phpBinDisplay() const {
 }
 
 std::optional<QString> PanelViewModel::phpArchMismatchMessage(const QString& phpPath,
-                                                              const LaunchError& error) const {
-    if (!looksLikeArchMismatch(error.fullDescription))
+                                                              const QString& detail) const {
+    if (!looksLikeArchMismatch(detail))
         return std::nullopt;
     const QString arch =
         m_platform.machineArchitecture ? m_platform.machineArchitecture() : QStringLiteral("未知");
     return phpArchMismatchNote(phpPath, arch);
 }
 
-QString PanelViewModel::launchPhpServer(const QString& port, const QString& documentRoot,
-                                        const QString& pidPath, const QString& logPath,
-                                        const QString& label) {
-    const QString prefix = label + QStringLiteral(": ");
+QString PanelViewModel::launchPhpServer(Service service) {
+    const QString prefix = serviceLabel(service) + QStringLiteral(": ");
     const QStringList candidates = phpBinCandidates();
     if (candidates.isEmpty())
         return prefix + QStringLiteral("未找到可执行的 PHP");
 
     for (const QString& dir : {cfgDir(), runtimeDir()}) {
-        const QString error = createDirectories(dir);
-        if (!error.isEmpty())
-            return prefix + error;
+        if (Result<> made = platform::createDirectories(dir); !made)
+            return prefix + made.error().message;
     }
 
     // Creating the log when missing and positioning at its end in one step; the server
     // inherits this descriptor as its standard output and error.
-    const int logFd = ::open(QFile::encodeName(logPath).constData(),
-                             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (logFd < 0)
-        return prefix + errnoText(errno);
+    const Result<platform::FileDescriptor> log =
+        platform::openForAppending(serviceLogPath(service));
+    if (!log)
+        return prefix + log.error().message;
 
-    const QStringList args = {QStringLiteral("-S"), QStringLiteral("0.0.0.0:") + port,
-                              QStringLiteral("-t"), documentRoot};
+    const QStringList args = {QStringLiteral("-S"),
+                              QStringLiteral("0.0.0.0:") + QString::number(servicePort(service)),
+                              QStringLiteral("-t"), serviceDocumentRoot(service)};
+    const QString pidPath = servicePidPath(service);
     const QString workingDirectory = zeltoPanelRoot();
     QString lastFailure;
     for (const QString& php : candidates) {
-        LaunchError error;
-        const DetachedChild child = spawnDetached(php, args, workingDirectory, logFd);
-        if (child.launchError) {
-            error = *child.launchError;
+        Result<pid_t> child = platform::spawnDetached(php, args, workingDirectory, *log);
+        QString message;
+        QString detail;
+        if (!child) {
+            message = child.error().message;
+            detail = platform::launchFailureDetail(child.error());
         } else {
-            const QString writeError = tryWrite(pidPath, QString::number(child.pid));
-            if (writeError.isEmpty()) {
-                ::close(logFd);
+            const Result<> written =
+                platform::writeTextAtomically(pidPath, QString::number(*child));
+            if (written)
                 return {};
-            }
             // The server runs on without a record; the pattern kill of stop-all ends it. The
             // description names the file, as the system's own file errors do.
-            error.description = writeError + QStringLiteral(" (") + pidPath + QLatin1Char(')');
-            error.fullDescription = error.description;
+            message = detail =
+                written.error().message + QStringLiteral(" (") + pidPath + QLatin1Char(')');
         }
-        if (const std::optional<QString> note = phpArchMismatchMessage(php, error)) {
+        if (const std::optional<QString> note = phpArchMismatchMessage(php, detail)) {
             postToMain([note = *note](PanelViewModel& model) {
                 model.setLogs(model.logs() + QStringLiteral("\n") + note + QStringLiteral("\n"));
             });
             lastFailure = *note;
         } else {
-            lastFailure = prefix + error.description;
+            lastFailure = prefix + message;
         }
     }
-    ::close(logFd);
     return lastFailure.isEmpty() ? prefix + QStringLiteral("启动失败") : lastFailure;
 }

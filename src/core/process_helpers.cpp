@@ -5,7 +5,6 @@
 #include "platform/process.h"
 
 #include <QRegularExpression>
-#include <QStringDecoder>
 
 #include <limits>
 
@@ -66,12 +65,20 @@ qsizetype characterCount(QStringView text) {
     return count;
 }
 
-std::optional<QString> decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
+std::optional<pid_t> readPidFile(const QString& path) {
+    const Result<QString> text = platform::readUtf8File(path);
+    if (!text)
         return std::nullopt;
-    return text;
+    const std::optional<qint32> pid = parseProcessId(trimmedText(*text));
+    if (!pid || *pid <= 0)
+        return std::nullopt;
+    return static_cast<pid_t>(*pid);
+}
+
+QString processReportText(const Result<platform::ChildExit>& result) {
+    if (!result)
+        return QStringLiteral("执行失败: ") + result.error().message;
+    return platform::decodeUtf8(result->output).value_or(QString());
 }
 
 std::optional<qint32> firstProcessIdInLines(const QString& output) {
@@ -87,51 +94,57 @@ std::optional<qint32> firstProcessIdInLines(const QString& output) {
 // --- PanelViewModel: process and file helpers ---
 
 QString PanelViewModel::runProcess(const QString& executable, const QStringList& args) const {
-    ChildOptions options;
-    options.out = StdStream::Capture;
-    options.err = StdStream::Merge;
-    const ChildResult r = runChild(executable, args, options);
-    if (!r.launched())
-        return QStringLiteral("执行失败: ") + r.launchError->description;
-    return decodeUtf8(r.output).value_or(QString());
+    platform::ChildOptions options;
+    options.out = platform::StdStream::Capture;
+    options.err = platform::StdStream::Merge;
+    return processReportText(platform::runChild(executable, args, options));
+}
+
+Result<> PanelViewModel::killMatching(const QString& pattern) const {
+    const Result<platform::ChildExit> r =
+        platform::runChild(m_platform.tools.pkill, {QStringLiteral("-f"), pattern});
+    if (!r)
+        return std::unexpected(r.error());
+    return {};
 }
 
 QString PanelViewModel::killByPattern(const QString& pattern) const {
-    const ChildResult r = runChild(m_platform.tools.pkill, {QStringLiteral("-f"), pattern});
-    if (!r.launched())
-        return r.launchError->description;
-    return {};
+    return failureText(killMatching(pattern));
 }
 
 bool PanelViewModel::isRunning(const QStringList& command) const {
     Q_ASSERT(!command.isEmpty());
     if (command.isEmpty())
         return false;
-    const ChildResult r = runChild(command.front(), command.mid(1));
-    return r.launched() && !r.signalled && r.exitStatus == 0;
+    const Result<platform::ChildExit> r = platform::runChild(command.front(), command.mid(1));
+    return r && r->exitedCleanly();
 }
 
 std::optional<QString> PanelViewModel::readTextFile(const QString& path) const {
-    return readUtf8File(path);
+    Result<QString> text = platform::readUtf8File(path);
+    if (!text)
+        return std::nullopt;
+    return *std::move(text);
 }
 
 QString PanelViewModel::makeDir(const QString& path) const {
-    return createDirectories(path);
+    return failureText(platform::createDirectories(path));
 }
 
 QString PanelViewModel::tryWrite(const QString& path, const QString& content) const {
-    return writeTextAtomically(path, content);
+    return failureText(platform::writeTextAtomically(path, content));
 }
 
-std::optional<pid_t> PanelViewModel::mysqlPidFromPort3306() const {
-    ChildOptions options;
-    options.out = StdStream::Capture;
-    options.err = StdStream::Null;
-    const ChildResult r =
-        runChild(m_platform.tools.lsof, {QStringLiteral("-ti"), QStringLiteral(":3306")}, options);
-    if (!r.launched())
+std::optional<pid_t> PanelViewModel::mysqlPidFromPort() const {
+    platform::ChildOptions options;
+    options.out = platform::StdStream::Capture;
+    options.err = platform::StdStream::Null;
+    const QString port = QLatin1Char(':') + QString::number(servicePort(Service::Database));
+    const Result<platform::ChildExit> r =
+        platform::runChild(m_platform.tools.lsof, {QStringLiteral("-ti"), port}, options);
+    if (!r)
         return std::nullopt;
-    const std::optional<QString> text = decodeUtf8(r.output);
+    const std::optional<QString> text = platform::decodeUtf8(r->output);
     if (!text)
         return std::nullopt;
     if (auto pid = firstProcessIdInLines(*text))

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/process.h"
+#include "platform/result.h"
+
 #include <QString>
 
 #include <optional>
@@ -29,5 +32,15 @@ QString trimmedText(const QString& text);
 // Multilingual Plane counts once, not as its two UTF-16 units.
 qsizetype characterCount(QStringView text);
 
-// Decodes strictly: bytes that are not valid UTF-8 give nothing.
-std::optional<QString> decodeUtf8(const QByteArray& bytes);
+// The process id recorded in a pid file: the file's text, trimmed, a process id above 0.
+// Nothing when the file is missing, unreadable, not UTF-8 or holds anything else.
+std::optional<pid_t> readPidFile(const QString& path);
+
+// The report of a child run for the log: its output (invalid UTF-8 reads as empty), or
+// "执行失败: " and the system's text when it could not be started.
+QString processReportText(const Result<platform::ChildExit>& result);
+
+// The failure's text, or "" for success: the report of a step that says nothing when it works.
+template <class T> QString failureText(const Result<T>& result) {
+    return result ? QString() : result.error().message;
+}

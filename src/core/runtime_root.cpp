@@ -1,5 +1,6 @@
 #include "core/runtime_root.h"
 
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "platform/files.h"
 
@@ -9,6 +10,8 @@
 
 #include <mutex>
 
+using platform::pathExists;
+
 bool isValidPanelRootPath(const QString& root) {
     return pathExists(root + QStringLiteral("/runtime/mysql/bin/mysqld")) &&
            pathExists(root + QStringLiteral("/runtime/php")) &&
@@ -16,6 +19,12 @@ bool isValidPanelRootPath(const QString& root) {
 }
 
 namespace {
+
+// A step of the installation whose failure leaves the user's data where it was (in the aside
+// directory): it does not fail the installation, but it shows in the log.
+void keepGoing(const Result<>& result, const char* step) {
+    reportIgnored(result, step);
+}
 
 // Exchanges the entry rel of the new runtime with the same entry of the old one, so the
 // user's data ends up in the new runtime and the shipped copy in the aside directory.
@@ -25,18 +34,19 @@ void carryOver(const QString& aside, const QString& fresh, const QString& rel) {
     if (!pathExists(old))
         return;
     if (!pathExists(shipped)) {
-        createDirectories(QFileInfo(shipped).path());
-        renamePath(old, shipped);
+        keepGoing(platform::createDirectories(QFileInfo(shipped).path()), "carry over data");
+        keepGoing(platform::renamePath(old, shipped), "carry over data");
         return;
     }
     const QString parked = old + QStringLiteral(".shipped");
-    if (!renamePath(shipped, parked).isEmpty())
+    if (!reportIgnored(platform::renamePath(shipped, parked), "carry over data"))
         return;
-    if (!renamePath(old, shipped).isEmpty()) {
-        renamePath(parked, shipped); // put the shipped copy back; the old data stays aside
+    if (!reportIgnored(platform::renamePath(old, shipped), "carry over data")) {
+        // Put the shipped copy back; the old data stays aside.
+        keepGoing(platform::renamePath(parked, shipped), "restore shipped data");
         return;
     }
-    renamePath(parked, old);
+    keepGoing(platform::renamePath(parked, old), "set shipped data aside");
 }
 
 QString freeAsideName(const QString& base) {
@@ -48,18 +58,17 @@ QString freeAsideName(const QString& base) {
 
 } // namespace
 
-bool installRuntime(const QString& sourceRuntime, const QString& installedRoot,
-                    const QString& asideSuffix) {
+Result<> installRuntime(const QString& sourceRuntime, const QString& installedRoot,
+                        const QString& asideSuffix) {
     if (isValidPanelRootPath(installedRoot))
-        return true;
-    if (!pathExists(sourceRuntime))
-        return false;
+        return {};
     // A shipped runtime that lacks one of the three entries can never make a valid root:
     // copying it would only move the user's runtime aside again on every read.
-    if (!isValidPanelRootPath(QFileInfo(sourceRuntime).path()))
-        return false;
-    if (!createDirectories(installedRoot).isEmpty())
-        return false;
+    if (!pathExists(sourceRuntime) || !isValidPanelRootPath(QFileInfo(sourceRuntime).path()))
+        return failure(QStringLiteral("no complete runtime to install"), sourceRuntime,
+                       QString::fromLatin1(kNoRuntimeToInstall));
+    if (Result<> made = platform::createDirectories(installedRoot); !made)
+        return made;
 
     // Two threads of this process, or two panel processes, must not copy at the same time.
     static std::mutex processLock;
@@ -69,30 +78,34 @@ bool installRuntime(const QString& sourceRuntime, const QString& installedRoot,
     QLockFile fileLock(installedRoot + QStringLiteral("/.install.lock"));
     fileLock.setStaleLockTime(0);
     if (!fileLock.lock())
-        return false;
+        return failure(QStringLiteral("cannot take the installation lock"), fileLock.fileName(),
+                       QStringLiteral("lock"));
     // Another thread or process may have finished the installation while we waited.
     if (isValidPanelRootPath(installedRoot))
-        return true;
+        return {};
 
     const QString target = installedRoot + QStringLiteral("/runtime");
     QString aside;
-    if (pathExists(target) || QFileInfo(target).isSymLink()) {
+    if (platform::entryExists(target)) {
         aside = freeAsideName(installedRoot + QStringLiteral("/runtime.invalid-") + asideSuffix);
-        if (!renamePath(target, aside).isEmpty())
-            return false;
+        if (Result<> moved = platform::renamePath(target, aside); !moved)
+            return moved;
     }
-    if (!copyTree(sourceRuntime, target).isEmpty()) {
+    if (Result<> copied = platform::copyTree(sourceRuntime, target); !copied) {
         // Leave the installed root as it was: the partial copy goes, the old runtime returns.
-        removePath(target);
+        keepGoing(platform::removePath(target), "remove partial runtime");
         if (!aside.isEmpty())
-            renamePath(aside, target);
-        return false;
+            keepGoing(platform::renamePath(aside, target), "restore runtime");
+        return copied;
     }
-    if (!aside.isEmpty() && isDirectory(aside)) {
+    if (!aside.isEmpty() && platform::isDirectory(aside)) {
         carryOver(aside, target, QStringLiteral("mysql/data"));
         carryOver(aside, target, QStringLiteral("www"));
     }
-    return isValidPanelRootPath(installedRoot);
+    if (!isValidPanelRootPath(installedRoot))
+        return failure(QStringLiteral("installed runtime is incomplete"), target,
+                       QStringLiteral("install"));
+    return {};
 }
 
 // --- PanelViewModel: panel root and layout ---
@@ -123,8 +136,13 @@ std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
     if (!resources)
         return std::nullopt;
     const QString suffix = m_platform.clock().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    if (installRuntime(*resources + QStringLiteral("/runtime"), installed, suffix))
+    const Result<> done =
+        installRuntime(*resources + QStringLiteral("/runtime"), installed, suffix);
+    if (done)
         return installed;
+    // Without a shipped runtime there is nothing to report: the root is looked for elsewhere.
+    if (done.error().call != QLatin1String(kNoRuntimeToInstall))
+        reportIgnored(done.error(), "install runtime");
     return std::nullopt;
 }
 
@@ -132,7 +150,7 @@ std::optional<QString> PanelViewModel::bundledPanelRoot() const {
     const std::optional<QString> resources = m_platform.locations->resourcePath();
     if (!resources)
         return std::nullopt;
-    if (pathExists(*resources + QStringLiteral("/runtime") + QStringLiteral("/mysql/bin/mysqld")))
+    if (pathExists(*resources + QStringLiteral("/runtime/mysql/bin/mysqld")))
         return *resources;
     return std::nullopt;
 }
@@ -157,17 +175,29 @@ QString PanelViewModel::runtimeDir() const {
 QString PanelViewModel::cfgDir() const {
     return underRoot(QStringLiteral("/runtime/config"));
 }
+QString PanelViewModel::servicePidPath(Service service) const {
+    const char* file = serviceInfo(service).pidFile;
+    return file ? underRoot(QString::fromLatin1(file)) : QString();
+}
+QString PanelViewModel::serviceLogPath(Service service) const {
+    const char* file = serviceInfo(service).logFile;
+    return file ? underRoot(QString::fromLatin1(file)) : QString();
+}
+QString PanelViewModel::serviceDocumentRoot(Service service) const {
+    const char* dir = serviceInfo(service).documentRoot;
+    return dir ? underRoot(QString::fromLatin1(dir)) : QString();
+}
 QString PanelViewModel::phpWebPidPath() const {
-    return underRoot(QStringLiteral("/runtime/config/php-web.pid"));
+    return servicePidPath(Service::Site);
 }
 QString PanelViewModel::phpWebLogPath() const {
-    return underRoot(QStringLiteral("/runtime/config/php-web.log"));
+    return serviceLogPath(Service::Site);
 }
 QString PanelViewModel::phpMyAdminPidPath() const {
-    return underRoot(QStringLiteral("/runtime/config/phpmyadmin.pid"));
+    return servicePidPath(Service::PhpMyAdmin);
 }
 QString PanelViewModel::phpMyAdminLogPath() const {
-    return underRoot(QStringLiteral("/runtime/config/phpmyadmin.log"));
+    return serviceLogPath(Service::PhpMyAdmin);
 }
 QString PanelViewModel::mysqlDir() const {
     return underRoot(QStringLiteral("/runtime/mysql"));
@@ -179,11 +209,11 @@ QString PanelViewModel::mysqlCnfPath() const {
     return underRoot(QStringLiteral("/runtime/mysql/my_runtime.cnf"));
 }
 QString PanelViewModel::phpMyAdminDir() const {
-    return underRoot(QStringLiteral("/runtime/phpmyadmin"));
+    return serviceDocumentRoot(Service::PhpMyAdmin);
 }
 QString PanelViewModel::phpMyAdminConfigPath() const {
-    return underRoot(QStringLiteral("/runtime/phpmyadmin/config.inc.php"));
+    return phpMyAdminDir() + QStringLiteral("/config.inc.php");
 }
 QString PanelViewModel::wwwDir() const {
-    return underRoot(QStringLiteral("/runtime/www"));
+    return serviceDocumentRoot(Service::Site);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 
 // The directory layout under a panel root.
@@ -13,6 +15,8 @@ bool isValidPanelRootPath(const QString& root);
 // aside to a dated sibling directory first, and its database data (mysql/data) and site (www)
 // are carried into the new runtime in place of the shipped ones, which go into the aside
 // directory instead: nothing is deleted. Serialised between threads and between processes.
-// Returns whether installedRoot is a valid panel root afterwards.
-bool installRuntime(const QString& sourceRuntime, const QString& installedRoot,
-                    const QString& asideSuffix);
+// Succeeds when installedRoot is a valid panel root afterwards. Without a complete runtime at
+// sourceRuntime the error's call is kNoRuntimeToInstall.
+Result<> installRuntime(const QString& sourceRuntime, const QString& installedRoot,
+                        const QString& asideSuffix);
+inline constexpr char kNoRuntimeToInstall[] = "find shipped runtime";

@@ -7,7 +7,6 @@
 #include <QFile>
 
 #include <array>
-#include <csignal>
 
 namespace {
 
@@ -35,10 +34,12 @@ bool isErrorLine(const QString& line) {
 } // namespace
 
 QString statusText(const ServiceStatus& status, const QString& panelRoot) {
-    return QStringLiteral("=== 服务状态 ===\nMySQL: ") + runningText(status.mysqlRunning) +
-           QStringLiteral("\nPHP Web: ") + runningText(status.phpWebRunning) +
-           QStringLiteral("\nMySQL Web: ") + runningText(status.phpMyAdminRunning) +
-           QStringLiteral("\n目录: ") + panelRoot + QStringLiteral("\n");
+    QString text = QStringLiteral("=== 服务状态 ===");
+    for (const Service service : kServices) {
+        text += QLatin1Char('\n') + QLatin1String(serviceInfo(service).statusLabel) +
+                QStringLiteral(": ") + runningText(status.isRunning(service));
+    }
+    return text + QStringLiteral("\n目录: ") + panelRoot + QStringLiteral("\n");
 }
 
 QString errorSummaryOf(const QString& log) {
@@ -66,16 +67,16 @@ QString notWritableHint(const QString& dir, const QString& error) {
 
 // --- PanelViewModel: status probing and diagnostics ---
 
-void PanelViewModel::refreshStatus() {
+ServiceStatus PanelViewModel::refreshStatus() {
     setPermissionHint(permissionCheckHint());
-    const bool m = isMariaDBRunning();
-    const bool w = isPhpWebRunning();
-    const bool a = isPhpMyAdminRunning();
-    setMysqlRunning(m);
-    setPhpWebRunning(w);
-    setPhpMyAdminRunning(a);
+    ServiceStatus found;
+    for (const Service service : kServices)
+        found.setRunning(service, isServiceRunning(service));
+    for (const Service service : kServices)
+        setServiceRunning(service, found.isRunning(service));
     setLogs(statusText(m_status, zeltoPanelRoot()));
     updateErrorSummary();
+    return m_status;
 }
 
 void PanelViewModel::updateErrorSummary() {
@@ -85,7 +86,7 @@ void PanelViewModel::updateErrorSummary() {
 QString PanelViewModel::permissionCheckHint() const {
     const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
     for (const QString& dir : dirs) {
-        if (!isDirectory(dir))
+        if (!platform::isDirectory(dir))
             return missingDirectoryHint(dir);
         const QString probe = dir + QStringLiteral("/.zelto-write-test");
         QString error = tryWrite(probe, QStringLiteral("ok"));
@@ -100,9 +101,20 @@ QString PanelViewModel::permissionCheckHint() const {
     return {};
 }
 
+bool PanelViewModel::isServiceRunning(Service service) const {
+    switch (service) {
+    case Service::Database:
+        return isMariaDBRunning();
+    case Service::Site:
+    case Service::PhpMyAdmin:
+        break;
+    }
+    return isPidFileServerRunning(servicePidPath(service));
+}
+
 bool PanelViewModel::isMariaDBRunning() const {
-    if (const std::optional<pid_t> pid = mysqlPidFromPort3306(); pid && *pid >= 1)
-        return isProcessAlive(*pid);
+    if (const std::optional<pid_t> pid = mysqlPidFromPort(); pid && *pid >= 1)
+        return platform::isProcessAlive(*pid);
     // pgrep reads a regular expression: the path is escaped so that a root such as
     // "/srv/c++" matches its own server.
     return isRunning({m_platform.tools.pgrep, QStringLiteral("-f"),
@@ -110,22 +122,14 @@ bool PanelViewModel::isMariaDBRunning() const {
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
-    const std::optional<QString> text = readTextFile(pidPath);
-    if (!text)
-        return false;
-    const QString trimmed = trimmedText(*text);
-    if (trimmed.isEmpty())
-        return false;
-    const std::optional<qint32> pid = parseProcessId(trimmed);
-    if (!pid || *pid <= 0)
-        return false;
-    return isProcessAlive(*pid);
+    const std::optional<pid_t> pid = readPidFile(pidPath);
+    return pid && platform::isProcessAlive(*pid);
 }
 
 bool PanelViewModel::isPhpWebRunning() const {
-    return isPidFileServerRunning(phpWebPidPath());
+    return isServiceRunning(Service::Site);
 }
 
 bool PanelViewModel::isPhpMyAdminRunning() const {
-    return isPidFileServerRunning(phpMyAdminPidPath());
+    return isServiceRunning(Service::PhpMyAdmin);
 }

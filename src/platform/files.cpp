@@ -1,4 +1,4 @@
-#include "files.h"
+#include "platform/files.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,29 +14,44 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
+namespace platform {
+
 namespace {
 
-fs::path toFs(const QString& path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
-
-QString describe(const std::error_code& ec) {
-    return QString::fromLocal8Bit(ec.message());
-}
-
-QString errnoText(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
+std::unexpected<Error> fsFailure(const std::error_code& ec, const QString& path, const char* call) {
+    return failure(QString::fromLocal8Bit(ec.message()), path, QString::fromLatin1(call),
+                   ec.category() == std::generic_category() ? ec.value() : 0);
 }
 
 } // namespace
 
+fs::path toFsPath(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
+QString fromFsPath(const fs::path& path) {
+    return QFile::decodeName(QByteArray(path.c_str()));
+}
+
 bool pathExists(const QString& path) {
     struct stat st;
     return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool entryExists(const QString& path) {
+    struct stat st;
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool isNonDirectoryEntry(const QString& path) {
+    struct stat st;
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+           !S_ISDIR(st.st_mode);
 }
 
 bool isDirectory(const QString& path) {
@@ -52,47 +67,38 @@ bool isExecutableFile(const QString& path) {
            ::access(p.constData(), X_OK) == 0;
 }
 
-QString createDirectories(const QString& path) {
+Result<> createDirectories(const QString& path) {
     std::error_code ec;
-    fs::create_directories(toFs(path), ec);
+    fs::create_directories(toFsPath(path), ec);
     if (ec)
-        return describe(ec);
+        return fsFailure(ec, path, "mkdir");
     // create_directories reports no error when a non-directory is in the way of the last
     // component; the caller asked for a directory.
     if (!isDirectory(path))
-        return errnoText(ENOTDIR);
+        return errnoFailure(ENOTDIR, path, QStringLiteral("mkdir"));
     return {};
 }
 
-QString writeTextAtomically(const QString& path, const QString& text) {
+Result<> writeTextAtomically(const QString& path, const QString& text) {
+    const QString call = QStringLiteral("write");
     QSaveFile file(path);
     // Write through the temporary file even where the directory denies it, so that an
     // unwritable directory is reported rather than silently written in place.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return failure(file.errorString(), path, call);
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size()) {
         QString error = file.errorString();
         file.cancelWriting();
-        return error;
+        return failure(error, path, call);
     }
     if (!file.commit())
-        return file.errorString();
+        return failure(file.errorString(), path, call);
     return {};
 }
 
-std::optional<QString> readUtf8File(const QString& path) {
-    if (!pathExists(path))
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    if (QFileInfo(path).isDir())
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
+std::optional<QString> decodeUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
@@ -100,16 +106,37 @@ std::optional<QString> readUtf8File(const QString& path) {
     return text;
 }
 
-QString removePath(const QString& path) {
-    std::error_code ec;
-    fs::remove_all(toFs(path), ec);
-    return ec ? describe(ec) : QString();
+Result<QString> readUtf8File(const QString& path) {
+    const QString call = QStringLiteral("read");
+    if (!pathExists(path))
+        return errnoFailure(ENOENT, path, call);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failure(file.errorString(), path, call);
+    if (QFileInfo(path).isDir())
+        return errnoFailure(EISDIR, path, call);
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return failure(file.errorString(), path, call);
+    std::optional<QString> text = decodeUtf8(bytes);
+    if (!text)
+        return failure(QStringLiteral("not valid UTF-8"), path, call);
+    return *std::move(text);
 }
 
-QString copyTree(const QString& from, const QString& to) {
+Result<> removePath(const QString& path) {
     std::error_code ec;
-    const fs::path src = toFs(from);
-    const fs::path dst = toFs(to);
+    fs::remove_all(toFsPath(path), ec);
+    if (ec)
+        return fsFailure(ec, path, "remove");
+    return {};
+}
+
+Result<> copyTree(const QString& from, const QString& to) {
+    std::error_code ec;
+    const fs::path src = toFsPath(from);
+    const fs::path dst = toFsPath(to);
+    auto copyFailure = [&] { return fsFailure(ec, from, "copy"); };
     // Directories get their own modes only at the end, so that a read-only directory of the
     // source can still be filled in the copy.
     std::vector<std::pair<fs::path, fs::perms>> directoryModes;
@@ -125,10 +152,10 @@ QString copyTree(const QString& from, const QString& to) {
     };
     makeDirectory(dst, src);
     if (ec)
-        return describe(ec);
+        return copyFailure();
     fs::recursive_directory_iterator it(src, fs::directory_options::none, ec);
     if (ec)
-        return describe(ec);
+        return copyFailure();
     // The iterator ends itself on an error (an unreadable directory, say): the error is
     // checked after every step, before the end test, or a partial copy would count as whole.
     for (const fs::recursive_directory_iterator end; it != end;) {
@@ -136,7 +163,7 @@ QString copyTree(const QString& from, const QString& to) {
         const fs::path target = dst / it->path().lexically_relative(src);
         const fs::file_status st = it->symlink_status(ec);
         if (ec)
-            return describe(ec);
+            return copyFailure();
         if (fs::is_symlink(st)) {
             fs::copy_symlink(it->path(), target, ec);
         } else if (fs::is_directory(st)) {
@@ -147,21 +174,45 @@ QString copyTree(const QString& from, const QString& to) {
                 fs::permissions(target, st.permissions(), ec);
         }
         if (ec)
-            return describe(ec);
+            return copyFailure();
         it.increment(ec);
         if (ec)
-            return describe(ec);
+            return copyFailure();
     }
     for (auto i = directoryModes.rbegin(); i != directoryModes.rend(); ++i) {
         fs::permissions(i->first, i->second, ec);
         if (ec)
-            return describe(ec);
+            return copyFailure();
     }
     return {};
 }
 
-QString renamePath(const QString& from, const QString& to) {
+Result<> renamePath(const QString& from, const QString& to) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        return errnoText(errno);
+        return errnoFailure(errno, from, QStringLiteral("rename"));
     return {};
 }
+
+Result<FileSystemSpace> fileSystemSpace(const QString& path) {
+    struct statvfs info {};
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return errnoFailure(errno, path, QStringLiteral("statvfs"));
+    const long double unit = info.f_frsize ? info.f_frsize : info.f_bsize;
+    return FileSystemSpace{static_cast<long double>(info.f_bavail) * unit,
+                           static_cast<long double>(info.f_blocks) * unit};
+}
+
+Utf8LocaleScope::Utf8LocaleScope() {
+    m_locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (m_locale)
+        m_previous = uselocale(m_locale);
+}
+
+Utf8LocaleScope::~Utf8LocaleScope() {
+    if (m_locale) {
+        uselocale(m_previous);
+        freelocale(m_locale);
+    }
+}
+
+} // namespace platform

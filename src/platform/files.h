@@ -1,35 +1,76 @@
 #pragma once
 
+#include "platform/result.h"
+
+#include <QByteArray>
 #include <QString>
 
+#include <filesystem>
 #include <optional>
 
+#include <locale.h>
+
 // File operations with the semantics the panel relies on.
+namespace platform {
 
 // True when anything (file, directory, or a link that leads somewhere) exists at path.
 bool pathExists(const QString& path);
+// True when anything at all is at path, a dangling link included (the link itself counts).
+bool entryExists(const QString& path);
 // True when a directory (or a link to one) exists at path.
 bool isDirectory(const QString& path);
+// True when something other than a real directory (a file, or a link of any kind) is at path.
+bool isNonDirectoryEntry(const QString& path);
 // True when path is a regular file (or a link to one) that the panel may execute.
 bool isExecutableFile(const QString& path);
 
-// Creates the directory with any missing parents. "" on success (also when it existed),
-// otherwise the system's description of the failure.
-QString createDirectories(const QString& path);
+// Creates the directory with any missing parents; also succeeds when it existed.
+Result<> createDirectories(const QString& path);
 
 // Writes text as UTF-8 to a temporary file beside path that then replaces path, so readers
-// see the old or the whole new file. "" on success, otherwise the failure's description.
-QString writeTextAtomically(const QString& path, const QString& text);
+// see the old or the whole new file.
+Result<> writeTextAtomically(const QString& path, const QString& text);
 
-// The file's text when it exists, can be read and is valid UTF-8; nothing otherwise.
-std::optional<QString> readUtf8File(const QString& path);
+// The file's text when it exists, can be read and is valid UTF-8.
+Result<QString> readUtf8File(const QString& path);
 
-// Removes a file, a link or a whole directory tree. "" on success or when nothing was there.
-QString removePath(const QString& path);
+// Decodes strictly: bytes that are not valid UTF-8 give nothing.
+std::optional<QString> decodeUtf8(const QByteArray& bytes);
+
+// Removes a file, a link or a whole directory tree; also succeeds when nothing was there.
+Result<> removePath(const QString& path);
 
 // Copies the tree at from to to (which must not exist), keeping permission bits and copying
-// symbolic links as links. "" on success, otherwise the failure's description.
-QString copyTree(const QString& from, const QString& to);
+// symbolic links as links.
+Result<> copyTree(const QString& from, const QString& to);
 
-// Renames within one file system. "" on success, otherwise the failure's description.
-QString renamePath(const QString& from, const QString& to);
+// Renames within one file system.
+Result<> renamePath(const QString& from, const QString& to);
+
+// The space of the file system that holds path.
+struct FileSystemSpace {
+    long double availableBytes = 0; // free to the panel (not the part kept for the superuser)
+    long double sizeBytes = 0;
+};
+Result<FileSystemSpace> fileSystemSpace(const QString& path);
+
+// The file-system path of a panel path (in the file-name encoding), and back.
+std::filesystem::path toFsPath(const QString& path);
+QString fromFsPath(const std::filesystem::path& path);
+
+// Switches the calling thread to a UTF-8 character type (C.UTF-8) for as long as this lives,
+// for libraries that convert names through the thread's locale even where the process runs in
+// the C locale.
+class Utf8LocaleScope {
+public:
+    Utf8LocaleScope();
+    ~Utf8LocaleScope();
+    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+private:
+    locale_t m_locale = nullptr;
+    locale_t m_previous = nullptr;
+};
+
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -113,6 +113,8 @@ SystemTools SystemTools::withPkill(const QString& pkill, const QString& lsof,
     return t;
 }
 
+namespace platform {
+
 std::shared_ptr<const AppLocations> systemAppLocations() {
     return std::make_shared<ExecutableAppLocations>();
 }
@@ -145,19 +147,16 @@ QString systemMachineArchitecture() {
     return QStringLiteral("未知");
 }
 
-QUrl macPrivacySettingsUrl() {
-    return QUrl(
-        QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles"));
-}
+} // namespace platform
 
 Platform Platform::system(std::shared_ptr<Desktop> desktop) {
     Platform p;
-    p.locations = systemAppLocations();
-    p.preferences = systemPreferences();
+    p.locations = platform::systemAppLocations();
+    p.preferences = platform::systemPreferences();
     p.desktop = std::move(desktop);
     p.tools = SystemTools::debian();
     p.clock = [] { return QDateTime::currentDateTime(); };
-    p.machineArchitecture = systemMachineArchitecture;
-    p.dispatcher = qtDispatcher();
+    p.machineArchitecture = platform::systemMachineArchitecture;
+    p.dispatcher = platform::qtDispatcher();
     return p;
 }

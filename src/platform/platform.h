@@ -91,6 +91,7 @@ struct Platform {
 };
 
 // The real implementations, also usable one by one.
+namespace platform {
 std::shared_ptr<const AppLocations> systemAppLocations();
 std::shared_ptr<const AppLocations> fixedAppLocations(const QString& applicationPath,
                                                       std::optional<QString> resourcePath);
@@ -98,5 +99,4 @@ std::shared_ptr<Preferences> systemPreferences();
 std::shared_ptr<Preferences> memoryPreferences();
 std::shared_ptr<Dispatcher> qtDispatcher();
 QString systemMachineArchitecture();
-// The Full Disk Access page of macOS's system settings, for the macOS desktop.
-QUrl macPrivacySettingsUrl();
+} // namespace platform

@@ -1,10 +1,11 @@
-#include "process.h"
+#include "platform/process.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -15,16 +16,12 @@
 
 extern char** environ;
 
+namespace platform {
+
 namespace {
 
-LaunchError makeLaunchError(int code, const QString& program, const char* call) {
-    LaunchError e;
-    e.code = code;
-    e.description = QString::fromLocal8Bit(std::strerror(code));
-    e.fullDescription = QStringLiteral("Error Domain=POSIX Code=%1 \"%2\" {%3(%4)}")
-                            .arg(code)
-                            .arg(e.description, QString::fromLatin1(call), program);
-    return e;
+std::unexpected<Error> launchFailure(int code, const QString& program, const char* call) {
+    return errnoFailure(code, program, QString::fromLatin1(call));
 }
 
 // argv for exec, built before any fork so the child only touches prepared memory.
@@ -84,17 +81,22 @@ bool reap(pid_t pid, int options, int& status) {
 
 } // namespace
 
-ChildResult runChild(const QString& program, const QStringList& args, const ChildOptions& options) {
+QString launchFailureDetail(const Error& error) {
+    return QStringLiteral("Error Domain=POSIX Code=%1 \"%2\" {%3(%4)}")
+        .arg(error.code)
+        .arg(error.message, error.call, error.path);
+}
+
+Result<ChildExit> runChild(const QString& program, const QStringList& args,
+                           const ChildOptions& options) {
     using Clock = std::chrono::steady_clock;
-    ChildResult result;
+    ChildExit result;
     Argv argv(program, args);
 
     int pipeFds[2] = {-1, -1};
     const bool capture = options.out == StdStream::Capture;
-    if (capture && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        result.launchError = makeLaunchError(errno, program, "pipe");
-        return result;
-    }
+    if (capture && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return launchFailure(errno, program, "pipe");
     // The child's end must block like an ordinary pipe.
     if (capture)
         ::fcntl(pipeFds[1], F_SETFL, 0);
@@ -119,8 +121,7 @@ ChildResult runChild(const QString& program, const QStringList& args, const Chil
     closeFd(pipeFds[1]);
     if (rc != 0) {
         closeFd(pipeFds[0]);
-        result.launchError = makeLaunchError(rc, program, "posix_spawn");
-        return result;
+        return launchFailure(rc, program, "posix_spawn");
     }
 
     const auto start = Clock::now();
@@ -192,9 +193,32 @@ ChildResult runChild(const QString& program, const QStringList& args, const Chil
     return result;
 }
 
-DetachedChild spawnDetached(const QString& program, const QStringList& args,
-                            const QString& workingDirectory, int outputFd) {
-    DetachedChild result;
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        closeFd(m_fd);
+        m_fd = other.release();
+    }
+    return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+    closeFd(m_fd);
+}
+
+int FileDescriptor::release() {
+    return std::exchange(m_fd, -1);
+}
+
+Result<FileDescriptor> openForAppending(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errnoFailure(errno, path, QStringLiteral("open"));
+    return FileDescriptor(fd);
+}
+
+Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
+                            const QString& workingDirectory, const FileDescriptor& output) {
     Argv argv(program, args);
     const QByteArray cwd = QFile::encodeName(workingDirectory);
     const char* cwdPtr = workingDirectory.isEmpty() ? nullptr : cwd.constData();
@@ -213,17 +237,15 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
         (nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC)) < 0) {
         const int e = errno;
         closeAll();
-        result.launchError = makeLaunchError(e, program, "pipe");
-        return result;
+        return launchFailure(e, program, "pipe");
     }
-    const int out = outputFd >= 0 ? outputFd : nullFd;
+    const int out = output.isOpen() ? output.get() : nullFd;
 
     const pid_t child = ::fork();
     if (child < 0) {
         const int e = errno;
         closeAll();
-        result.launchError = makeLaunchError(e, program, "fork");
-        return result;
+        return launchFailure(e, program, "fork");
     }
     if (child == 0) {
         // Intermediate child: only async-signal-safe calls from here on.
@@ -284,17 +306,17 @@ DetachedChild spawnDetached(const QString& program, const QStringList& args,
     if (gotErrno) {
         // A failed grandchild has exited and was reparented to init, which reaps it.
         const char* call = grandchild < 0 ? "fork" : (cwdPtr ? "chdir/execve" : "execve");
-        result.launchError = makeLaunchError(execErrno, program, call);
-    } else if (!gotPid || grandchild <= 0) {
-        result.launchError = makeLaunchError(ECHILD, program, "fork");
-    } else {
-        result.pid = grandchild;
+        return launchFailure(execErrno, program, call);
     }
-    return result;
+    if (!gotPid || grandchild <= 0)
+        return launchFailure(ECHILD, program, "fork");
+    return grandchild;
 }
 
-bool sendSignal(pid_t pid, int signal) {
-    return ::kill(pid, signal) == 0;
+Result<> sendSignal(pid_t pid, int signal) {
+    if (::kill(pid, signal) != 0)
+        return errnoFailure(errno, QString::number(pid), QStringLiteral("kill"));
+    return {};
 }
 
 bool isProcessAlive(pid_t pid) {
@@ -324,3 +346,5 @@ std::optional<QString> processCommandLine(pid_t pid) {
     raw.replace('\0', ' ');
     return QString::fromUtf8(raw);
 }
+
+} // namespace platform

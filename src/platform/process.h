@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -12,12 +14,10 @@
 // Child processes through POSIX, without an event loop, so that the calling thread (main or
 // worker) simply blocks until the child has ended. Output is drained while waiting, so a child
 // that writes more than a pipe holds never stalls.
+namespace platform {
 
-struct LaunchError {
-    int code = 0;            // errno of the failed launch
-    QString description;     // the system's text for it, e.g. "Exec format error"
-    QString fullDescription; // with the program, the call and the error number
-};
+// How long a child that ignores SIGTERM after its time limit has before SIGKILL.
+inline constexpr std::chrono::milliseconds kDefaultKillGrace{3000};
 
 enum class StdStream {
     Inherit, // the panel's own stream
@@ -32,40 +32,66 @@ struct ChildOptions {
     // Without a limit the call waits for the child however long it runs.
     std::optional<std::chrono::milliseconds> timeout;
     // After the time limit: SIGTERM, then SIGKILL when the child is still alive after this.
-    std::chrono::milliseconds killGrace{3000};
+    std::chrono::milliseconds killGrace = kDefaultKillGrace;
 };
 
-struct ChildResult {
-    std::optional<LaunchError> launchError;
+// How a child that was started ended.
+struct ChildExit {
     // Exit code, or the number of the signal that ended the child.
     int exitStatus = 0;
     bool signalled = false;
     bool timedOut = false;
     QByteArray output;
 
-    bool launched() const { return !launchError.has_value(); }
+    bool exitedCleanly() const { return !signalled && exitStatus == 0; }
 };
 
-// Runs program (an absolute path) with args and returns when it has exited.
-ChildResult runChild(const QString& program, const QStringList& args,
-                     const ChildOptions& options = {});
+// Runs program (an absolute path) with args and returns when it has exited. The error is the
+// reason it could not be started (message: the system's text, e.g. "Exec format error").
+Result<ChildExit> runChild(const QString& program, const QStringList& args,
+                           const ChildOptions& options = {});
 
-struct DetachedChild {
-    pid_t pid = -1;
-    std::optional<LaunchError> launchError;
+// A launch failure with its program, call and error number, in the form the system's own
+// launcher reports it: Error Domain=POSIX Code=<n> "<text>" {<call>(<program>)}.
+QString launchFailureDetail(const Error& error);
+
+// An open file descriptor, closed when this goes.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    bool isOpen() const { return m_fd >= 0; }
+    int get() const { return m_fd; }
+    int release();
+
+private:
+    int m_fd = -1;
 };
+
+// Opens path for appending, creating it (mode 0644) when missing; a server started with it as
+// its output writes at the end of the file.
+Result<FileDescriptor> openForAppending(const QString& path);
 
 // Starts program detached from the panel (its own session, reparented to init, so it outlives
 // the panel and never lingers as a zombie). Standard input is the null device; standard output
-// and error go to outputFd (-1: the null device). workingDirectory empty: the panel's own.
+// and error go to output (closed: the null device). workingDirectory empty: the panel's own.
 // Returns the pid of the started program, or the reason it could not be started.
-DetachedChild spawnDetached(const QString& program, const QStringList& args,
-                            const QString& workingDirectory, int outputFd);
+Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
+                            const QString& workingDirectory,
+                            const FileDescriptor& output = FileDescriptor());
 
-// POSIX kill; true when the signal could be sent.
-bool sendSignal(pid_t pid, int signal);
+// POSIX kill; the error when the signal could not be sent.
+Result<> sendSignal(pid_t pid, int signal);
 // True when signal 0 reaches pid (it exists and may be signalled by us) and it has not
 // already ended: a zombie waiting for its parent to reap it counts as ended.
 bool isProcessAlive(pid_t pid);
 // The command line of a live process (arguments joined by spaces), or nothing.
 std::optional<QString> processCommandLine(pid_t pid);
+
+} // namespace platform

@@ -1,16 +1,18 @@
 #include "services/database.h"
 
 #include "core/panel_view_model.h"
+#include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
 #include <QStringList>
 
 QString mysqlOptionFileText(const QString& mysqlDir) {
+    const QString port = QStringLiteral("port=") + QString::number(servicePort(Service::Database));
     const QStringList lines = {
         QStringLiteral("[client]"),
         QStringLiteral("default-character-set=utf8"),
-        QStringLiteral("port=3306"),
+        port,
         QString(),
         QStringLiteral("[mysql]"),
         QStringLiteral("default-character-set=utf8"),
@@ -18,47 +20,47 @@ QString mysqlOptionFileText(const QString& mysqlDir) {
         QStringLiteral("[mysqld]"),
         QStringLiteral("basedir=") + mysqlDir + QStringLiteral("/"),
         QStringLiteral("datadir=") + mysqlDir + QStringLiteral("/data/"),
-        QStringLiteral("port=3306"),
+        port,
         QStringLiteral("character-set-server=utf8"),
         QStringLiteral("collation-server=utf8_unicode_ci"),
     };
     return lines.join(QLatin1Char('\n'));
 }
 
-QString mysqlProcessPattern(const QString& mysqlDir) {
-    // The root goes in literally: a root such as "/srv/c++" or "/home/a/site (old)" must
-    // match its own server, or a restart would launch a second one onto a busy port.
-    return QStringLiteral("mysqld.*") + escapeExtendedRegex(mysqlDir);
-}
-
 // --- PanelViewModel: database service ---
 
+Result<platform::ChildExit> PanelViewModel::initializeMysql(const QString& defaultsFile) const {
+    if (platform::pathExists(mysqlDataDir() + QStringLiteral("/mysql")))
+        return platform::ChildExit{};
+    platform::ChildOptions options;
+    options.out = platform::StdStream::Capture;
+    options.err = platform::StdStream::Merge;
+    return platform::runChild(mysqlDir() + QStringLiteral("/bin/mysql_install_db"),
+                              {QStringLiteral("--defaults-file=") + defaultsFile,
+                               QStringLiteral("--initialize-insecure")},
+                              options);
+}
+
 QString PanelViewModel::ensureMysqlInitialized(const QString& defaultsFile) const {
-    if (pathExists(mysqlDataDir() + QStringLiteral("/mysql")))
-        return {};
-    return runProcess(mysqlDir() + QStringLiteral("/bin/mysql_install_db"),
-                      {QStringLiteral("--defaults-file=") + defaultsFile,
-                       QStringLiteral("--initialize-insecure")});
+    return processReportText(initializeMysql(defaultsFile));
+}
+
+Result<pid_t> PanelViewModel::launchMysql(const QString& defaultsFile) const {
+    // Detached, so the launcher process leaves no zombie once it has daemonized; the
+    // working directory stays the panel's own.
+    return platform::spawnDetached(
+        mysqlDir() + QStringLiteral("/bin/mysqld"),
+        {QStringLiteral("--defaults-file=") + defaultsFile, QStringLiteral("--daemonize")},
+        QString());
 }
 
 QString PanelViewModel::startMysql(const QString& defaultsFile) const {
-    // Detached, so the launcher process leaves no zombie once it has daemonized; the
-    // working directory stays the panel's own.
-    const DetachedChild child = spawnDetached(
-        mysqlDir() + QStringLiteral("/bin/mysqld"),
-        {QStringLiteral("--defaults-file=") + defaultsFile, QStringLiteral("--daemonize")},
-        QString(), -1);
-    if (child.launchError)
-        return child.launchError->description;
-    return {};
+    return failureText(launchMysql(defaultsFile));
 }
 
 QString PanelViewModel::stopMysql() const {
-    const ChildResult r =
-        runChild(mysqlDir() + QStringLiteral("/bin/mysqladmin"),
-                 {QStringLiteral("-u"), kMysqlRootUser, QStringLiteral("-p") + kMysqlRootPassword,
-                  QStringLiteral("shutdown")});
-    if (!r.launched())
-        return r.launchError->description;
-    return {};
+    return failureText(platform::runChild(mysqlDir() + QStringLiteral("/bin/mysqladmin"),
+                                          {QStringLiteral("-u"), kMysqlRootUser,
+                                           QStringLiteral("-p") + kMysqlRootPassword,
+                                           QStringLiteral("shutdown")}));
 }

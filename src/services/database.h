@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/process_helpers.h"
+#include "core/service_table.h"
 
 #include <QString>
 
@@ -12,7 +12,3 @@ inline const QString kMysqlRootPassword = QStringLiteral("kpzw");
 // The option file my_runtime.cnf for the server installed in mysqlDir (the absolute path of
 // runtime/mysql, no trailing slash): 13 lines joined by line feeds, no final line feed.
 QString mysqlOptionFileText(const QString& mysqlDir);
-
-// The command-line pattern of the database server of the runtime in mysqlDir: "mysqld.*"
-// followed by the directory, taken literally.
-QString mysqlProcessPattern(const QString& mysqlDir);

@@ -1,7 +1,9 @@
 #include "services/start_all.h"
 
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
+#include "platform/files.h"
 #include "services/database.h"
 #include "services/web_services.h"
 
@@ -23,12 +25,14 @@ QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisp
     QStringList entries;
     for (const QString& report : reports)
         entries.push_back(trimmedText(report));
-    return PanelViewModel::buildLogBlock(QStringLiteral("=== 启动完成 ==="), entries,
-                                         {QStringLiteral("网站: http://localhost:8000"),
-                                          QStringLiteral("phpMyAdmin: http://localhost:900"),
-                                          QStringLiteral("MySQL: localhost:3306"),
-                                          QStringLiteral("PHP: ") + phpBinDisplay,
-                                          QStringLiteral("目录: ") + panelRoot});
+    return PanelViewModel::buildLogBlock(
+        QStringLiteral("=== 启动完成 ==="), entries,
+        {QStringLiteral("网站: ") + serviceHttpAddress(Service::Site),
+         serviceLabel(Service::PhpMyAdmin) + QStringLiteral(": ") +
+             serviceHttpAddress(Service::PhpMyAdmin),
+         serviceLabel(Service::Database) + QStringLiteral(": ") +
+             serviceHostPort(Service::Database),
+         QStringLiteral("PHP: ") + phpBinDisplay, QStringLiteral("目录: ") + panelRoot});
 }
 
 namespace {
@@ -45,33 +49,59 @@ void publishStage(PanelViewModel& model, std::function<QString(PanelViewModel&)>
 
 // The worker's part: every step runs whatever the earlier ones reported.
 void startAllSteps(PanelViewModel& model) {
-    model.makeDir(model.runtimeDir());
-    model.makeDir(model.cfgDir());
-    model.makeDir(model.mysqlDataDir());
-    model.killByPattern(phpServerProcessPattern());
-    model.killByPattern(mysqlProcessPattern(model.mysqlDir()));
+    OperationOutcome outcome;
+    outcome.operation = Operation::StartAll;
+    // Preparation whose failure the sequence goes past: a later step fails visibly if it
+    // mattered.
+    for (const QString& dir : {model.runtimeDir(), model.cfgDir(), model.mysqlDataDir()})
+        reportIgnored(platform::createDirectories(dir), "create directory", &outcome.warnings);
+    const QString mysqlDir = model.mysqlDir();
+    for (const Service service : {Service::Site, Service::Database})
+        reportIgnored(model.killMatching(serviceProcessPattern(service, mysqlDir)),
+                      "end running servers", &outcome.warnings);
 
     const QString defaultsFile = model.mysqlCnfPath();
-    const QString w = model.tryWrite(defaultsFile, mysqlOptionFileText(model.mysqlDir()));
-    const QString i = model.ensureMysqlInitialized(defaultsFile);
+    const Result<> written =
+        platform::writeTextAtomically(defaultsFile, mysqlOptionFileText(mysqlDir));
+    const QString w = failureText(written);
+    const Result<platform::ChildExit> initialized = model.initializeMysql(defaultsFile);
+    const QString i = processReportText(initialized);
     publishStage(model, [w, i](PanelViewModel& m) {
-        return startAllStageText({w, i}, QStringLiteral("MySQL"), m.zeltoPanelRoot());
+        return startAllStageText({w, i}, serviceLabel(Service::Database), m.zeltoPanelRoot());
     });
 
-    const QString mysqld = model.startMysql(defaultsFile);
+    const Result<pid_t> launched = model.launchMysql(defaultsFile);
+    const QString mysqld = failureText(launched);
     publishStage(model, [w, i, mysqld](PanelViewModel& m) {
-        return startAllStageText({w, i, mysqld}, QStringLiteral("PHP Web"), m.zeltoPanelRoot());
+        return startAllStageText({w, i, mysqld}, serviceLabel(Service::Site), m.zeltoPanelRoot());
     });
 
     const QString p = model.startPhpWeb();
     publishStage(model, [w, i, mysqld, p](PanelViewModel& m) {
-        return startAllStageText({w, i, mysqld, p}, QStringLiteral("phpMyAdmin"),
+        return startAllStageText({w, i, mysqld, p}, serviceLabel(Service::PhpMyAdmin),
                                  m.zeltoPanelRoot());
     });
 
     const QString a = model.startPhpMyAdmin();
-    publishStage(model, [reports = QStringList{w, i, mysqld, p, a}](PanelViewModel& m) {
-        return startAllFinalBlock(reports, m.phpBinDisplay(), m.zeltoPanelRoot());
+
+    std::optional<Error> initFailure = failureOf(initialized);
+    if (!initFailure && !initialized->exitedCleanly())
+        initFailure =
+            Error{i, QString(), QStringLiteral("mysql_install_db"), initialized->exitStatus};
+    outcome.services = {
+        serviceOutcomeOf(Service::Database, {failureOf(written), initFailure, failureOf(launched)}),
+        serviceOutcomeOf(Service::Site, {reportedFailure(p, QStringLiteral("launch"))}),
+        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(a, QStringLiteral("launch"))}),
+    };
+    outcome.succeeded = allSucceeded(outcome.services);
+
+    model.postToMain([reports = QStringList{w, i, mysqld, p, a},
+                      outcome = std::move(outcome)](PanelViewModel& m) mutable {
+        m.refreshStatus();
+        outcome.report = startAllFinalBlock(reports, m.phpBinDisplay(), m.zeltoPanelRoot());
+        m.setLogs(outcome.report);
+        m.updateErrorSummary();
+        m.finish(std::move(outcome));
     });
 }
 

@@ -5,6 +5,8 @@
 #include "services/database.h"
 #include "services/web_services.h"
 
+#include <optional>
+
 QString stopAllStoppingText(const QString& panelRoot) {
     return QStringLiteral("=== 停止中 ===\n正在关闭服务...\n目录: ") + panelRoot;
 }
@@ -21,15 +23,32 @@ namespace {
 // The worker's part. The pattern kills run whatever happened before them, so servers without
 // a usable pid file and a database that refused the shutdown request end too.
 void stopAllSteps(PanelViewModel& model) {
+    const QString mysqlDir = model.mysqlDir();
     const QString a = model.stopPhpWeb();
     const QString b = model.stopPhpMyAdmin();
     const QString c = model.stopMysql();
-    const QString d = model.killByPattern(phpServerProcessPattern());
-    const QString e = model.killByPattern(mysqlProcessPattern(model.mysqlDir()));
-    model.postToMain([reports = QStringList{a, b, c, d, e}](PanelViewModel& m) {
+    const QString d = model.killByPattern(serviceProcessPattern(Service::Site, mysqlDir));
+    const QString e = model.killByPattern(serviceProcessPattern(Service::Database, mysqlDir));
+
+    OperationOutcome outcome;
+    outcome.operation = Operation::StopAll;
+    const QString kill = QStringLiteral("pkill");
+    outcome.services = {
+        serviceOutcomeOf(Service::Database, {reportedFailure(c, QStringLiteral("shutdown")),
+                                             reportedFailure(e, kill)}),
+        serviceOutcomeOf(Service::Site,
+                         {reportedFailure(a, QStringLiteral("stop")), reportedFailure(d, kill)}),
+        serviceOutcomeOf(Service::PhpMyAdmin,
+                         {reportedFailure(b, QStringLiteral("stop")), reportedFailure(d, kill)}),
+    };
+    outcome.succeeded = allSucceeded(outcome.services);
+    model.postToMain([reports = QStringList{a, b, c, d, e},
+                      outcome = std::move(outcome)](PanelViewModel& m) mutable {
         m.refreshStatus();
-        m.setLogs(stopAllFinalBlock(reports));
+        outcome.report = stopAllFinalBlock(reports);
+        m.setLogs(outcome.report);
         m.updateErrorSummary();
+        m.finish(std::move(outcome));
     });
 }
 

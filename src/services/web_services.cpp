@@ -1,5 +1,6 @@
 #include "services/web_services.h"
 
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 #include "platform/files.h"
@@ -31,10 +32,6 @@ qsizetype serverOptionIndex(const QString& commandLine) {
 
 } // namespace
 
-QString phpServerProcessPattern() {
-    return QStringLiteral("php -S 0.0.0.0:");
-}
-
 QString phpMyAdminConfigText() {
     const QStringList lines = {
         QStringLiteral("<?php"),
@@ -42,7 +39,7 @@ QString phpMyAdminConfigText() {
         QStringLiteral("$i = 1;"),
         QStringLiteral("$cfg['Servers'][$i]['auth_type'] = 'cookie';"),
         QStringLiteral("$cfg['Servers'][$i]['host'] = '127.0.0.1';"),
-        QStringLiteral("$cfg['Servers'][$i]['port'] = '3306';"),
+        QStringLiteral("$cfg['Servers'][$i]['port'] = '%1';").arg(servicePort(Service::Database)),
         QStringLiteral("$cfg['Servers'][$i]['user'] = '") + kMysqlRootUser + QStringLiteral("';"),
         QStringLiteral("$cfg['Servers'][$i]['password'] = '") + kMysqlRootPassword +
             QStringLiteral("';"),
@@ -63,19 +60,19 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
 // --- PanelViewModel: web services ---
 
 QString PanelViewModel::startPhpWeb() {
-    return launchPhpServer(QStringLiteral("8000"), wwwDir(), phpWebPidPath(), phpWebLogPath(),
-                           QStringLiteral("PHP Web"));
+    return launchPhpServer(Service::Site);
 }
 
 QString PanelViewModel::startPhpMyAdmin() {
     const QString dir = phpMyAdminDir();
-    if (!pathExists(dir))
-        return QStringLiteral("phpMyAdmin: 未找到目录 ") + dir;
-    const QString config = dir + QStringLiteral("/config.inc.php");
-    if (!pathExists(config))
-        tryWrite(config, phpMyAdminConfigText()); // a failed write still lets the server start
-    return launchPhpServer(QStringLiteral("900"), dir, phpMyAdminPidPath(), phpMyAdminLogPath(),
-                           QStringLiteral("phpMyAdmin"));
+    if (!platform::pathExists(dir))
+        return serviceLabel(Service::PhpMyAdmin) + QStringLiteral(": 未找到目录 ") + dir;
+    const QString config = phpMyAdminConfigPath();
+    // A failed write still lets the server start (phpMyAdmin then asks for its settings).
+    if (!platform::pathExists(config))
+        reportIgnored(platform::writeTextAtomically(config, phpMyAdminConfigText()),
+                      "write phpMyAdmin configuration");
+    return launchPhpServer(Service::PhpMyAdmin);
 }
 
 QString PanelViewModel::stopPhpWeb() const {
@@ -87,17 +84,15 @@ QString PanelViewModel::stopPhpMyAdmin() const {
 }
 
 QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath) const {
-    const std::optional<QString> text = readTextFile(pidPath);
-    if (!text)
-        return {};
-    const std::optional<qint32> pid = parseProcessId(trimmedText(*text));
-    if (!pid || *pid <= 0)
+    const std::optional<pid_t> pid = readPidFile(pidPath);
+    if (!pid)
         return {};
     // A pid file left by a server that ended by itself may name a process that has since
     // reused the number: only a PHP built-in server is signalled. The record goes either way.
-    if (const std::optional<QString> commandLine = processCommandLine(*pid);
+    // Neither failure is reported: the pattern kill of stop-all follows.
+    if (const std::optional<QString> commandLine = platform::processCommandLine(*pid);
         commandLine && isPhpBuiltInServerCommandLine(*commandLine))
-        sendSignal(*pid, SIGTERM);
-    removePath(pidPath);
+        reportIgnored(platform::sendSignal(*pid, SIGTERM), "stop PHP server");
+    reportIgnored(platform::removePath(pidPath), "remove pid file");
     return {};
 }

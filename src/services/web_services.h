@@ -2,10 +2,6 @@
 
 #include <QString>
 
-// The command-line pattern of every PHP built-in web server bound to all interfaces, on any
-// port.
-QString phpServerProcessPattern();
-
 // The configuration the panel writes for phpMyAdmin when it has none: 10 lines joined by line
 // feeds, no final line feed.
 QString phpMyAdminConfigText();

@@ -9,7 +9,10 @@
 #include <QNetworkRequest>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <memory>
+
+namespace update {
 
 namespace {
 
@@ -36,7 +39,7 @@ namespace {
 constexpr int kMaxRedirects = 20;
 
 struct Hop {
-    std::optional<QString> failure;
+    std::optional<Error> failure;
     QUrl redirect; // valid: the response was a redirect to this address
 };
 
@@ -55,8 +58,9 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, QSaveFile& file, int 
     // reaches the disk.
     reply->setReadBufferSize(1 << 20);
 
+    const QString call = QStringLiteral("download");
     Hop hop;
-    std::optional<QString> writeError;
+    std::optional<Error> writeError;
     bool abortedByUs = false;
     bool redirecting = false;
     auto onMetaData = [&] {
@@ -72,7 +76,7 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, QSaveFile& file, int 
             if (redirecting)
                 continue;
             if (file.write(chunk) != chunk.size()) {
-                writeError = file.errorString();
+                writeError = Error{file.errorString(), file.fileName(), call};
                 abortedByUs = true;
                 reply->abort();
             }
@@ -101,9 +105,10 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, QSaveFile& file, int 
         (!gotResponse || isTransportError(error))) {
         if (!abortedByUs && (error == QNetworkReply::OperationCanceledError ||
                              error == QNetworkReply::TimeoutError))
-            hop.failure = QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
+            hop.failure = Error{reply->errorString(), url.toString(QUrl::FullyEncoded),
+                                QString::fromLatin1(kStalledCall), ETIMEDOUT};
         else
-            hop.failure = reply->errorString();
+            hop.failure = Error{reply->errorString(), url.toString(QUrl::FullyEncoded), call};
     }
     if (hop.failure)
         hop.redirect = QUrl();
@@ -112,39 +117,44 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, QSaveFile& file, int 
 
 } // namespace
 
-std::optional<QString> downloadToFile(const QUrl& url, const QString& path, int stallSeconds,
-                                      const DownloadProgress& progress) {
+Result<> downloadToFile(const QUrl& url, const QString& path, int stallSeconds,
+                        const DownloadProgress& progress) {
+    const QString call = QStringLiteral("download");
     QNetworkAccessManager manager;
     QUrl current = url;
     for (int redirects = 0;; ++redirects) {
         QSaveFile file(path);
         file.setDirectWriteFallback(false);
         if (!file.open(QIODevice::WriteOnly))
-            return file.errorString();
+            return failure(file.errorString(), path, call);
         const Hop hop = fetch(manager, current, file, stallSeconds, progress);
         if (hop.failure) {
             file.cancelWriting();
-            return hop.failure;
+            return std::unexpected(*hop.failure);
         }
         if (!hop.redirect.isValid()) {
             if (!file.commit())
-                return file.errorString();
-            return std::nullopt;
+                return failure(file.errorString(), path, call);
+            return {};
         }
         file.cancelWriting();
+        const QString target = hop.redirect.toString();
         const QString scheme = hop.redirect.scheme();
         if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-            return QStringLiteral("Redirect to an unsupported address: ") + hop.redirect.toString();
+            return failure(QStringLiteral("Redirect to an unsupported address: ") + target, target,
+                           call);
         if (current.scheme() == QLatin1String("https") && scheme == QLatin1String("http"))
-            return QStringLiteral("Insecure redirect to ") + hop.redirect.toString();
+            return failure(QStringLiteral("Insecure redirect to ") + target, target, call);
         if (redirects >= kMaxRedirects)
-            return QStringLiteral("Too many redirects");
+            return failure(QStringLiteral("Too many redirects"), target, call);
         current = hop.redirect;
     }
 }
 
+} // namespace update
+
 // --- PanelViewModel: update download ---
 
 QUrl PanelViewModel::updateZipDownloadURL() const {
-    return updateZipDownloadURLFor(m_updateZipBaseURL, m_platform.clock());
+    return update::updateZipDownloadURLFor(m_updateZipBaseURL, m_platform.clock());
 }

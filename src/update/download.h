@@ -1,13 +1,15 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
 
 #include <functional>
-#include <optional>
 
 // Fetching the update archive.
+namespace update {
 
 // base followed by "?t=" and the local date as "yyyyMMdd" (Western digits, Gregorian
 // calendar, whatever the user's locale); base itself when that does not form a valid URL.
@@ -21,7 +23,10 @@ using DownloadProgress = std::function<void(qint64 received, qint64 total)>;
 // arrived, whatever the HTTP status (an error page is stored like an archive). A transfer that
 // receives nothing for stallSeconds ends with an error; redirects with a Location are followed
 // unless they lead from https to http. progress follows the body of the final response.
-// Nothing on success, else the failure's description; on failure the file at path is left as
-// it was.
-std::optional<QString> downloadToFile(const QUrl& url, const QString& path, int stallSeconds,
-                                      const DownloadProgress& progress = {});
+// On failure the file at path is left as it was; a transfer that stalled fails with the call
+// kStalledCall.
+Result<> downloadToFile(const QUrl& url, const QString& path, int stallSeconds,
+                        const DownloadProgress& progress = {});
+inline constexpr char kStalledCall[] = "download (stalled)";
+
+} // namespace update

@@ -19,18 +19,13 @@
 #include <variant>
 #include <vector>
 
-#include <clocale>
-#include <locale.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace update {
 
-// Extraction failures carry this status, in the place of the exit status of an unpacking
-// tool.
-constexpr int kArchiveErrorStatus = 1;
+namespace {
 
 struct ReaderDeleter {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -40,29 +35,6 @@ struct WriterDeleter {
 };
 using Reader = std::unique_ptr<archive, ReaderDeleter>;
 using Writer = std::unique_ptr<archive, WriterDeleter>;
-
-// Archive names are UTF-8; libarchive converts them to the thread's locale, which must then
-// be a UTF-8 one even where the process runs in the C locale. The switch is per thread.
-class Utf8LocaleScope {
-public:
-    Utf8LocaleScope() {
-        m_locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        if (m_locale)
-            m_previous = uselocale(m_locale);
-    }
-    ~Utf8LocaleScope() {
-        if (m_locale) {
-            uselocale(m_previous);
-            freelocale(m_locale);
-        }
-    }
-    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
-    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
-
-private:
-    locale_t m_locale = nullptr;
-    locale_t m_previous = nullptr;
-};
 
 QString libraryMessage(archive* a) {
     const char* text = archive_error_string(a);
@@ -118,16 +90,14 @@ QString megabytes(long double bytes) {
 
 // Space on the file system of dir that an extraction may fill: what is free to us minus the
 // reserve. Nothing when the file system cannot be asked.
-std::optional<long double> extractionAllowance(const QByteArray& dir,
-                                               const ExtractionLimits& limits,
+std::optional<long double> extractionAllowance(const QString& dir, const ExtractionLimits& limits,
                                                long double* freeBytes = nullptr,
                                                long double* reserve = nullptr) {
-    struct statvfs fsInfo {};
-    if (::statvfs(dir.constData(), &fsInfo) != 0)
+    const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
+    if (!space)
         return std::nullopt;
-    const long double unit = fsInfo.f_frsize ? fsInfo.f_frsize : fsInfo.f_bsize;
-    const long double available = static_cast<long double>(fsInfo.f_bavail) * unit;
-    const long double size = static_cast<long double>(fsInfo.f_blocks) * unit;
+    const long double available = space->availableBytes;
+    const long double size = space->sizeBytes;
     const long double kept = std::max(static_cast<long double>(limits.reserveBytes),
                                       size * static_cast<long double>(limits.reserveShare));
     if (freeBytes)
@@ -184,24 +154,24 @@ QString extractionFailureText(int status, const QString& message) {
     return text;
 }
 
-std::optional<QString> extractZipArchive(const QString& archivePath, const QString& extractDir,
-                                         const ExtractionLimits& limits,
-                                         const ExtractionProgress& progress) {
-    auto fail = [](const QString& message) {
-        return std::optional<QString>(extractionFailureText(kArchiveErrorStatus, message));
+Result<> extractZipArchive(const QString& archivePath, const QString& extractDir,
+                           const ExtractionLimits& limits, const ExtractionProgress& progress) {
+    auto fail = [&archivePath](const QString& message) {
+        return failure(message, archivePath, QStringLiteral("extract"), kArchiveErrorStatus);
     };
 
     // Entries are written by full path below the extraction directory (never by changing the
     // working directory: other threads rely on it). The directory's path is resolved first so
     // that the check against writing through links does not trip over links above it.
     const QString base = QFileInfo(extractDir).canonicalFilePath();
-    if (base.isEmpty() || !isDirectory(base))
+    if (base.isEmpty() || !platform::isDirectory(base))
         return fail(QStringLiteral("Extraction directory not found: ") + extractDir);
     const QByteArray baseName = QFile::encodeName(base);
     const std::string prefix = baseName.toStdString() + '/';
     const QByteArray archiveName = QFile::encodeName(archivePath);
 
-    Utf8LocaleScope utf8;
+    // Archive names are UTF-8; libarchive converts them to the thread's locale.
+    platform::Utf8LocaleScope utf8;
 
     // Before anything is written: every name must be safe, and what the entries declare must
     // fit on the file system with the reserve left free.
@@ -212,7 +182,7 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
     long double freeBytes = 0;
     long double reserve = 0;
     const std::optional<long double> allowance =
-        extractionAllowance(baseName, limits, &freeBytes, &reserve);
+        extractionAllowance(base, limits, &freeBytes, &reserve);
     if (!allowance)
         return fail(QStringLiteral("无法读取可用空间: ") + base);
     if (survey.declaredBytes > *allowance)
@@ -293,7 +263,7 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
                 // Others may fill the disk meanwhile; the reserve is kept all the same.
                 sinceSpaceCheck = 0;
                 const std::optional<long double> left =
-                    extractionAllowance(baseName, limits, &freeBytes, &reserve);
+                    extractionAllowance(base, limits, &freeBytes, &reserve);
                 if (left && *left < 0)
                     return fail(QStringLiteral("磁盘剩余 %1，须保留 %2 空闲")
                                     .arg(megabytes(freeBytes), megabytes(reserve)));
@@ -309,13 +279,13 @@ std::optional<QString> extractZipArchive(const QString& archivePath, const QStri
     // Directory modes and times are applied last.
     if (archive_write_close(writer.get()) < ARCHIVE_WARN)
         return fail(libraryMessage(writer.get()));
-    return std::nullopt;
+    return {};
 }
 
 QStringList macOSXArtifacts(const QString& dir) {
     QStringList found;
     std::error_code ec;
-    fs::recursive_directory_iterator it(fs::path(QFile::encodeName(dir).toStdString()),
+    fs::recursive_directory_iterator it(platform::toFsPath(dir),
                                         fs::directory_options::skip_permission_denied, ec);
     if (ec)
         return found;
@@ -326,9 +296,9 @@ QStringList macOSXArtifacts(const QString& dir) {
         if (name == "__MACOSX") {
             // Removed as a whole: its contents are neither visited nor listed.
             it.disable_recursion_pending();
-            found.push_back(QFile::decodeName(QByteArray(it->path().c_str())));
+            found.push_back(platform::fromFsPath(it->path()));
         } else if (name.starts_with("._")) {
-            found.push_back(QFile::decodeName(QByteArray(it->path().c_str())));
+            found.push_back(platform::fromFsPath(it->path()));
         }
     }
     // Deepest first, so nothing is removed after a directory that holds it.
@@ -338,28 +308,28 @@ QStringList macOSXArtifacts(const QString& dir) {
     return found;
 }
 
-QString removeMacOSXArtifacts(const QString& dir) {
+Result<> removeMacOSXArtifacts(const QString& dir) {
     for (const QString& artifact : macOSXArtifacts(dir)) {
-        struct stat st;
-        if (::lstat(QFile::encodeName(artifact).constData(), &st) != 0)
+        if (!platform::entryExists(artifact))
             continue; // already gone with an earlier one
-        if (QString error = removePath(artifact); !error.isEmpty())
-            return error;
+        if (Result<> removed = platform::removePath(artifact); !removed)
+            return removed;
     }
     return {};
 }
 
-// --- PanelViewModel: archive extraction and clean-up ---
+} // namespace update
+
+// --- PanelViewModel: archive extraction ---
 
 std::optional<QString>
 PanelViewModel::unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
                                    const std::function<void(qint64, qint64)>& progress) const {
-    ExtractionLimits limits;
+    update::ExtractionLimits limits;
     limits.reserveBytes = m_config.extractionReserveBytes;
     limits.reserveShare = m_config.extractionReserveShare;
-    return extractZipArchive(archivePath, extractDir, limits, progress);
-}
-
-QString PanelViewModel::removeMacOSXArtifacts(const QString& extractDir) const {
-    return ::removeMacOSXArtifacts(extractDir);
+    const Result<> extracted = update::extractZipArchive(archivePath, extractDir, limits, progress);
+    if (extracted)
+        return std::nullopt;
+    return update::extractionFailureText(extracted.error().code, extracted.error().message);
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-#include <optional>
+
+namespace update {
 
 // Unpacking the update archive and stripping the metadata that the macOS archiver adds.
 
@@ -24,14 +27,17 @@ using ExtractionProgress = std::function<void(qint64 done, qint64 total)>;
 // file system is refused. While writing, an entry that expands beyond its declared size, a
 // corrupt entry (checksum or size wrong, even where the library calls that a warning), a write
 // through a symbolic link, or the free space falling below the reserve stops the extraction
-// there. Nothing on success, else "解压失败: ditto 退出码 1" followed by "，" and the reason
-// when there is one.
-std::optional<QString> extractZipArchive(const QString& archivePath, const QString& extractDir,
-                                         const ExtractionLimits& limits = {},
-                                         const ExtractionProgress& progress = {});
+// there. A failure's message is the reason (possibly empty), its code kArchiveErrorStatus.
+Result<> extractZipArchive(const QString& archivePath, const QString& extractDir,
+                           const ExtractionLimits& limits = {},
+                           const ExtractionProgress& progress = {});
+
+// The status a failed extraction reports, in the place of an unpacking tool's exit status.
+inline constexpr int kArchiveErrorStatus = 1;
 
 // The failure text of an extraction with the given status and message (the message is
-// trimmed; a blank one adds nothing).
+// trimmed; a blank one adds nothing): "解压失败: ditto 退出码 <status>" followed by "，" and
+// the message.
 QString extractionFailureText(int status, const QString& message);
 
 // The artefacts below dir in removal order: every entry named "__MACOSX" or beginning with
@@ -40,5 +46,7 @@ QString extractionFailureText(int status, const QString& message);
 QStringList macOSXArtifacts(const QString& dir);
 
 // Removes the artefacts of macOSXArtifacts(dir) in order, each with everything below it.
-// "" on success, else the description of the first removal that failed (the rest stay).
-QString removeMacOSXArtifacts(const QString& dir);
+// Stops at the first removal that fails (the rest stay).
+Result<> removeMacOSXArtifacts(const QString& dir);
+
+} // namespace update

@@ -1,6 +1,5 @@
 #include "update/site_root.h"
 
-#include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 #include "platform/files.h"
 
@@ -11,15 +10,12 @@
 
 namespace fs = std::filesystem;
 
+namespace update {
+
 namespace {
 
-fs::path toFs(const QString& path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
-
-QString fromFs(const fs::path& path) {
-    return QFile::decodeName(QByteArray(path.c_str()));
-}
+using platform::fromFsPath;
+using platform::toFsPath;
 
 bool isHiddenName(const fs::path& path) {
     const std::string name = path.filename().string();
@@ -27,7 +23,7 @@ bool isHiddenName(const fs::path& path) {
 }
 
 bool has(const QString& dir, const char* relative) {
-    return pathExists(dir + QLatin1Char('/') + QLatin1String(relative));
+    return platform::pathExists(dir + QLatin1Char('/') + QLatin1String(relative));
 }
 
 } // namespace
@@ -53,8 +49,8 @@ bool looksLikeWebRoot(const QString& dir) {
 
 std::optional<QString> wwwWithIndex(const QString& dir) {
     std::error_code ec;
-    fs::recursive_directory_iterator it(toFs(dir), fs::directory_options::skip_permission_denied,
-                                        ec);
+    fs::recursive_directory_iterator it(toFsPath(dir),
+                                        fs::directory_options::skip_permission_denied, ec);
     if (ec)
         return std::nullopt;
 
@@ -71,7 +67,7 @@ std::optional<QString> wwwWithIndex(const QString& dir) {
         }
         if (path.filename() != "www")
             continue;
-        const QString candidate = fromFs(path);
+        const QString candidate = fromFsPath(path);
         if (!has(candidate, "index.php"))
             continue;
         const int score = wwwCompleteness(candidate);
@@ -93,7 +89,7 @@ std::optional<QString> resolveUpdateWebSource(const QString& extractDir) {
             return current;
 
         std::error_code ec;
-        fs::directory_iterator it(toFs(current), ec);
+        fs::directory_iterator it(toFsPath(current), ec);
         if (ec)
             return std::nullopt;
         std::optional<fs::path> onlyDirectory;
@@ -113,13 +109,9 @@ std::optional<QString> resolveUpdateWebSource(const QString& extractDir) {
         }
         if (directories != 1 || has(current, "index.php"))
             return std::nullopt;
-        current = fromFs(*onlyDirectory);
+        current = fromFsPath(*onlyDirectory);
     }
     return std::nullopt;
 }
 
-// --- PanelViewModel: site root detection ---
-
-std::optional<QString> PanelViewModel::resolveUpdateWebSource(const QString& extractDir) const {
-    return ::resolveUpdateWebSource(extractDir);
-}
+} // namespace update

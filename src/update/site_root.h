@@ -8,6 +8,8 @@
 // top, inside wrapping folders, or in a folder named "www" somewhere below. Everything here
 // reads the file system only; paths are plain directory paths without a trailing "/".
 
+namespace update {
+
 // At most this many directories are examined on the way down: the extraction directory and up
 // to five nested single subdirectories below it.
 inline constexpr int kSiteRootDescentLimit = 6;
@@ -26,3 +28,5 @@ int wwwCompleteness(const QString& dir);
 
 // True when dir holds index.php and at least one of include, LibZelto, Data or data.
 bool looksLikeWebRoot(const QString& dir);
+
+} // namespace update

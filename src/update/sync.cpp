@@ -5,59 +5,50 @@
 #include "platform/files.h"
 #include "update/sync_output.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 
-#include <sys/stat.h>
+namespace update {
 
 std::optional<QString> packageDataDirectory(const QString& source) {
     for (const char* name : {"Data", "data"}) {
         const QString candidate = source + QLatin1Char('/') + QLatin1String(name);
-        if (isDirectory(candidate))
+        if (platform::isDirectory(candidate))
             return candidate;
     }
     return std::nullopt;
 }
 
-namespace {
-
-// True when something other than a real directory (a file, or a link of any kind) is at path.
-bool isNonDirectoryEntry(const QString& path) {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-} // namespace
+} // namespace update
 
 // --- PanelViewModel: directory synchronisation ---
 
 QString PanelViewModel::runProcessWithTimeout(const QString& executable, const QStringList& args,
                                               double timeoutSeconds) const {
-    ChildOptions options;
-    options.out = StdStream::Capture;
-    options.err = StdStream::Merge;
+    platform::ChildOptions options;
+    options.out = platform::StdStream::Capture;
+    options.err = platform::StdStream::Merge;
     // An infinite or absurd limit means none at all.
     if (std::isfinite(timeoutSeconds) && timeoutSeconds < 1e9) {
         const double ms = std::max(0.0, timeoutSeconds * 1000.0);
         options.timeout = std::chrono::milliseconds(std::llround(ms));
     }
     options.killGrace = std::chrono::milliseconds(m_config.killGraceMilliseconds);
-    return processOutcomeText(executable, timeoutSeconds, runChild(executable, args, options));
+    return update::processOutcomeText(executable, timeoutSeconds,
+                                      platform::runChild(executable, args, options));
 }
 
 QString
 PanelViewModel::syncDirectoryContents(const QString& source, const QString& target,
                                       const std::function<void(int, int, const QString&)>& step) {
-    if (QString error = createDirectories(target); !error.isEmpty())
-        return error;
+    if (Result<> made = platform::createDirectories(target); !made)
+        return made.error().message;
     const QString targetData = target + QStringLiteral("/Data");
-    if (QString error = createDirectories(targetData); !error.isEmpty())
-        return error;
+    if (Result<> made = platform::createDirectories(targetData); !made)
+        return made.error().message;
 
-    const std::optional<QString> packageData = packageDataDirectory(source);
+    const std::optional<QString> packageData = update::packageDataDirectory(source);
     const int steps = packageData ? 2 : 1;
     const QString rsync = m_platform.tools.rsync;
     const double limit = m_config.syncTimeoutSeconds;
@@ -68,11 +59,11 @@ PanelViewModel::syncDirectoryContents(const QString& source, const QString& targ
                          QStringLiteral("--exclude=/Data/")};
     // "/Data/" matches directories only: a package "Data" that is a file or a link would make
     // rsync delete the site's data directory to put it in its place.
-    if (isNonDirectoryEntry(source + QStringLiteral("/Data")))
+    if (platform::isNonDirectoryEntry(source + QStringLiteral("/Data")))
         siteArgs.push_back(QStringLiteral("--exclude=/Data"));
     siteArgs << source + QLatin1Char('/') << target + QLatin1Char('/');
     const QString sitePass = runProcessWithTimeout(rsync, siteArgs, limit);
-    if (rsyncOutputIndicatesHardFailure(sitePass))
+    if (update::rsyncOutputIndicatesHardFailure(sitePass))
         return QStringLiteral("同步失败(主文件): ") + trimmedText(sitePass);
 
     if (packageData) {
@@ -82,7 +73,7 @@ PanelViewModel::syncDirectoryContents(const QString& source, const QString& targ
                                   {QStringLiteral("-a"), QStringLiteral("--ignore-existing"),
                                    *packageData + QLatin1Char('/'), targetData + QLatin1Char('/')},
                                   limit);
-        if (rsyncOutputIndicatesHardFailure(dataPass))
+        if (update::rsyncOutputIndicatesHardFailure(dataPass))
             return QStringLiteral("同步失败(Data): ") + trimmedText(dataPass);
     }
 

@@ -1,24 +1,27 @@
 #include "update/sync_output.h"
 
 #include "core/process_helpers.h"
+#include "platform/files.h"
 
 #include <cmath>
 #include <limits>
 #include <optional>
 
+namespace update {
+
 QString processOutcomeText(const QString& executable, double timeoutSeconds,
-                           const ChildResult& result) {
-    if (!result.launched())
-        return QStringLiteral("执行失败: ") + result.launchError->description;
-    const QString output = decodeUtf8(result.output).value_or(QString());
-    if (result.timedOut) {
+                           const Result<platform::ChildExit>& result) {
+    if (!result)
+        return processReportText(result);
+    const QString output = processReportText(result);
+    if (result->timedOut) {
         const double whole = std::trunc(timeoutSeconds);
         const QString seconds = QString::number(static_cast<qint64>(whole));
         return QStringLiteral("timeout: ") + executable + QStringLiteral(" 超过 ") + seconds +
                QStringLiteral(" 秒，已强制结束\n解压日志:\n") + output;
     }
-    if (result.exitStatus != 0 && !trimmedText(output).isEmpty())
-        return QStringLiteral("exit(") + QString::number(result.exitStatus) +
+    if (result->exitStatus != 0 && !trimmedText(output).isEmpty())
+        return QStringLiteral("exit(") + QString::number(result->exitStatus) +
                QStringLiteral("): ") + output;
     return output;
 }
@@ -42,3 +45,5 @@ bool rsyncOutputIndicatesHardFailure(const QString& text) {
     return l.contains(QLatin1String("rsync error")) || l.contains(QLatin1String("error:")) ||
            l.contains(QLatin1String("failed")) || l.contains(QLatin1String("cannot "));
 }
+
+} // namespace update

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace update {
+
 // Texts of the time-limited runner and how the synchronisation reads them.
 
 // The runner's one-text result for a finished (or failed, or timed-out) child:
@@ -15,7 +17,7 @@
 //   non-blank output:       "exit(<status>): " + the output, untrimmed
 //   otherwise:              the output (invalid UTF-8 reads as empty)
 QString processOutcomeText(const QString& executable, double timeoutSeconds,
-                           const ChildResult& result);
+                           const Result<platform::ChildExit>& result);
 
 // True when a runner text means the rsync pass failed. Rules, first match decides, on the
 // trimmed text T and its lower-case form L:
@@ -24,3 +26,5 @@ QString processOutcomeText(const QString& executable, double timeoutSeconds,
 //   N is 0 or 24 (vanished source files) -> false, else true;
 //   L has "rsync error", "error:", "failed" or "cannot " -> true; else false.
 bool rsyncOutputIndicatesHardFailure(const QString& text);
+
+} // namespace update

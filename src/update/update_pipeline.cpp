@@ -1,6 +1,8 @@
 #include "core/panel_view_model.h"
 #include "platform/files.h"
 #include "update/download.h"
+#include "update/extraction.h"
+#include "update/site_root.h"
 
 #include <QFile>
 
@@ -25,8 +27,20 @@ const QString kNoSiteRoot =
     QStringLiteral("更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
                    "include/LibZelto/Data 之一）");
 
-QString failed(const QString& description) {
-    return QStringLiteral("更新/修复失败: ") + description;
+std::unexpected<Error> failed(const Error& error) {
+    return failure(QStringLiteral("更新/修复失败: ") + error.message, error.path, error.call,
+                   error.code);
+}
+
+// A failure whose report is the given text.
+std::unexpected<Error> reported(const QString& text) {
+    return failure(text);
+}
+
+QString downloadFailureText(const Error& error, int stallSeconds) {
+    if (error.call == QLatin1String(update::kStalledCall))
+        return QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
+    return error.message;
 }
 
 } // namespace
@@ -39,6 +53,10 @@ void PanelViewModel::updateOrRepairFiles() {
         postToMain([](PanelViewModel& model) {
             model.setLogs(kAlreadyRunning);
             model.updateErrorSummary();
+            OperationOutcome outcome;
+            outcome.operation = Operation::UpdateOrRepair;
+            outcome.report = kAlreadyRunning;
+            model.finish(std::move(outcome));
         });
         return;
     }
@@ -53,8 +71,8 @@ void PanelViewModel::updateOrRepairFiles() {
     });
 
     runInBackground([](PanelViewModel& model) {
-        const QString report = model.downloadUpdateOnly([&model](double fraction,
-                                                                 const QString& text) {
+        const Result<QString> run = model.downloadUpdateOnly([&model](double fraction,
+                                                                      const QString& text) {
             model.postToMain([fraction, text](PanelViewModel& m) {
                 m.setUpdateProgress(fraction);
                 m.setUpdateProgressText(text);
@@ -68,64 +86,77 @@ void PanelViewModel::updateOrRepairFiles() {
                 m.updateErrorSummary();
             });
         });
-        model.postToMain([report](PanelViewModel& m) {
+        OperationOutcome outcome;
+        outcome.operation = Operation::UpdateOrRepair;
+        outcome.succeeded = run.has_value();
+        const QString report = run ? *run : run.error().message;
+        model.postToMain([report, outcome = std::move(outcome)](PanelViewModel& m) mutable {
             m.refreshStatus();
             m.setUpdateProgress(1.0);
             m.setUpdateProgressText(QStringLiteral("完成"));
-            const QString root = m.zeltoPanelRoot();
-            m.setLogs(
+            outcome.report =
                 buildLogBlock(kDoneTitle, {report},
-                              {QStringLiteral("目录: ") + root,
-                               QStringLiteral("下载包: ") + root + QStringLiteral("/runtime") +
-                                   QStringLiteral("/zelto-update.zip"),
-                               kNote}));
+                              {QStringLiteral("目录: ") + m.zeltoPanelRoot(),
+                               QStringLiteral("下载包: ") + m.updateArchivePath(), kNote});
+            m.setLogs(outcome.report);
             m.updateErrorSummary();
             // Only once the report is out may a new run start, so that its publications follow
             // this run's last one.
             g_updateRunning = false;
+            m.finish(std::move(outcome));
         });
     });
 }
 
-QString
+QString PanelViewModel::updateArchivePath() const {
+    return runtimeDir() + QStringLiteral("/zelto-update.zip");
+}
+
+QString PanelViewModel::updateExtractDir() const {
+    return runtimeDir() + QStringLiteral("/update-extract");
+}
+
+Result<QString>
 PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QString&)>& progress) {
     // Stage 0: paths and the runtime directory.
     const QString runtime = runtimeDir();
-    const QString archivePath = zeltoPanelRoot() + QStringLiteral("/runtime/zelto-update.zip");
-    const QString extractDir = zeltoPanelRoot() + QStringLiteral("/runtime/update-extract");
-    if (QString error = createDirectories(runtime); !error.isEmpty())
-        return failed(error);
+    const QString archivePath = updateArchivePath();
+    const QString extractDir = updateExtractDir();
+    if (Result<> made = platform::createDirectories(runtime); !made)
+        return failed(made.error());
 
     // Stage 1: download.
     progress(0.1, QStringLiteral("正在下载更新包"));
-    if (auto error =
-            downloadToFile(updateZipDownloadURL(), archivePath, m_config.downloadStallSeconds))
-        return QStringLiteral("更新下载失败: ") + *error;
+    if (Result<> downloaded = update::downloadToFile(updateZipDownloadURL(), archivePath,
+                                                     m_config.downloadStallSeconds);
+        !downloaded)
+        return reported(QStringLiteral("更新下载失败: ") +
+                        downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
 
     // Stage 2: a fresh extraction directory, the archive unpacked into it, artefacts removed.
     progress(0.35, QStringLiteral("正在解压更新包"));
-    if (QString error = removePath(extractDir); !error.isEmpty())
-        return failed(error);
-    if (QString error = createDirectories(extractDir); !error.isEmpty())
-        return failed(error);
-    if (auto message = unzipUpdateArchive(archivePath, extractDir))
-        return *message;
-    if (QString error = removeMacOSXArtifacts(extractDir); !error.isEmpty())
-        return failed(error);
+    if (Result<> removed = platform::removePath(extractDir); !removed)
+        return failed(removed.error());
+    if (Result<> made = platform::createDirectories(extractDir); !made)
+        return failed(made.error());
+    if (std::optional<QString> message = unzipUpdateArchive(archivePath, extractDir))
+        return reported(*message);
+    if (Result<> cleaned = update::removeMacOSXArtifacts(extractDir); !cleaned)
+        return failed(cleaned.error());
 
     // Stage 3: the site root inside the package.
     progress(0.6, QStringLiteral("正在定位站点根目录"));
-    const std::optional<QString> source = resolveUpdateWebSource(extractDir);
+    const std::optional<QString> source = update::resolveUpdateWebSource(extractDir);
     if (!source)
-        return kNoSiteRoot;
+        return reported(kNoSiteRoot);
 
     // Stage 4: synchronise into the installed root's site directory.
     progress(0.75, QStringLiteral("正在同步到 runtime/www"));
     const QString installedRoot = appBundleRoot()->toLocalFile();
     const QString target = installedRoot + QStringLiteral("/runtime/www");
-    if (QString error = createDirectories(installedRoot + QStringLiteral("/runtime"));
-        !error.isEmpty())
-        return failed(error);
+    if (Result<> made = platform::createDirectories(installedRoot + QStringLiteral("/runtime"));
+        !made)
+        return failed(made.error());
     const QString syncError = syncDirectoryContents(
         *source, target, [&progress](int done, int total, const QString& message) {
             const double fraction =
@@ -133,15 +164,16 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
             progress(fraction, QStringLiteral("正在同步到 www: ") + message);
         });
     if (!syncError.isEmpty())
-        return failed(syncError);
+        return failed(Error{syncError, target, QStringLiteral("sync")});
 
     // Stage 5: the site must be in place.
     progress(0.9, QStringLiteral("正在校验 runtime/www"));
-    if (!pathExists(target))
-        return QStringLiteral("更新完成，但未找到 ") + target;
-    if (!pathExists(target + QStringLiteral("/index.php")))
-        return QStringLiteral("同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: ") +
-               *source;
+    if (!platform::pathExists(target))
+        return reported(QStringLiteral("更新完成，但未找到 ") + target);
+    if (!platform::pathExists(target + QStringLiteral("/index.php")))
+        return reported(
+            QStringLiteral("同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: ") +
+            *source);
 
     progress(1.0, QStringLiteral("完成"));
     return QStringLiteral("已自动解压并同步到 runtime/www: ") + target +

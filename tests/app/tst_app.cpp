@@ -383,9 +383,9 @@ private Q_SLOTS:
         const char* titles[3] = {"status.mysql", "status.php_web", "status.phpmyadmin"};
         // Each service running alone, then none: only its badge and card follow.
         for (int running : {0, 1, 2, -1}) {
-            p.model->setMysqlRunning(running == 0);
-            p.model->setPhpWebRunning(running == 1);
-            p.model->setPhpMyAdminRunning(running == 2);
+            p.model->setServiceRunning(Service::Database, running == 0);
+            p.model->setServiceRunning(Service::Site, running == 1);
+            p.model->setServiceRunning(Service::PhpMyAdmin, running == 2);
             p.settle();
             for (int i = 0; i < 3; ++i) {
                 const bool on = i == running;
@@ -512,8 +512,10 @@ private Q_SLOTS:
         QFETCH(QString, last);
         ShownPanel p;
         LogHistory history(*p.model);
+        testing::OutcomeRecorder outcomes(*p.model);
         QTest::mouseClick(p.button(key), Qt::LeftButton);
-        QVERIFY(testing::waitFor([&] { return p.model->logs().startsWith(last); }));
+        QVERIFY(outcomes.waitFor());
+        QVERIFY(outcomes.last().report.startsWith(last));
         p.settle();
         QCOMPARE(history.countStartingWith(first), 1);
         QCOMPARE(history.countStartingWith(last), 1);
@@ -534,6 +536,7 @@ private Q_SLOTS:
             firstProgress = firstProgress > 0 ? firstProgress : p.model->updateProgress();
         });
         ShowCounter cardShows(p.panel->progressCard());
+        testing::OutcomeRecorder outcomes(*p.model);
         QTest::mouseClick(p.button(u"action.update_repair"_s), Qt::LeftButton);
         QVERIFY(testing::waitFor([&] { return p.model->updateProgress() > 0; }));
         p.settle();
@@ -541,7 +544,9 @@ private Q_SLOTS:
         QVERIFY(p.panel->progressCard()->lineText().endsWith(
             u" %1%"_s.arg(ProgressCard::percent(p.model->updateProgress()))));
         // The stalled download fails; the run still ends at 1.0 and the card goes with it.
-        QVERIFY(testing::waitFor([&] { return p.model->updateProgress() == 1.0; }));
+        QVERIFY(outcomes.waitFor());
+        QVERIFY(!outcomes.last().succeeded);
+        QCOMPARE(p.model->updateProgress(), 1.0);
         p.settle();
         QCOMPARE(firstProgress, 0.05);
         QCOMPARE(history.countStartingWith(u"=== 更新/修复ZELTO文件 ===\n正在下载更新包..."_s), 1);
@@ -754,9 +759,9 @@ private Q_SLOTS:
         window.resize(900, 1180);
         const QString root = u"目录: "_s + box.sandbox.installedRoot();
         m.setPermissionHint({});
-        m.setMysqlRunning(true);
-        m.setPhpWebRunning(true);
-        m.setPhpMyAdminRunning(true);
+        m.setServiceRunning(Service::Database, true);
+        m.setServiceRunning(Service::Site, true);
+        m.setServiceRunning(Service::PhpMyAdmin, true);
         m.setLogs(PanelViewModel::buildLogBlock(u"=== 启动完成 ==="_s,
                                                 {u"MySQL 已启动"_s, u"PHP Web 已启动 (pid 4242)"_s},
                                                 {u"网站: http://localhost:8000"_s, root}));
@@ -769,8 +774,8 @@ private Q_SLOTS:
         snap(u"03-update-in-progress"_s);
 
         m.setUpdateProgress(1.0);
-        m.setMysqlRunning(false);
-        m.setPhpMyAdminRunning(false);
+        m.setServiceRunning(Service::Database, false);
+        m.setServiceRunning(Service::PhpMyAdmin, false);
         m.setPermissionHint(u"权限提示: 无法写入 runtime/mysql/data\n错误: Permission denied"_s);
         m.setLogs(u"=== 启动中 ===\n无法写入 my_runtime.cnf: Permission denied\n"
                   "mysqld 启动失败: 请查看 runtime/mysql/data/error.log"_s);

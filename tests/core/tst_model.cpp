@@ -27,9 +27,9 @@ void TestModel::initialState() {
     QCOMPARE(model->permissionHint(), QString());
     QCOMPARE(model->updateProgress(), 0.0);
     QCOMPARE(model->updateProgressText(), QString());
-    QVERIFY(!model->status().mysqlRunning);
-    QVERIFY(!model->status().phpWebRunning);
-    QVERIFY(!model->status().phpMyAdminRunning);
+    QVERIFY(!model->status().isRunning(Service::Database));
+    QVERIFY(!model->status().isRunning(Service::Site));
+    QVERIFY(!model->status().isRunning(Service::PhpMyAdmin));
     QCOMPARE(model->savedRoot(), QString());
     // Construction touches no file: nothing was installed.
     QVERIFY(!QFileInfo::exists(box.installedRoot()));
@@ -45,9 +45,9 @@ void TestModel::eachAssignmentSignalsOnce() {
     model->setPermissionHint(QStringLiteral("c"));
     model->setUpdateProgress(0.5);
     model->setUpdateProgressText(QStringLiteral("d"));
-    model->setMysqlRunning(true);
-    model->setPhpWebRunning(true);
-    model->setPhpMyAdminRunning(true);
+    model->setServiceRunning(Service::Database, true);
+    model->setServiceRunning(Service::Site, true);
+    model->setServiceRunning(Service::PhpMyAdmin, true);
     QCOMPARE(spy.count(), 9);
     // The preference is no published field.
     model->setSavedRoot(QStringLiteral("/x"));

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace platform;
+
 using namespace testing;
 
 class TestProcessHelpers : public QObject {
@@ -99,7 +101,7 @@ void TestProcessHelpers::lsofOutput() {
                           .arg(data));
     box.tools.lsof = lsof;
     auto model = box.makeModel();
-    const auto pid = model->mysqlPidFromPort3306();
+    const auto pid = model->mysqlPidFromPort();
     QCOMPARE(pid.has_value(), expected >= 0);
     if (expected >= 0)
         QCOMPARE(int(*pid), expected);
@@ -195,16 +197,16 @@ void TestProcessHelpers::killByPatternSignalsMatchesOnly() {
     // The shell stays (no exec), so its command line keeps naming the script.
     writeScript(a, QStringLiteral("while :; do sleep 1; done"));
     writeScript(b, QStringLiteral("while :; do sleep 1; done"));
-    const DetachedChild pa = spawnDetached(QStringLiteral("/bin/sh"), {a}, {}, -1);
-    const DetachedChild pb = spawnDetached(QStringLiteral("/bin/sh"), {b}, {}, -1);
-    QVERIFY(!pa.launchError && !pb.launchError);
+    const Result<pid_t> pa = spawnDetached(QStringLiteral("/bin/sh"), {a}, {});
+    const Result<pid_t> pb = spawnDetached(QStringLiteral("/bin/sh"), {b}, {});
+    QVERIFY(pa && pb);
     auto model = box.makeModel();
     QCOMPARE(model->killByPattern(QRegularExpression::escape(box.base()) + "/target-a/"),
              QString());
-    QVERIFY(waitFor([&] { return !sendSignal(pa.pid, 0); }, 5000));
-    QVERIFY(sendSignal(pb.pid, 0));
+    QVERIFY(waitFor([&] { return !sendSignal(*pa, 0); }, 5000));
+    QVERIFY(sendSignal(*pb, 0));
     QCOMPARE(model->killByPattern(QStringLiteral("no-such-process-%1").arg(::getpid())), QString());
-    sendSignal(pb.pid, SIGKILL);
+    (void)sendSignal(*pb, SIGKILL);
 }
 
 void TestProcessHelpers::killByPatternReportsMissingTool() {

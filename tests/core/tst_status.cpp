@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace platform;
+
 using namespace testing;
 
 namespace {
@@ -80,8 +82,9 @@ void TestStatus::allStoppedAndWritable() {
     // hint, three status fields, log, summary: one signal each.
     QCOMPARE(spy.count(), 6);
     QCOMPARE(model->permissionHint(), QString());
-    QVERIFY(!model->status().mysqlRunning && !model->status().phpWebRunning &&
-            !model->status().phpMyAdminRunning);
+    QVERIFY(!model->status().isRunning(Service::Database) &&
+            !model->status().isRunning(Service::Site) &&
+            !model->status().isRunning(Service::PhpMyAdmin));
     QCOMPARE(model->logs(), QStringLiteral("=== 服务状态 ===\nMySQL: 已停止\nPHP Web: 已停止\n"
                                            "MySQL Web: 已停止\n目录: ") +
                                 box.installedRoot() + QStringLiteral("\n"));
@@ -131,8 +134,8 @@ void TestStatus::databaseFallbackTakesRootLiterally() {
     // The real pgrep against a sleeper started from that root's mysqld path.
     const QString mysqld = root + QStringLiteral("/runtime/mysql/bin/mysqld");
     writeScript(mysqld, QStringLiteral("while :; do sleep 1; done"));
-    const DetachedChild server = spawnDetached(QStringLiteral("/bin/sh"), {mysqld}, {}, -1);
-    QVERIFY(!server.launchError);
+    const Result<pid_t> server = spawnDetached(QStringLiteral("/bin/sh"), {mysqld}, {});
+    QVERIFY(server);
     const QString bin = box.base() + QStringLiteral("/bin");
     writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("exit 1"));
     box.tools.lsof = bin + QStringLiteral("/lsof");
@@ -140,7 +143,7 @@ void TestStatus::databaseFallbackTakesRootLiterally() {
     model->setSavedRoot(root);
     QCOMPARE(model->zeltoPanelRoot(), root);
     const bool found = model->isMariaDBRunning();
-    sendSignal(server.pid, SIGKILL);
+    (void)sendSignal(*server, SIGKILL);
     QVERIFY(found);
     QVERIFY(waitFor([&] { return !model->isMariaDBRunning(); }, 5000));
 }
@@ -193,8 +196,8 @@ void TestStatus::pidFiles() {
     QCOMPARE(model->isPhpWebRunning(), running);
     QCOMPARE(model->isPhpMyAdminRunning(), running);
     model->refreshStatus();
-    QCOMPARE(model->status().phpWebRunning, running);
-    QCOMPARE(model->status().phpMyAdminRunning, running);
+    QCOMPARE(model->status().isRunning(Service::Site), running);
+    QCOMPARE(model->status().isRunning(Service::PhpMyAdmin), running);
     QCOMPARE(model->logs().contains(QStringLiteral("PHP Web: 运行中")), running);
 }
 

@@ -8,6 +8,8 @@
 
 #include <csignal>
 
+using namespace platform;
+
 FakeStack::FakeStack(const QString& panelRoot, const QString& recordDir)
     : m_root(panelRoot), m_records(recordDir) {
     QDir().mkpath(m_records);
@@ -118,7 +120,7 @@ pid_t startSleeper(const QString& scriptPath, const QStringList& args) {
     if (!QFile::exists(scriptPath))
         testing::writeScript(scriptPath, QStringLiteral("trap 'kill $! 2>/dev/null; exit 0' TERM "
                                                         "INT\nsleep 30 &\nwait"));
-    return spawnDetached(scriptPath, args, QString(), -1).pid;
+    return spawnDetached(scriptPath, args, QString()).value_or(-1);
 }
 
 bool processAlive(pid_t pid) {

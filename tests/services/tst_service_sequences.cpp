@@ -1,6 +1,7 @@
 // Start-all and stop-all with scripts standing in for PHP and the database programs and a
 // recording pkill: the published texts, their order and the programs each sequence runs.
 
+#include "core/process_helpers.h"
 #include "service_fakes.h"
 #include "services/database.h"
 
@@ -15,8 +16,12 @@ const QString kFooterHead = QStringLiteral("网站: http://localhost:8000\n"
                                            "phpMyAdmin: http://localhost:900\n"
                                            "MySQL: localhost:3306\n");
 
-bool waitForLog(PanelViewModel& model, const QString& head) {
-    return testing::waitFor([&] { return model.logs().startsWith(head); });
+// Every service's result, in table order.
+QList<bool> serviceResults(const OperationOutcome& outcome) {
+    QList<bool> results;
+    for (const ServiceOutcome& service : outcome.services)
+        results.push_back(service.succeeded);
+    return results;
 }
 
 } // namespace
@@ -63,10 +68,16 @@ private Q_SLOTS:
         // First start on an empty runtime: directories made, database initialised and started.
         {
             LogRecorder rec(model.get());
+            testing::OutcomeRecorder outcomes(*model);
             model->setLogs(QStringLiteral("previous report"));
             model->startAll();
             QCOMPARE(model->logs(), QStringLiteral("previous report")); // nothing before the loop
-            QVERIFY(waitForLog(*model, done));
+            QVERIFY(outcomes.waitFor());
+            // The outcome comes right after the final report, once.
+            QCOMPARE(outcomes.last().report, rec.texts.back());
+            QCOMPARE(outcomes.last().operation, Operation::StartAll);
+            QVERIFY(outcomes.last().succeeded);
+            QCOMPARE(serviceResults(outcomes.last()), (QList<bool>{true, true, true}));
             // "previous report", then stage 0, then a status and a stage for each step.
             QCOMPARE(rec.texts.size(), 10);
             QCOMPARE(rec.stagesAfterStatus().mid(1),
@@ -105,9 +116,9 @@ private Q_SLOTS:
         // Second start: nothing to initialise, every report empty.
         {
             LogRecorder rec(model.get());
-            model->startAll();
-            QVERIFY(testing::waitFor(
-                [&] { return rec.texts.size() > 1 && model->logs().startsWith(done); }));
+            const std::optional<OperationOutcome> outcome =
+                testing::runToEnd(*model, &PanelViewModel::startAll);
+            QVERIFY(outcome && outcome->succeeded);
             QCOMPARE(rec.stagesAfterStatus(), stages(QString())
                                                   << done + QStringLiteral("\n\n") + footer);
             QCOMPARE(f.stack.calls(QStringLiteral("mysql_install_db")).size(), 1);
@@ -125,9 +136,12 @@ private Q_SLOTS:
             QVERIFY(processAlive(pid));
         {
             LogRecorder rec(model.get());
-            model->stopAll();
-            QVERIFY(testing::waitFor(
-                [&] { return model->logs() == QStringLiteral("=== 停止完成 ==="); }));
+            const std::optional<OperationOutcome> outcome =
+                testing::runToEnd(*model, &PanelViewModel::stopAll);
+            QVERIFY(outcome && outcome->succeeded);
+            QCOMPARE(outcome->operation, Operation::StopAll);
+            QCOMPARE(outcome->report, QStringLiteral("=== 停止完成 ==="));
+            QCOMPARE(model->logs(), outcome->report);
             QCOMPARE(rec.texts.size(), 4);
             QVERIFY(isStatusText(rec.texts[0]) && isStatusText(rec.texts[2]));
             QCOMPARE(rec.texts[1], QStringLiteral("=== 停止中 ===\n正在关闭服务...") + dirLine);
@@ -141,7 +155,8 @@ private Q_SLOTS:
                  QStringList{cwd + QStringLiteral("|-u|root|-pkpzw|shutdown")});
         const QStringList kills = f.stack.calls(QStringLiteral("pkill"));
         QCOMPARE(kills.mid(4), kills.mid(0, 2));
-        QVERIFY(!model->status().phpWebRunning && !model->status().phpMyAdminRunning);
+        QVERIFY(!model->status().isRunning(Service::Site) &&
+                !model->status().isRunning(Service::PhpMyAdmin));
         QVERIFY(QFileInfo::exists(cnf)); // the option file and the data stay
         QVERIFY(QFileInfo(root + QStringLiteral("/runtime/mysql/data/mysql")).isDir());
     }
@@ -159,8 +174,14 @@ private Q_SLOTS:
         auto model = f.makeModel();
 
         LogRecorder rec(model.get());
-        model->startAll();
-        QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+        const std::optional<OperationOutcome> outcome =
+            testing::runToEnd(*model, &PanelViewModel::startAll);
+        QVERIFY(outcome);
+        // Every service failed, each for the reason its step reported.
+        QVERIFY(!outcome->succeeded);
+        QCOMPARE(serviceResults(*outcome), (QList<bool>{false, false, false}));
+        QCOMPARE(outcome->services[0].cause->message, QStringLiteral("No such file or directory"));
+        QCOMPARE(outcome->services[0].cause->path, bin + QStringLiteral("mysql_install_db"));
 
         const QString php85 = root + QStringLiteral("/runtime/php/PHP8.5/bin/php");
         const QString archNote = QStringLiteral("PHP CPU 类型不匹配: ") + php85 +
@@ -173,6 +194,11 @@ private Q_SLOTS:
                      archNote + QStringLiteral("\nphpMyAdmin: 未找到目录 ") + root +
                      QStringLiteral("/runtime/phpmyadmin\n\n") + kFooterHead +
                      QStringLiteral("PHP: ") + php85 + dirLine);
+        QCOMPARE(outcome->report, model->logs());
+        QCOMPARE(outcome->services[1].cause->message, archNote);
+        QCOMPARE(outcome->services[2].cause->message, QStringLiteral("phpMyAdmin: 未找到目录 ") +
+                                                          root +
+                                                          QStringLiteral("/runtime/phpmyadmin"));
         QCOMPARE(model->errorSummary(),
                  QStringLiteral("执行失败: No such file or directory\nPermission denied\n"
                                 "phpMyAdmin: 未找到目录 ") +
@@ -194,8 +220,11 @@ private Q_SLOTS:
         f.sandbox.tools.pkill = f.sandbox.base() + QStringLiteral("/missing/pkill");
         testing::writeFile(f.root + QStringLiteral("/runtime/config/php-web.pid"), "abc");
         auto model = f.makeModel();
-        model->stopAll();
-        QVERIFY(waitForLog(*model, QStringLiteral("=== 停止完成 ===")));
+        const std::optional<OperationOutcome> outcome =
+            testing::runToEnd(*model, &PanelViewModel::stopAll);
+        QVERIFY(outcome);
+        QVERIFY(!outcome->succeeded);
+        QCOMPARE(serviceResults(*outcome), (QList<bool>{false, false, false}));
         QCOMPARE(model->logs(),
                  QStringLiteral("=== 停止完成 ===\nNo such file or directory\n"
                                 "No such file or directory\nNo such file or directory"));

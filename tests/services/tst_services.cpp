@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace platform;
+
 namespace {
 
 QString archNote(const QString& path, const QString& arch) {
@@ -72,10 +74,11 @@ private Q_SLOTS:
 
         ChildOptions options;
         options.out = StdStream::Capture;
-        const ChildResult r =
-            runChild(SystemTools::debian().pgrep,
-                     {QStringLiteral("-f"), mysqlProcessPattern(mysqlDir)}, options);
-        const QStringList found = QString::fromUtf8(r.output).split('\n', Qt::SkipEmptyParts);
+        const Result<ChildExit> r = runChild(
+            SystemTools::debian().pgrep,
+            {QStringLiteral("-f"), serviceProcessPattern(Service::Database, mysqlDir)}, options);
+        QVERIFY(r);
+        const QStringList found = QString::fromUtf8(r->output).split('\n', Qt::SkipEmptyParts);
         QVERIFY(found.contains(QString::number(guard.pids[0])));
         QVERIFY(!found.contains(QString::number(guard.pids[1])));
     }
@@ -332,8 +335,8 @@ private Q_SLOTS:
             f.stack.installPhpServer(QStringLiteral("PHP8.2"));
             guard.pids[0] =
                 spawnDetached(f.stack.phpPath(QStringLiteral("PHP8.2")),
-                              {QStringLiteral("-S"), QStringLiteral("0.0.0.0:8000")}, QString(), -1)
-                    .pid;
+                              {QStringLiteral("-S"), QStringLiteral("0.0.0.0:8000")}, QString())
+                    .value_or(-1);
         } else if (process == QLatin1String("other")) {
             guard.pids[0] = startSleeper(f.sandbox.base() + QStringLiteral("/other/worker"), {});
         }

@@ -2,6 +2,7 @@
 // and phpMyAdmin in a temporary panel root, over the real ports 3306, 8000 and 900, with the
 // real pkill. Everything the test starts is ended by pid or by its temporary root's path.
 
+#include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "service_fakes.h"
@@ -16,6 +17,8 @@
 #include <QTest>
 
 #include <algorithm>
+
+using namespace platform;
 
 namespace {
 
@@ -59,8 +62,8 @@ QString databaseAnswer() {
         QStringLiteral("--no-defaults --protocol=TCP -h127.0.0.1 -P3306 -uroot -pkpzw -N -e")
             .split(QLatin1Char(' '))
         << QStringLiteral("SELECT CONCAT('answer:', 6*7)");
-    const ChildResult r = runChild(QStringLiteral("/usr/bin/mariadb"), args, options);
-    return QString::fromUtf8(r.output).trimmed();
+    const Result<ChildExit> r = runChild(QStringLiteral("/usr/bin/mariadb"), args, options);
+    return r ? QString::fromUtf8(r->output).trimmed() : QString();
 }
 
 QString footer(const QString& root) {
@@ -79,12 +82,14 @@ QString statusReport(bool m, bool w, bool a, const QString& root) {
 }
 
 bool allAre(const ServiceStatus& s, bool running) {
-    return s.mysqlRunning == running && s.phpWebRunning == running &&
-           s.phpMyAdminRunning == running;
+    return s.isRunning(Service::Database) == running && s.isRunning(Service::Site) == running &&
+           s.isRunning(Service::PhpMyAdmin) == running;
 }
 
-bool waitForLog(PanelViewModel& model, const QString& head) {
-    return testing::waitFor([&] { return model.logs().startsWith(head); }, kStartLimitMs);
+// Runs an operation to its end; its outcome, which must have come in time.
+std::optional<OperationOutcome> runToEnd(PanelViewModel& model,
+                                         void (PanelViewModel::*operation)()) {
+    return testing::runToEnd(model, operation, kStartLimitMs);
 }
 
 QByteArray fileText(const QString& path) {
@@ -98,16 +103,17 @@ struct StackCleanup {
     ~StackCleanup() {
         const QString pattern = escapeExtendedRegex(base);
         const SystemTools tools = SystemTools::debian();
-        runChild(tools.pkill, {QStringLiteral("-f"), pattern});
+        (void)runChild(tools.pkill, {QStringLiteral("-f"), pattern});
         ChildOptions quiet;
         quiet.out = StdStream::Null;
         testing::waitFor(
             [&] {
-                return runChild(tools.pgrep, {QStringLiteral("-f"), pattern}, quiet).exitStatus !=
-                       0;
+                const Result<ChildExit> found =
+                    runChild(tools.pgrep, {QStringLiteral("-f"), pattern}, quiet);
+                return !found || found->exitStatus != 0;
             },
             60000);
-        runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
+        (void)runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
     }
 };
 
@@ -146,7 +152,7 @@ private Q_SLOTS:
         // The installed root comes from the resources; another is the user's choice.
         const QString parent = rootName.isEmpty() ? box.resourceDir() : root;
         QVERIFY(QDir().mkpath(parent));
-        QCOMPARE(copyTree(m_runtime, parent + QStringLiteral("/runtime")), QString());
+        QVERIFY(copyTree(m_runtime, parent + QStringLiteral("/runtime")));
         if (!rootName.isEmpty()) {
             box.noResourcePath = true;
             box.preferences->setString(QStringLiteral("zeltoPanelRoot"), root);
@@ -166,8 +172,11 @@ private Q_SLOTS:
         // First start on an empty data directory.
         {
             LogRecorder rec(model.get());
-            model->startAll();
-            QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+            const std::optional<OperationOutcome> outcome =
+                runToEnd(*model, &PanelViewModel::startAll);
+            QVERIFY(outcome);
+            QVERIFY2(outcome->succeeded, qPrintable(outcome->report));
+            QCOMPARE(outcome->report, model->logs());
             const QStringList stages = rec.stagesAfterStatus();
             QCOMPARE(stages.size(), 5);
             // Stage 1 holds the option-file report (empty) and the initialiser's output.
@@ -195,18 +204,19 @@ private Q_SLOTS:
         // A second start restarts everything: nothing to initialise, every report empty.
         const QByteArray oldWeb = fileText(model->phpWebPidPath());
         const QByteArray oldAdmin = fileText(model->phpMyAdminPidPath());
-        const std::optional<pid_t> oldDatabase = model->mysqlPidFromPort3306();
+        const std::optional<pid_t> oldDatabase = model->mysqlPidFromPort();
         QVERIFY(oldDatabase.has_value());
         model->setLogs(QStringLiteral("restarting"));
-        model->startAll();
-        QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+        const std::optional<OperationOutcome> restart = runToEnd(*model, &PanelViewModel::startAll);
+        QVERIFY(restart && restart->succeeded);
         QCOMPARE(model->logs(), QStringLiteral("=== 启动完成 ===\n\n") + footer(root));
-        QVERIFY(model->status().phpWebRunning && model->status().phpMyAdminRunning);
+        QVERIFY(model->status().isRunning(Service::Site) &&
+                model->status().isRunning(Service::PhpMyAdmin));
         QVERIFY(fileText(model->phpWebPidPath()) != oldWeb);
         QVERIFY(fileText(model->phpMyAdminPidPath()) != oldAdmin);
         QVERIFY(testing::waitFor(
             [&] {
-                const std::optional<pid_t> now = model->mysqlPidFromPort3306();
+                const std::optional<pid_t> now = model->mysqlPidFromPort();
                 return now && *now != *oldDatabase && allPorts(kPorts, true);
             },
             60000));
@@ -216,19 +226,20 @@ private Q_SLOTS:
         const QString foreignPhp = box.base() + QStringLiteral("/foreign/bin/php");
         QVERIFY(QDir().mkpath(box.base() + QStringLiteral("/foreign/bin")));
         QVERIFY(QFile::link(QStringLiteral("/usr/bin/php" ZELTO_PHP_VERSION), foreignPhp));
-        const DetachedChild foreign =
+        const Result<pid_t> foreign =
             spawnDetached(foreignPhp,
                           {QStringLiteral("-S"), QStringLiteral("0.0.0.0:8765"),
                            QStringLiteral("-t"), box.base() + QStringLiteral("/foreign")},
-                          box.base(), -1);
-        QVERIFY(!foreign.launchError);
+                          box.base());
+        QVERIFY(foreign);
         QVERIFY(testing::waitFor([] { return portAnswers(8765); }, 30000));
 
         // Stop: nothing answers any more, the pid files are gone, the other root's server lives.
         {
             LogRecorder rec(model.get());
-            model->stopAll();
-            QVERIFY(waitForLog(*model, QStringLiteral("=== 停止完成 ===")));
+            const std::optional<OperationOutcome> outcome =
+                runToEnd(*model, &PanelViewModel::stopAll);
+            QVERIFY(outcome && outcome->succeeded);
             QCOMPARE(model->logs(), QStringLiteral("=== 停止完成 ==="));
             QCOMPARE(rec.texts.size(), 4);
             QCOMPARE(rec.texts[1],
@@ -238,7 +249,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(model->phpWebPidPath()));
         QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
         QVERIFY(testing::waitFor([] { return allPorts(kPorts + QList<int>{8765}, false); }, 30000));
-        QVERIFY(testing::waitFor([&] { return !processAlive(foreign.pid); }, 10000));
+        QVERIFY(testing::waitFor([&] { return !processAlive(*foreign); }, 10000));
         QVERIFY(processAlive(otherServer));
         model->refreshStatus();
         QCOMPARE(model->logs(), statusReport(false, false, false, root));
@@ -270,9 +281,9 @@ private Q_SLOTS:
         box.noResourcePath = true;
         const QString root = box.installedRoot();
         QVERIFY(QDir().mkpath(root));
-        QCOMPARE(copyTree(m_runtime, root + QStringLiteral("/runtime")), QString());
+        QVERIFY(copyTree(m_runtime, root + QStringLiteral("/runtime")));
         const QString dir = root + QStringLiteral("/runtime/phpmyadmin");
-        QCOMPARE(removePath(dir), QString());
+        QVERIFY(removePath(dir));
         auto model = box.makeModel();
 
         QCOMPARE(model->startPhpMyAdmin(), QStringLiteral("phpMyAdmin: 未找到目录 ") + dir);

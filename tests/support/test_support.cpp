@@ -22,7 +22,7 @@ Platform TestSandbox::platform() const {
         resources = resourcePathOverride;
     if (noResourcePath)
         resources = std::nullopt;
-    p.locations = fixedAppLocations(appDir(), resources);
+    p.locations = platform::fixedAppLocations(appDir(), resources);
     p.preferences = preferences;
     p.desktop = desktop;
     p.tools = tools;
@@ -30,7 +30,7 @@ Platform TestSandbox::platform() const {
     p.clock = [now] { return now.isValid() ? now : QDateTime::currentDateTime(); };
     const QString arch = architecture;
     p.machineArchitecture = [arch] { return arch; };
-    p.dispatcher = qtDispatcher();
+    p.dispatcher = platform::qtDispatcher();
     return p;
 }
 
@@ -39,6 +39,29 @@ std::shared_ptr<PanelViewModel> TestSandbox::makeModel(PanelConfig config) const
 }
 
 namespace testing {
+
+OutcomeRecorder::OutcomeRecorder(PanelViewModel& model) {
+    m_connection =
+        QObject::connect(&model, &PanelViewModel::finished, &model,
+                         [this](const OperationOutcome& outcome) { outcomes.push_back(outcome); });
+}
+
+OutcomeRecorder::~OutcomeRecorder() {
+    QObject::disconnect(m_connection);
+}
+
+bool OutcomeRecorder::waitFor(std::size_t count, int timeoutMs) {
+    return testing::waitFor([&] { return outcomes.size() >= count; }, timeoutMs);
+}
+
+std::optional<OperationOutcome> runToEnd(PanelViewModel& model, void (PanelViewModel::*operation)(),
+                                         int timeoutMs) {
+    OutcomeRecorder recorder(model);
+    (model.*operation)();
+    if (!recorder.waitFor(1, timeoutMs))
+        return std::nullopt;
+    return recorder.last();
+}
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).path());

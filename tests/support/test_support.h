@@ -65,7 +65,7 @@ struct TestSandbox {
 
     QTemporaryDir dir;
     std::shared_ptr<DesktopRecorder> desktop = std::make_shared<DesktopRecorder>();
-    std::shared_ptr<Preferences> preferences = memoryPreferences();
+    std::shared_ptr<Preferences> preferences = platform::memoryPreferences();
     SystemTools tools = SystemTools::debian();
     std::optional<QString> resourcePathOverride; // nothing = appDir()/resources
     bool noResourcePath = false;
@@ -74,6 +74,30 @@ struct TestSandbox {
 };
 
 namespace testing {
+
+// The outcomes a model hands out from now on, in order.
+class OutcomeRecorder {
+public:
+    explicit OutcomeRecorder(PanelViewModel& model);
+    ~OutcomeRecorder();
+    OutcomeRecorder(const OutcomeRecorder&) = delete;
+    OutcomeRecorder& operator=(const OutcomeRecorder&) = delete;
+
+    // Runs the event loop until count outcomes have arrived in all (or the time limit); true
+    // when they did.
+    bool waitFor(std::size_t count = 1, int timeoutMs = 60000);
+    // The latest outcome; only after one has arrived.
+    const OperationOutcome& last() const { return outcomes.back(); }
+
+    std::vector<OperationOutcome> outcomes;
+
+private:
+    QMetaObject::Connection m_connection;
+};
+
+// Runs an operation of the model and waits for its outcome; nothing when none came in time.
+std::optional<OperationOutcome> runToEnd(PanelViewModel& model, void (PanelViewModel::*operation)(),
+                                         int timeoutMs = 60000);
 
 // Writes an executable shell script at path ("#!/bin/sh" and body), creating parents.
 void writeScript(const QString& path, const QString& body);

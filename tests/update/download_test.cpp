@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QThread>
 
+using namespace update;
 using namespace updatetest;
 
 void UpdateTest::responsesWithABodyAreStored_data() {
@@ -24,13 +25,13 @@ void UpdateTest::responsesWithABodyAreStored() {
     LocalHttpServer server; // a 3xx without a Location header leads nowhere
     server.response.status = status;
     server.response.body = "<html>status " + QByteArray::number(status) + "</html>";
-    std::optional<QString> error = QStringLiteral("<not run>");
+    Result<> outcome = failure(QStringLiteral("<not run>"));
     QThread* worker =
-        QThread::create([&] { error = downloadToFile(QUrl(server.archiveUrl()), path, 10); });
+        QThread::create([&] { outcome = downloadToFile(QUrl(server.archiveUrl()), path, 10); });
     worker->start();
     QVERIFY(testing::waitFor([&] { return worker->isFinished(); }));
     delete worker;
-    QCOMPARE(error.value_or(QStringLiteral("<stored>")), QStringLiteral("<stored>"));
+    QVERIFY2(outcome, qPrintable(outcome ? QString() : outcome.error().context()));
     QCOMPARE(testing::readFile(path), server.response.body);
 }
 
@@ -43,13 +44,13 @@ void UpdateTest::redirectsAreFollowed() {
     first.response.status = 302;
     first.response.body = "moved";
     first.response.headers = "Location: " + target.archiveUrl().toUtf8() + "?t=1\r\n";
-    std::optional<QString> error = QStringLiteral("<not run>");
+    Result<> outcome = failure(QStringLiteral("<not run>"));
     QThread* worker =
-        QThread::create([&] { error = downloadToFile(QUrl(first.archiveUrl()), path, 10); });
+        QThread::create([&] { outcome = downloadToFile(QUrl(first.archiveUrl()), path, 10); });
     worker->start();
     QVERIFY(testing::waitFor([&] { return worker->isFinished(); }));
     delete worker;
-    QCOMPARE(error.value_or(QStringLiteral("<stored>")), QStringLiteral("<stored>"));
+    QVERIFY2(outcome, qPrintable(outcome ? QString() : outcome.error().context()));
     QCOMPARE(testing::readFile(path), QByteArray("the archive"));
     QCOMPARE(target.requestTargets, QStringList{QStringLiteral("/zelto-update.zip?t=1")});
 }

@@ -45,9 +45,8 @@ struct Recorder : QObject {
     QStringList fractions;
 };
 
-bool runToEnd(PanelViewModel& model) {
-    model.updateOrRepairFiles();
-    return testing::waitFor([&] { return model.logs().startsWith(kDoneTitle); }, 60000);
+std::optional<OperationOutcome> runToEnd(PanelViewModel& model) {
+    return testing::runToEnd(model, &PanelViewModel::updateOrRepairFiles);
 }
 
 std::shared_ptr<PanelViewModel> modelFor(const TestSandbox& sandbox, const QString& url,
@@ -91,6 +90,8 @@ void UpdateTest::successfulRunOverExistingSiteRefusingASecondPress() {
     auto model = modelFor(*sandbox, server.archiveUrl());
     auto other = modelFor(*sandbox, server.archiveUrl()); // another window
     Recorder recorder(*model);
+    testing::OutcomeRecorder outcomes(*model);
+    testing::OutcomeRecorder otherOutcomes(*other);
 
     model->updateOrRepairFiles();
     QVERIFY(testing::waitFor(
@@ -99,7 +100,14 @@ void UpdateTest::successfulRunOverExistingSiteRefusingASecondPress() {
     const QString busy = QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
     model->updateOrRepairFiles();
     other->updateOrRepairFiles();
-    QVERIFY(testing::waitFor([&] { return model->logs().startsWith(kDoneTitle); }, 60000));
+    // The refused press ends at once, unsuccessfully; then the run itself, successfully.
+    QVERIFY(outcomes.waitFor(2));
+    QCOMPARE(outcomes.outcomes[0].report, busy);
+    QVERIFY(!outcomes.outcomes[0].succeeded);
+    QCOMPARE(outcomes.outcomes[1].operation, Operation::UpdateOrRepair);
+    QVERIFY(outcomes.outcomes[1].succeeded);
+    QCOMPARE(outcomes.outcomes[1].report, model->logs());
+    QVERIFY(otherOutcomes.waitFor(1) && !otherOutcomes.last().succeeded);
     QCOMPARE(other->logs(), busy);
     QCOMPARE(other->updateProgress(), 0.0);
     QCOMPARE(other->updateProgressText(), QString());
@@ -155,7 +163,8 @@ void UpdateTest::successfulRunOverExistingSiteRefusingASecondPress() {
 
     // Once the run has ended, the next press runs again.
     server.response.delayMs = 0;
-    QVERIFY(runToEnd(*other));
+    const std::optional<OperationOutcome> again = runToEnd(*other);
+    QVERIFY(again && again->succeeded);
     QCOMPARE(server.requestTargets.size(), 2);
     QVERIFY(other->logs().contains(QStringLiteral("已自动解压并同步到 runtime/www: ")));
 }
@@ -288,7 +297,9 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     const auto before = untouched();
     Recorder recorder(*model);
 
-    QVERIFY(runToEnd(*model));
+    const std::optional<OperationOutcome> outcome = runToEnd(*model);
+    QVERIFY(outcome);
+    QVERIFY(!outcome->succeeded);
 
     QString entry =
         report.replace(QStringLiteral("$OUT"), outside).replace(QStringLiteral("$ROOT"), root);
@@ -299,6 +310,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
         entry = actual;
     }
     QCOMPARE(model->logs(), finalLog(entry, root));
+    QCOMPARE(outcome->report, model->logs());
     QCOMPARE(recorder.fractions.join(u' '), fractions);
     QCOMPARE(model->errorSummary(), entry.contains(QStringLiteral("失败")) ? entry : QString());
     // The body is the archive, whatever it was; a failed download keeps the previous one.

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace update;
+
 using namespace updatetest;
 
 void UpdateTest::siteRoot_data() {

@@ -9,6 +9,8 @@
 
 #include <csignal>
 
+using namespace update;
+
 using namespace updatetest;
 
 void UpdateTest::classifier_data() {

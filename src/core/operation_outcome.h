@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/service_table.h"
+#include "platform/result.h"
+
+#include <QMetaType>
+#include <QString>
+
+#include <initializer_list>
+#include <optional>
+#include <vector>
+
+// How a long operation ended, handed out once it has published its final report.
+
+enum class Operation { StartAll, StopAll, UpdateOrRepair };
+
+struct ServiceOutcome {
+    Service service = Service::Database;
+    bool succeeded = false;
+    // Why it did not succeed, when it did not: the first failing step, its text as reported.
+    std::optional<Error> cause;
+};
+
+struct OperationOutcome {
+    Operation operation = Operation::StartAll;
+    // Start-all and stop-all: every service succeeded. Update: the site was synchronised and
+    // found in place.
+    bool succeeded = false;
+    // Start-all and stop-all: one per service, in table order. Update: none.
+    std::vector<ServiceOutcome> services;
+    // The final report, as published in the log.
+    QString report;
+    // Failures of steps the operation went past without reporting them (preparation and
+    // clean-up); each was also logged as a warning when it happened.
+    std::vector<Error> warnings;
+
+    // The outcome of one service, or nullptr when the operation has none for it.
+    const ServiceOutcome* serviceOutcome(Service service) const;
+};
+
+// One service's result from the failures of its steps, in order: the first one is the cause.
+ServiceOutcome serviceOutcomeOf(Service service, std::initializer_list<std::optional<Error>> steps);
+// The failure of a step whose report is "" when it worked, or nothing.
+std::optional<Error> reportedFailure(const QString& report, const QString& call);
+// The error of a result, or nothing.
+template <class T> std::optional<Error> failureOf(const Result<T>& result) {
+    return result ? std::nullopt : std::optional<Error>(result.error());
+}
+bool allSucceeded(const std::vector<ServiceOutcome>& services);
+
+Q_DECLARE_METATYPE(OperationOutcome)

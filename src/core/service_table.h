@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <cstddef>
+
+// The three services of the stack and everything the panel knows about each of them: the one
+// place that holds a port or a service's files.
+
+enum class Service { Database, Site, PhpMyAdmin };
+
+// In the order every report and the window list them.
+inline constexpr std::array<Service, 3> kServices = {Service::Database, Service::Site,
+                                                     Service::PhpMyAdmin};
+
+struct ServiceInfo {
+    Service service;
+    int port;
+    // Starts the service's reports and names it in the start-all stages ("PHP Web").
+    const char* label;
+    // Names it in the status report (the phpMyAdmin server is "MySQL Web" there).
+    const char* statusLabel;
+    // The window's catalog key for its title.
+    const char* titleKey;
+    // Below the panel root; nullptr for the database, which keeps its own pid file.
+    const char* pidFile;
+    const char* logFile;
+    // The directory served, below the panel root; nullptr for the database.
+    const char* documentRoot;
+};
+
+inline constexpr std::array<ServiceInfo, 3> kServiceTable = {{
+    {Service::Database, 3306, "MySQL", "MySQL", QT_TRID_NOOP("status.mysql"), nullptr, nullptr,
+     nullptr},
+    {Service::Site, 8000, "PHP Web", "PHP Web", QT_TRID_NOOP("status.php_web"),
+     "/runtime/config/php-web.pid", "/runtime/config/php-web.log", "/runtime/www"},
+    {Service::PhpMyAdmin, 900, "phpMyAdmin", "MySQL Web", QT_TRID_NOOP("status.phpmyadmin"),
+     "/runtime/config/phpmyadmin.pid", "/runtime/config/phpmyadmin.log", "/runtime/phpmyadmin"},
+}};
+
+constexpr std::size_t serviceIndex(Service service) {
+    return static_cast<std::size_t>(service);
+}
+
+constexpr const ServiceInfo& serviceInfo(Service service) {
+    return kServiceTable[serviceIndex(service)];
+}
+
+constexpr int servicePort(Service service) {
+    return serviceInfo(service).port;
+}
+
+// "localhost:<port>", and the address of a web server, "http://localhost:<port>".
+inline QString serviceHostPort(Service service) {
+    return QStringLiteral("localhost:") + QString::number(servicePort(service));
+}
+inline QString serviceHttpAddress(Service service) {
+    return QStringLiteral("http://") + serviceHostPort(service);
+}
+
+inline QString serviceLabel(Service service) {
+    return QString::fromLatin1(serviceInfo(service).label);
+}
+
+// The command-line pattern that finds the servers of a service: the database server of the
+// runtime in mysqlDir, or, for either PHP server, every PHP built-in web server bound to all
+// interfaces on any port (the two are ended together).
+QString serviceProcessPattern(Service service, const QString& mysqlDir);
+
+// Which of the services were found running.
+struct ServiceStatus {
+    std::array<bool, kServices.size()> running{};
+
+    bool isRunning(Service service) const { return running[serviceIndex(service)]; }
+    void setRunning(Service service, bool value) { running[serviceIndex(service)] = value; }
+    bool operator==(const ServiceStatus&) const = default;
+};
+
+namespace detail {
+constexpr bool tableFollowsEnum() {
+    for (std::size_t i = 0; i < kServiceTable.size(); ++i) {
+        if (serviceIndex(kServiceTable[i].service) != i || kServices[i] != kServiceTable[i].service)
+            return false;
+    }
+    return true;
+}
+} // namespace detail
+static_assert(detail::tableFollowsEnum(), "the service table is indexed by Service");

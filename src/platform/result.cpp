@@ -1,0 +1,26 @@
+#include "platform/result.h"
+
+#include <cstring>
+
+QString Error::context() const {
+    QString text;
+    if (!call.isEmpty())
+        text += call + QLatin1Char(' ');
+    if (!path.isEmpty())
+        text += path;
+    if (!text.isEmpty())
+        text = text.trimmed() + QStringLiteral(": ");
+    return text + message;
+}
+
+namespace platform {
+
+QString errnoText(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+std::unexpected<Error> errnoFailure(int code, QString path, QString call) {
+    return failure(errnoText(code), std::move(path), std::move(call), code);
+}
+
+} // namespace platform

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <expected>
+#include <utility>
+
+// Why something below the model failed. The message is the system's or the library's own
+// text ("No such file or directory"); the model turns it into the panel's words.
+struct Error {
+    QString message;
+    QString path; // the file or program concerned, when there is one
+    QString call; // the call or step that failed, when known ("rename", "posix_spawn")
+    int code = 0; // errno, when a system call failed
+
+    // The message with its context, for diagnostics ("rename /a/b: Permission denied").
+    QString context() const;
+};
+
+// The result of everything below the model: a value, or the Error that prevented it.
+// Discarding one is a compiler warning; a deliberately ignored failure goes through
+// reportIgnored() (core/diagnostics.h) so that it still shows.
+template <class T = void> class [[nodiscard]] Result : public std::expected<T, Error> {
+public:
+    using std::expected<T, Error>::expected;
+    Result(std::expected<T, Error> other) : std::expected<T, Error>(std::move(other)) {}
+};
+
+// The failure of a Result.
+inline std::unexpected<Error> failure(QString message, QString path = {}, QString call = {},
+                                      int code = 0) {
+    return std::unexpected(Error{std::move(message), std::move(path), std::move(call), code});
+}
+
+namespace platform {
+
+// The system's text for an errno value ("Permission denied").
+QString errnoText(int code);
+
+// The failure of a system call that set errno to code.
+std::unexpected<Error> errnoFailure(int code, QString path, QString call);
+
+} // namespace platform
