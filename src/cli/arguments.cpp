@@ -1,5 +1,7 @@
 #include "cli/arguments.h"
 
+#include "core/service_table.h"
+
 namespace cli {
 
 namespace {
@@ -197,8 +199,8 @@ QString usageText(const QString& program) {
                "  root set DIR       pick DIR as the panel root (it must hold runtime/mysql/"
                "bin/mysqld,\n"
                "                     runtime/php and runtime/phpmyadmin)\n"
-               "  open site          open http://localhost:8000 (without a desktop: print it)\n"
-               "  open phpmyadmin    start phpMyAdmin if needed and open http://localhost:900\n"
+               "  open site          open %2 (without a desktop: print it)\n"
+               "  open phpmyadmin    start phpMyAdmin if needed and open %3\n"
                "  open dir           open the runtime directory (without a desktop: print it)\n"
                "\n"
                "Options:\n"
@@ -208,7 +210,7 @@ QString usageText(const QString& program) {
                "\n"
                "Exit status: 0 when the operation succeeded, 1 when it failed, 2 for wrong "
                "arguments.\n")
-        .arg(program);
+        .arg(program, serviceHttpAddress(Service::Site), serviceHttpAddress(Service::PhpMyAdmin));
 }
 
 } // namespace cli

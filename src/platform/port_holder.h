@@ -26,7 +26,7 @@ std::optional<PortHolder> tcpPortHolder(quint16 port);
 // tcpPortHolder: no process is looked up.
 bool isTcpPortListening(quint16 port);
 
-// "python3 (pid 4242, 用户 alice, 命令: python3 -m http.server 8000)": the holder named for a
+// "python3 (pid 4242, 用户 alice, 命令: python3 -m http.server 8080)": the holder named for a
 // report, its command line shortened to at most maxCommandLength characters.
 QString describePortHolder(const PortHolder& holder, int maxCommandLength = 80);
 

@@ -37,12 +37,12 @@ struct Listener {
         pid = spawnDetached(QStringLiteral(ZELTO_PORT_LISTENER),
                             {QString::number(port), family, QString::number(delayMs),
                              QString::number(lifetimeS)},
-                            QString(), -1)
-                  .pid;
+                            QString())
+                  .value_or(-1);
     }
     ~Listener() {
         if (pid > 0)
-            sendSignal(pid, SIGKILL);
+            (void)sendSignal(pid, SIGKILL);
     }
 };
 
