@@ -125,14 +125,15 @@ int main(int argc, char** argv) {
             (void)table.anyMatching(platform::ExtendedRegex(mysqld));
     };
     const auto toolsProbe = [&](quint16 port) {
-        ChildOptions capture;
-        capture.out = StdStream::Capture;
-        capture.err = StdStream::Null;
-        const ChildResult r =
-            runChild(QStringLiteral("/usr/bin/lsof"),
-                     {QStringLiteral("-ti"), QStringLiteral(":%1").arg(port)}, capture);
-        if (r.output.trimmed().isEmpty())
-            runChild(QStringLiteral("/usr/bin/pgrep"), {QStringLiteral("-f"), mysqld});
+        platform::ChildOptions capture;
+        capture.out = platform::StdStream::Capture;
+        capture.err = platform::StdStream::Null;
+        const Result<platform::ChildExit> r =
+            platform::runChild(QStringLiteral("/usr/bin/lsof"),
+                               {QStringLiteral("-ti"), QStringLiteral(":%1").arg(port)}, capture);
+        if (!r || r->output.trimmed().isEmpty())
+            (void)platform::runChild(QStringLiteral("/usr/bin/pgrep"),
+                                     {QStringLiteral("-f"), mysqld});
     };
     if (table.firstPidOnPort(heldPort) != holder || table.firstPidOnPort(freePort)) {
         std::fprintf(stderr, "the table does not see the listener as expected\n");
