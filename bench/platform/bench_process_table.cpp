@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
     const int processes = static_cast<int>(
         QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs).size());
 
-    const QString mysqld = escapeExtendedRegex(QDir::tempPath() + QStringLiteral("/none/mysqld"));
+    const QString mysqld =
+        core::escapeExtendedRegex(QDir::tempPath() + QStringLiteral("/none/mysqld"));
     const platform::ProcessTable table;
     const auto tableProbe = [&](quint16 port) {
         if (!table.holderOfPort(port))

@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     }
 
     // Nothing of this run stays behind.
-    (void)runChild(box.tools.pkill, {QStringLiteral("-f"), escapeExtendedRegex(box.base())});
+    (void)runChild(box.tools.pkill, {QStringLiteral("-f"), core::escapeExtendedRegex(box.base())});
 
     const double ps = median(panelStart), ss = median(scriptStart);
     const double pt = median(panelStop), st = median(scriptStop);

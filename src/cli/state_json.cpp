@@ -29,7 +29,7 @@ std::optional<qint32> livePid(const PanelViewModel& model, Service service) {
     std::optional<pid_t> pid;
     if (service == Service::Database)
         pid = model.mysqlPidFromPort();
-    else if (const std::optional<pid_t> recorded = readPidFile(model.servicePidPath(service));
+    else if (const std::optional<pid_t> recorded = core::readPidFile(model.servicePidPath(service));
              recorded && platform::isProcessAlive(*recorded))
         pid = recorded;
     if (!pid || *pid <= 0)

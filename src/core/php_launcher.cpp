@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace core {
+
 namespace {
 
 const std::array<QString, 5> kArchKeywords = {
@@ -74,6 +76,8 @@ QStringList phpVersionOrder(const QStringList& preferred, const QStringList& fou
     return order;
 }
 
+} // namespace core
+
 // --- PanelViewModel: PHP server launcher ---
 
 const QStringList PanelViewModel::phpCandidates = {
@@ -84,8 +88,8 @@ QStringList PanelViewModel::phpBinCandidates() const {
     const QStringList shipped =
         QDir(root + QStringLiteral("/runtime/php")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QStringList found;
-    for (const QString& version : phpVersionOrder(phpCandidates, shipped)) {
-        const QString path = phpInterpreterPath(root, version);
+    for (const QString& version : core::phpVersionOrder(phpCandidates, shipped)) {
+        const QString path = core::phpInterpreterPath(root, version);
         if (platform::isExecutableFile(path))
             found.push_back(path);
     }
@@ -96,16 +100,16 @@ QString PanelViewModel::phpBinDisplay() const {
     const QStringList candidates = phpBinCandidates();
     if (!candidates.isEmpty())
         return candidates.front();
-    return phpInterpreterPath(zeltoPanelRoot(), phpCandidates.front());
+    return core::phpInterpreterPath(zeltoPanelRoot(), phpCandidates.front());
 }
 
 std::optional<QString> PanelViewModel::phpArchMismatchMessage(const QString& phpPath,
                                                               const QString& detail) const {
-    if (!looksLikeArchMismatch(detail))
+    if (!core::looksLikeArchMismatch(detail))
         return std::nullopt;
     const QString arch =
         m_platform.machineArchitecture ? m_platform.machineArchitecture() : QStringLiteral("未知");
-    return phpArchMismatchNote(phpPath, arch);
+    return core::phpArchMismatchNote(phpPath, arch);
 }
 
 QString PanelViewModel::launchPhpServer(Service service) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace core {
+
 // Texts and tests of the PHP server launcher that need no model.
 
 // The note shown when an interpreter cannot run on this machine's processor. architecture is
@@ -20,3 +22,5 @@ QString phpInterpreterPath(const QString& panelRoot, const QString& version);
 // version the runtime ships besides the preferred ones falls in between them by its number
 // ("PHP8.5", "PHP8.4", "PHP8.3", "PHP8.2", "PHP7.3"). Other names are ignored; none repeats.
 QStringList phpVersionOrder(const QStringList& preferred, const QStringList& found);
+
+} // namespace core

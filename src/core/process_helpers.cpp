@@ -8,6 +8,8 @@
 
 #include <limits>
 
+namespace core {
+
 std::optional<qint64> parseDecimalInteger(QStringView text) {
     qsizetype i = 0;
     bool negative = false;
@@ -55,6 +57,14 @@ QString trimmedText(const QString& text) {
     return text.trimmed();
 }
 
+QStringList trimmedTexts(const QStringList& texts) {
+    QStringList trimmed;
+    trimmed.reserve(texts.size());
+    for (const QString& text : texts)
+        trimmed.push_back(trimmedText(text));
+    return trimmed;
+}
+
 qsizetype characterCount(QStringView text) {
     qsizetype count = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -91,13 +101,15 @@ std::optional<qint32> firstProcessIdInLines(const QString& output) {
     return std::nullopt;
 }
 
+} // namespace core
+
 // --- PanelViewModel: process and file helpers ---
 
 QString PanelViewModel::runProcess(const QString& executable, const QStringList& args) const {
     platform::ChildOptions options;
     options.out = platform::StdStream::Capture;
     options.err = platform::StdStream::Merge;
-    return processReportText(platform::runChild(executable, args, options));
+    return core::processReportText(platform::runChild(executable, args, options));
 }
 
 Result<> PanelViewModel::killMatching(const QString& pattern) const {
@@ -109,7 +121,7 @@ Result<> PanelViewModel::killMatching(const QString& pattern) const {
 }
 
 QString PanelViewModel::killByPattern(const QString& pattern) const {
-    return failureText(killMatching(pattern));
+    return core::failureText(killMatching(pattern));
 }
 
 bool PanelViewModel::isRunning(const QStringList& command) const {
@@ -128,11 +140,11 @@ std::optional<QString> PanelViewModel::readTextFile(const QString& path) const {
 }
 
 QString PanelViewModel::makeDir(const QString& path) const {
-    return failureText(platform::createDirectories(path));
+    return core::failureText(platform::createDirectories(path));
 }
 
 QString PanelViewModel::tryWrite(const QString& path, const QString& content) const {
-    return failureText(platform::writeTextAtomically(path, content));
+    return core::failureText(platform::writeTextAtomically(path, content));
 }
 
 std::optional<pid_t> PanelViewModel::mysqlPidFromPort() const {
@@ -147,7 +159,7 @@ std::optional<pid_t> PanelViewModel::mysqlPidFromPort() const {
     const std::optional<QString> text = platform::decodeUtf8(r->output);
     if (!text)
         return std::nullopt;
-    if (auto pid = firstProcessIdInLines(*text))
+    if (auto pid = core::firstProcessIdInLines(*text))
         return static_cast<pid_t>(*pid);
     return std::nullopt;
 }

@@ -4,10 +4,13 @@
 #include "platform/result.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 #include <sys/types.h>
+
+namespace core {
 
 // An optional "+" or "-", then one or more ASCII digits and nothing else; nothing when the
 // value does not fit in 64 bits.
@@ -27,6 +30,8 @@ QString escapeExtendedRegex(const QString& text);
 
 // Trims white space and line breaks at both ends (Unicode-aware).
 QString trimmedText(const QString& text);
+// Every text trimmed so.
+QStringList trimmedTexts(const QStringList& texts);
 
 // The length of text in characters (Unicode code points): a character outside the Basic
 // Multilingual Plane counts once, not as its two UTF-16 units.
@@ -44,3 +49,5 @@ QString processReportText(const Result<platform::ChildExit>& result);
 template <class T> QString failureText(const Result<T>& result) {
     return result ? QString() : result.error().message;
 }
+
+} // namespace core

@@ -10,6 +10,8 @@
 
 #include <mutex>
 
+namespace core {
+
 using platform::pathExists;
 
 bool isValidPanelRootPath(const QString& root) {
@@ -108,10 +110,12 @@ Result<> installRuntime(const QString& sourceRuntime, const QString& installedRo
     return {};
 }
 
+} // namespace core
+
 // --- PanelViewModel: panel root and layout ---
 
 bool PanelViewModel::isValidPanelRoot(const QString& path) const {
-    return isValidPanelRootPath(path);
+    return core::isValidPanelRootPath(path);
 }
 
 std::optional<QUrl> PanelViewModel::appBundleRoot() const {
@@ -137,11 +141,11 @@ std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
         return std::nullopt;
     const QString suffix = m_platform.clock().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     const Result<> done =
-        installRuntime(*resources + QStringLiteral("/runtime"), installed, suffix);
+        core::installRuntime(*resources + QStringLiteral("/runtime"), installed, suffix);
     if (done)
         return installed;
     // Without a shipped runtime there is nothing to report: the root is looked for elsewhere.
-    if (done.error().call != QLatin1String(kNoRuntimeToInstall))
+    if (done.error().call != QLatin1String(core::kNoRuntimeToInstall))
         reportIgnored(done.error(), "install runtime");
     return std::nullopt;
 }
@@ -150,7 +154,7 @@ std::optional<QString> PanelViewModel::bundledPanelRoot() const {
     const std::optional<QString> resources = m_platform.locations->resourcePath();
     if (!resources)
         return std::nullopt;
-    if (pathExists(*resources + QStringLiteral("/runtime/mysql/bin/mysqld")))
+    if (platform::pathExists(*resources + QStringLiteral("/runtime/mysql/bin/mysqld")))
         return *resources;
     return std::nullopt;
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace core {
+
 // The directory layout under a panel root.
 
 // True when root holds runtime/mysql/bin/mysqld, runtime/php and runtime/phpmyadmin
@@ -20,3 +22,5 @@ bool isValidPanelRootPath(const QString& root);
 Result<> installRuntime(const QString& sourceRuntime, const QString& installedRoot,
                         const QString& asideSuffix);
 inline constexpr char kNoRuntimeToInstall[] = "find shipped runtime";
+
+} // namespace core

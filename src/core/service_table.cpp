@@ -7,7 +7,7 @@ QString serviceProcessPattern(Service service, const QString& mysqlDir) {
     case Service::Database:
         // The root goes in literally: a root such as "/srv/c++" or "/home/a/site (old)" must
         // match its own server, or a restart would launch a second one onto a busy port.
-        return QStringLiteral("mysqld.*") + escapeExtendedRegex(mysqlDir);
+        return QStringLiteral("mysqld.*") + core::escapeExtendedRegex(mysqlDir);
     case Service::Site:
     case Service::PhpMyAdmin:
         break;

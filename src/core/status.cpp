@@ -8,9 +8,12 @@
 
 #include <array>
 
+namespace core {
+
 namespace {
 
-QString runningText(bool running) {
+// The report's fixed words (the window's badges use their translations instead).
+QString reportStateWord(bool running) {
     return running ? QStringLiteral("运行中") : QStringLiteral("已停止");
 }
 
@@ -37,7 +40,7 @@ QString statusText(const ServiceStatus& status, const QString& panelRoot) {
     QString text = QStringLiteral("=== 服务状态 ===");
     for (const Service service : kServices) {
         text += QLatin1Char('\n') + QLatin1String(serviceInfo(service).statusLabel) +
-                QStringLiteral(": ") + runningText(status.isRunning(service));
+                QStringLiteral(": ") + reportStateWord(status.isRunning(service));
     }
     return text + QStringLiteral("\n目录: ") + panelRoot + QStringLiteral("\n");
 }
@@ -65,6 +68,8 @@ QString notWritableHint(const QString& dir, const QString& error) {
            error;
 }
 
+} // namespace core
+
 // --- PanelViewModel: status probing and diagnostics ---
 
 ServiceStatus PanelViewModel::refreshStatus() {
@@ -74,20 +79,20 @@ ServiceStatus PanelViewModel::refreshStatus() {
         found.setRunning(service, isServiceRunning(service));
     for (const Service service : kServices)
         setServiceRunning(service, found.isRunning(service));
-    setLogs(statusText(m_status, zeltoPanelRoot()));
+    setLogs(core::statusText(m_status, zeltoPanelRoot()));
     updateErrorSummary();
     return m_status;
 }
 
 void PanelViewModel::updateErrorSummary() {
-    setErrorSummary(errorSummaryOf(m_logs));
+    setErrorSummary(core::errorSummaryOf(m_logs));
 }
 
 QString PanelViewModel::permissionCheckHint() const {
     const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
     for (const QString& dir : dirs) {
         if (!platform::isDirectory(dir))
-            return missingDirectoryHint(dir);
+            return core::missingDirectoryHint(dir);
         const QString probe = dir + QStringLiteral("/.zelto-write-test");
         QString error = tryWrite(probe, QStringLiteral("ok"));
         if (error.isEmpty()) {
@@ -96,7 +101,7 @@ QString PanelViewModel::permissionCheckHint() const {
                 error = file.errorString();
         }
         if (!error.isEmpty())
-            return notWritableHint(dir, error);
+            return core::notWritableHint(dir, error);
     }
     return {};
 }
@@ -118,11 +123,11 @@ bool PanelViewModel::isMariaDBRunning() const {
     // pgrep reads a regular expression: the path is escaped so that a root such as
     // "/srv/c++" matches its own server.
     return isRunning({m_platform.tools.pgrep, QStringLiteral("-f"),
-                      escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld"))});
+                      core::escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld"))});
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
-    const std::optional<pid_t> pid = readPidFile(pidPath);
+    const std::optional<pid_t> pid = core::readPidFile(pidPath);
     return pid && platform::isProcessAlive(*pid);
 }
 

@@ -4,6 +4,8 @@
 
 struct ServiceStatus;
 
+namespace core {
+
 // The status report written into the log by a status refresh.
 QString statusText(const ServiceStatus& status, const QString& panelRoot);
 
@@ -15,3 +17,5 @@ QString errorSummaryOf(const QString& log);
 QString missingDirectoryHint(const QString& dir);
 // The hint for a directory the panel cannot write, with the failure's description.
 QString notWritableHint(const QString& dir, const QString& error);
+
+} // namespace core

@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+namespace services {
+
 QString mysqlOptionFileText(const QString& mysqlDir) {
     const QString port = QStringLiteral("port=") + QString::number(servicePort(Service::Database));
     const QStringList lines = {
@@ -27,6 +29,8 @@ QString mysqlOptionFileText(const QString& mysqlDir) {
     return lines.join(QLatin1Char('\n'));
 }
 
+} // namespace services
+
 // --- PanelViewModel: database service ---
 
 Result<platform::ChildExit> PanelViewModel::initializeMysql(const QString& defaultsFile) const {
@@ -42,7 +46,7 @@ Result<platform::ChildExit> PanelViewModel::initializeMysql(const QString& defau
 }
 
 QString PanelViewModel::ensureMysqlInitialized(const QString& defaultsFile) const {
-    return processReportText(initializeMysql(defaultsFile));
+    return core::processReportText(initializeMysql(defaultsFile));
 }
 
 Result<pid_t> PanelViewModel::launchMysql(const QString& defaultsFile) const {
@@ -55,12 +59,12 @@ Result<pid_t> PanelViewModel::launchMysql(const QString& defaultsFile) const {
 }
 
 QString PanelViewModel::startMysql(const QString& defaultsFile) const {
-    return failureText(launchMysql(defaultsFile));
+    return core::failureText(launchMysql(defaultsFile));
 }
 
 QString PanelViewModel::stopMysql() const {
-    return failureText(platform::runChild(mysqlDir() + QStringLiteral("/bin/mysqladmin"),
-                                          {QStringLiteral("-u"), kMysqlRootUser,
-                                           QStringLiteral("-p") + kMysqlRootPassword,
-                                           QStringLiteral("shutdown")}));
+    return core::failureText(platform::runChild(
+        mysqlDir() + QStringLiteral("/bin/mysqladmin"),
+        {QStringLiteral("-u"), services::kMysqlRootUser,
+         QStringLiteral("-p") + services::kMysqlRootPassword, QStringLiteral("shutdown")}));
 }

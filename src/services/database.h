@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace services {
+
 // The database server's fixed account and the texts the panel generates for it.
 
 inline const QString kMysqlRootUser = QStringLiteral("root");
@@ -12,3 +14,5 @@ inline const QString kMysqlRootPassword = QStringLiteral("kpzw");
 // The option file my_runtime.cnf for the server installed in mysqlDir (the absolute path of
 // runtime/mysql, no trailing slash): 13 lines joined by line feeds, no final line feed.
 QString mysqlOptionFileText(const QString& mysqlDir);
+
+} // namespace services

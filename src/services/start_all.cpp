@@ -10,6 +10,8 @@
 #include <functional>
 #include <utility>
 
+namespace services {
+
 QString startAllPreparingText(const QString& panelRoot) {
     return QStringLiteral("=== 启动中 ===\n正在准备目录和服务...\n目录: ") + panelRoot;
 }
@@ -22,9 +24,7 @@ QString startAllStageText(const QStringList& reports, const QString& nextService
 
 QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisplay,
                            const QString& panelRoot) {
-    QStringList entries;
-    for (const QString& report : reports)
-        entries.push_back(trimmedText(report));
+    const QStringList entries = core::trimmedTexts(reports);
     return PanelViewModel::buildLogBlock(
         QStringLiteral("=== 启动完成 ==="), entries,
         {QStringLiteral("网站: ") + serviceHttpAddress(Service::Site),
@@ -63,15 +63,15 @@ void startAllSteps(PanelViewModel& model) {
     const QString defaultsFile = model.mysqlCnfPath();
     const Result<> written =
         platform::writeTextAtomically(defaultsFile, mysqlOptionFileText(mysqlDir));
-    const QString w = failureText(written);
+    const QString w = core::failureText(written);
     const Result<platform::ChildExit> initialized = model.initializeMysql(defaultsFile);
-    const QString i = processReportText(initialized);
+    const QString i = core::processReportText(initialized);
     publishStage(model, [w, i](PanelViewModel& m) {
         return startAllStageText({w, i}, serviceLabel(Service::Database), m.zeltoPanelRoot());
     });
 
     const Result<pid_t> launched = model.launchMysql(defaultsFile);
-    const QString mysqld = failureText(launched);
+    const QString mysqld = core::failureText(launched);
     publishStage(model, [w, i, mysqld](PanelViewModel& m) {
         return startAllStageText({w, i, mysqld}, serviceLabel(Service::Site), m.zeltoPanelRoot());
     });
@@ -107,13 +107,15 @@ void startAllSteps(PanelViewModel& model) {
 
 } // namespace
 
+} // namespace services
+
 // --- PanelViewModel: start-all ---
 
 void PanelViewModel::startAll() {
     postToMain([](PanelViewModel& m) {
         m.setPermissionHint(m.permissionCheckHint());
-        m.setLogs(startAllPreparingText(m.zeltoPanelRoot()));
+        m.setLogs(services::startAllPreparingText(m.zeltoPanelRoot()));
         m.updateErrorSummary();
     });
-    runInBackground(startAllSteps);
+    runInBackground(services::startAllSteps);
 }

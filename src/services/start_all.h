@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace services {
+
 // Texts of the start-all sequence.
 
 // Published before any work.
@@ -17,3 +19,5 @@ QString startAllStageText(const QStringList& reports, const QString& nextService
 // interpreter shown to the user and the panel root.
 QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisplay,
                            const QString& panelRoot);
+
+} // namespace services

@@ -7,14 +7,14 @@
 
 #include <optional>
 
+namespace services {
+
 QString stopAllStoppingText(const QString& panelRoot) {
     return QStringLiteral("=== 停止中 ===\n正在关闭服务...\n目录: ") + panelRoot;
 }
 
 QString stopAllFinalBlock(const QStringList& reports) {
-    QStringList entries;
-    for (const QString& report : reports)
-        entries.push_back(trimmedText(report));
+    const QStringList entries = core::trimmedTexts(reports);
     return PanelViewModel::buildLogBlock(QStringLiteral("=== 停止完成 ==="), entries, {});
 }
 
@@ -54,13 +54,15 @@ void stopAllSteps(PanelViewModel& model) {
 
 } // namespace
 
+} // namespace services
+
 // --- PanelViewModel: stop-all ---
 
 void PanelViewModel::stopAll() {
     postToMain([](PanelViewModel& m) {
         m.refreshStatus();
-        m.setLogs(stopAllStoppingText(m.zeltoPanelRoot()));
+        m.setLogs(services::stopAllStoppingText(m.zeltoPanelRoot()));
         m.updateErrorSummary();
     });
-    runInBackground(stopAllSteps);
+    runInBackground(services::stopAllSteps);
 }

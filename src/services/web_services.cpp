@@ -11,6 +11,8 @@
 
 #include <csignal>
 
+namespace services {
+
 namespace {
 
 bool fileNameStartsWithPhp(const QString& path) {
@@ -57,6 +59,8 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
     return fileNameStartsWithPhp(firstWord) || fileNameStartsWithPhp(commandLine.left(option));
 }
 
+} // namespace services
+
 // --- PanelViewModel: web services ---
 
 QString PanelViewModel::startPhpWeb() {
@@ -70,7 +74,7 @@ QString PanelViewModel::startPhpMyAdmin() {
     const QString config = phpMyAdminConfigPath();
     // A failed write still lets the server start (phpMyAdmin then asks for its settings).
     if (!platform::pathExists(config))
-        reportIgnored(platform::writeTextAtomically(config, phpMyAdminConfigText()),
+        reportIgnored(platform::writeTextAtomically(config, services::phpMyAdminConfigText()),
                       "write phpMyAdmin configuration");
     return launchPhpServer(Service::PhpMyAdmin);
 }
@@ -84,14 +88,14 @@ QString PanelViewModel::stopPhpMyAdmin() const {
 }
 
 QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath) const {
-    const std::optional<pid_t> pid = readPidFile(pidPath);
+    const std::optional<pid_t> pid = core::readPidFile(pidPath);
     if (!pid)
         return {};
     // A pid file left by a server that ended by itself may name a process that has since
     // reused the number: only a PHP built-in server is signalled. The record goes either way.
     // Neither failure is reported: the pattern kill of stop-all follows.
     if (const std::optional<QString> commandLine = platform::processCommandLine(*pid);
-        commandLine && isPhpBuiltInServerCommandLine(*commandLine))
+        commandLine && services::isPhpBuiltInServerCommandLine(*commandLine))
         reportIgnored(platform::sendSignal(*pid, SIGTERM), "stop PHP server");
     reportIgnored(platform::removePath(pidPath), "remove pid file");
     return {};

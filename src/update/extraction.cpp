@@ -148,7 +148,7 @@ constexpr qint64 kSpaceRecheckBytes = 64LL * 1024 * 1024;
 
 QString extractionFailureText(int status, const QString& message) {
     QString text = QStringLiteral("解压失败: ditto 退出码 ") + QString::number(status);
-    const QString trimmed = trimmedText(message);
+    const QString trimmed = core::trimmedText(message);
     if (!trimmed.isEmpty())
         text += QStringLiteral("，") + trimmed;
     return text;
@@ -303,7 +303,7 @@ QStringList macOSXArtifacts(const QString& dir) {
     }
     // Deepest first, so nothing is removed after a directory that holds it.
     std::stable_sort(found.begin(), found.end(), [](const QString& a, const QString& b) {
-        return characterCount(a) > characterCount(b);
+        return core::characterCount(a) > core::characterCount(b);
     });
     return found;
 }

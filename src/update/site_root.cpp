@@ -72,7 +72,7 @@ std::optional<QString> wwwWithIndex(const QString& dir) {
             continue;
         const int score = wwwCompleteness(candidate);
         if (!best || score > bestScore ||
-            (score == bestScore && characterCount(candidate) > characterCount(*best))) {
+            (score == bestScore && core::characterCount(candidate) > core::characterCount(*best))) {
             best = candidate;
             bestScore = score;
         }

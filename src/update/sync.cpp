@@ -64,7 +64,7 @@ PanelViewModel::syncDirectoryContents(const QString& source, const QString& targ
     siteArgs << source + QLatin1Char('/') << target + QLatin1Char('/');
     const QString sitePass = runProcessWithTimeout(rsync, siteArgs, limit);
     if (update::rsyncOutputIndicatesHardFailure(sitePass))
-        return QStringLiteral("同步失败(主文件): ") + trimmedText(sitePass);
+        return QStringLiteral("同步失败(主文件): ") + core::trimmedText(sitePass);
 
     if (packageData) {
         step(1, 2, QStringLiteral("第二步：比对 Data/ 内文件，缺的同步、已有不覆盖"));
@@ -74,7 +74,7 @@ PanelViewModel::syncDirectoryContents(const QString& source, const QString& targ
                                    *packageData + QLatin1Char('/'), targetData + QLatin1Char('/')},
                                   limit);
         if (update::rsyncOutputIndicatesHardFailure(dataPass))
-            return QStringLiteral("同步失败(Data): ") + trimmedText(dataPass);
+            return QStringLiteral("同步失败(Data): ") + core::trimmedText(dataPass);
     }
 
     step(steps, steps, QStringLiteral("www 同步完成"));

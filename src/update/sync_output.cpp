@@ -12,22 +12,22 @@ namespace update {
 QString processOutcomeText(const QString& executable, double timeoutSeconds,
                            const Result<platform::ChildExit>& result) {
     if (!result)
-        return processReportText(result);
-    const QString output = processReportText(result);
+        return core::processReportText(result);
+    const QString output = core::processReportText(result);
     if (result->timedOut) {
         const double whole = std::trunc(timeoutSeconds);
         const QString seconds = QString::number(static_cast<qint64>(whole));
         return QStringLiteral("timeout: ") + executable + QStringLiteral(" 超过 ") + seconds +
                QStringLiteral(" 秒，已强制结束\n解压日志:\n") + output;
     }
-    if (result->exitStatus != 0 && !trimmedText(output).isEmpty())
+    if (result->exitStatus != 0 && !core::trimmedText(output).isEmpty())
         return QStringLiteral("exit(") + QString::number(result->exitStatus) +
                QStringLiteral("): ") + output;
     return output;
 }
 
 bool rsyncOutputIndicatesHardFailure(const QString& text) {
-    const QString t = trimmedText(text);
+    const QString t = core::trimmedText(text);
     if (t.isEmpty())
         return false;
     const QString l = t.toLower();
@@ -38,7 +38,7 @@ bool rsyncOutputIndicatesHardFailure(const QString& text) {
     if (l.startsWith(QLatin1String("exit("))) {
         const qsizetype close = t.indexOf(QLatin1Char(')'));
         if (close > 5) {
-            if (auto status = parseDecimalInteger(QStringView(t).mid(5, close - 5)))
+            if (auto status = core::parseDecimalInteger(QStringView(t).mid(5, close - 5)))
                 return *status != 0 && *status != 24;
         }
     }

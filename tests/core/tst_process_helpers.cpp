@@ -64,7 +64,7 @@ void TestProcessHelpers::parsePid() {
     QFETCH(QString, text);
     QFETCH(bool, valid);
     QFETCH(int, value);
-    const auto pid = parseProcessId(text);
+    const auto pid = core::parseProcessId(text);
     QCOMPARE(pid.has_value(), valid);
     if (valid)
         QCOMPARE(*pid, value);

@@ -74,7 +74,7 @@ void TestRuntimeRoot::validRoot() {
         QDir().mkpath(r + QStringLiteral("/runtime/php"));
     if (phpmyadmin)
         writeFile(r + QStringLiteral("/runtime/phpmyadmin"), "a file counts too");
-    QCOMPARE(isValidPanelRootPath(r), valid);
+    QCOMPARE(core::isValidPanelRootPath(r), valid);
 }
 
 void TestRuntimeRoot::freshInstallCopiesOnceKeepingModesAndLinks() {
@@ -126,7 +126,7 @@ void TestRuntimeRoot::invalidOldRuntimeIsMovedAsideAndDataCarriedOver() {
 
     auto model = box.makeModel();
     QCOMPARE(model->zeltoPanelRoot(), box.installedRoot());
-    QVERIFY(isValidPanelRootPath(box.installedRoot()));
+    QVERIFY(core::isValidPanelRootPath(box.installedRoot()));
     // The user's data is in the new runtime.
     QCOMPARE(readFile(rt + QStringLiteral("/mysql/data/mysql/user.frm")), QByteArray("user table"));
     QCOMPARE(readFile(rt + QStringLiteral("/www/Data/upload.jpg")), QByteArray("photo"));

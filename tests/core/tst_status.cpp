@@ -122,7 +122,7 @@ void TestStatus::databaseProbe() {
     const QByteArray args = readFile(box.base() + QStringLiteral("/pgrep.args"));
     QCOMPARE(!args.isEmpty(), pgrepAsked);
     if (pgrepAsked)
-        QCOMPARE(QString::fromUtf8(args), "-f " + escapeExtendedRegex(box.installedRoot()) +
+        QCOMPARE(QString::fromUtf8(args), "-f " + core::escapeExtendedRegex(box.installedRoot()) +
                                               QStringLiteral("/runtime/mysql/bin/mysqld\n"));
 }
 
@@ -233,7 +233,7 @@ void TestStatus::errorSummary_data() {
 void TestStatus::errorSummary() {
     QFETCH(QString, log);
     QFETCH(QString, summary);
-    QCOMPARE(errorSummaryOf(log), summary);
+    QCOMPARE(core::errorSummaryOf(log), summary);
     TestSandbox box;
     auto model = box.makeModel();
     model->setLogs(log);

@@ -278,8 +278,8 @@ void TestProcessTable::commandLinesMatchAsPgrep_data() {
     QTest::newRow("arguments joined by one space")
         << QStringLiteral("%1") << QStringLiteral("^/bin/sh -c read x %1$") << true;
     QTest::newRow("Chinese and regex characters, escaped")
-        << QStringLiteral("%1 ") + chinese << QStringLiteral("%1 ") + escapeExtendedRegex(chinese)
-        << true;
+        << QStringLiteral("%1 ") + chinese
+        << QStringLiteral("%1 ") + core::escapeExtendedRegex(chinese) << true;
     QTest::newRow("regex characters unescaped")
         << QStringLiteral("%1 a+b(c)") << QStringLiteral("%1 a+b(c)") << false;
     QTest::newRow("extended syntax")
@@ -360,7 +360,8 @@ void TestProcessTable::processEndingWhileReadIsSkipped() {
     QFile own(QStringLiteral("/proc/self/cmdline"));
     QVERIFY(own.open(QIODevice::ReadOnly));
     const QString self = QString::fromUtf8(platform::matchableCommandLine(own.readAll(), {}));
-    const ExtendedRegex exact(QLatin1Char('^') + escapeExtendedRegex(self) + QLatin1Char('$'));
+    const ExtendedRegex exact(QLatin1Char('^') + core::escapeExtendedRegex(self) +
+                              QLatin1Char('$'));
     QCOMPARE(table.pidsMatching(exact), sorted({::getpid(), survivor}));
 }
 

@@ -91,9 +91,10 @@ private Q_SLOTS:
             QCOMPARE(f.stack.calls(QStringLiteral("pkill")),
                      (QStringList{cwd + QStringLiteral("|-f|php -S 0.0.0.0:"),
                                   cwd + QStringLiteral("|-f|mysqld.*") +
-                                      escapeExtendedRegex(f.sandbox.base()) + escapedTail}));
-            QCOMPARE(testing::readFile(cnf),
-                     mysqlOptionFileText(root + QStringLiteral("/runtime/mysql")).toUtf8());
+                                      core::escapeExtendedRegex(f.sandbox.base()) + escapedTail}));
+            QCOMPARE(
+                testing::readFile(cnf),
+                services::mysqlOptionFileText(root + QStringLiteral("/runtime/mysql")).toUtf8());
             const QString defaults = cwd + QStringLiteral("|--defaults-file=") + cnf;
             QCOMPARE(f.stack.calls(QStringLiteral("mysql_install_db")),
                      QStringList{defaults + QStringLiteral("|--initialize-insecure")});

@@ -48,7 +48,7 @@ class ServicesTest : public QObject {
 private Q_SLOTS:
     void optionFileText() {
         const QString dir = QStringLiteral("/home/a b/站点 (旧)/runtime/mysql");
-        QCOMPARE(mysqlOptionFileText(dir),
+        QCOMPARE(services::mysqlOptionFileText(dir),
                  QStringLiteral("[client]\ndefault-character-set=utf8\nport=3306\n\n"
                                 "[mysql]\ndefault-character-set=utf8\n\n"
                                 "[mysqld]\nbasedir=%1/\ndatadir=%1/data/\nport=3306\n"
@@ -101,7 +101,7 @@ private Q_SLOTS:
     void phpServerCommandLine() {
         QFETCH(QString, commandLine);
         QFETCH(bool, isServer);
-        QCOMPARE(isPhpBuiltInServerCommandLine(commandLine), isServer);
+        QCOMPARE(services::isPhpBuiltInServerCommandLine(commandLine), isServer);
     }
 
     void archKeywords_data() {
@@ -115,7 +115,7 @@ private Q_SLOTS:
     void archKeywords() {
         QFETCH(QString, description);
         QFETCH(bool, mismatch);
-        QCOMPARE(looksLikeArchMismatch(description), mismatch);
+        QCOMPARE(core::looksLikeArchMismatch(description), mismatch);
     }
 
     void phpVersionOrder_data() {
@@ -125,8 +125,7 @@ private Q_SLOTS:
         QTest::newRow("nothing else") << QStringList{} << preferred;
         QTest::newRow("others between, by number")
             << QStringList{"PHP7.4", "PHP8.3", "PHP8.4", "PHP8.10", "PHP8.2"}
-            << QStringList{"PHP8.10", "PHP8.5", "PHP8.4", "PHP8.3",
-                           "PHP8.2", "PHP7.4", "PHP7.3"};
+            << QStringList{"PHP8.10", "PHP8.5", "PHP8.4", "PHP8.3", "PHP8.2", "PHP7.4", "PHP7.3"};
         QTest::newRow("newer and older than all")
             << QStringList{"PHP5.6", "PHP9.0"}
             << QStringList{"PHP9.0", "PHP8.5", "PHP8.2", "PHP7.3", "PHP5.6"};
@@ -138,7 +137,7 @@ private Q_SLOTS:
     void phpVersionOrder() {
         QFETCH(QStringList, found);
         QFETCH(QStringList, order);
-        QCOMPARE(::phpVersionOrder(PanelViewModel::phpCandidates, found), order);
+        QCOMPARE(core::phpVersionOrder(PanelViewModel::phpCandidates, found), order);
     }
 
     // Which interpreter a runtime's PHP directories lead to: executable ones only, newest
@@ -147,7 +146,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("working");
         QTest::addColumn<QStringList>("notExecutable");
         QTest::addColumn<QString>("used");
-        QTest::newRow("only the distribution's") << QStringList{"PHP8.4"} << QStringList{} << "PHP8.4";
+        QTest::newRow("only the distribution's")
+            << QStringList{"PHP8.4"} << QStringList{} << "PHP8.4";
         QTest::newRow("between preferred ones")
             << QStringList{"PHP8.3", "PHP8.2"} << QStringList{"PHP8.5"} << "PHP8.3";
         QTest::newRow("older than every preferred one")
@@ -169,9 +169,9 @@ private Q_SLOTS:
         QCOMPARE(f.model->startPhpWeb(), QString());
         QTRY_COMPARE(f.stack.serverPids().size(), 1);
         // The stand-in renames itself to its path and arguments.
-        QVERIFY(testing::readFile(
-                    QStringLiteral("/proc/%1/cmdline").arg(f.stack.serverPids().front()))
-                    .startsWith(php.toUtf8() + " -S "));
+        QVERIFY(
+            testing::readFile(QStringLiteral("/proc/%1/cmdline").arg(f.stack.serverPids().front()))
+                .startsWith(php.toUtf8() + " -S "));
     }
 
     void launcherUsesFirstExecutableCandidate() {
@@ -301,7 +301,8 @@ private Q_SLOTS:
         testing::writeScript(f.stack.phpPath(QStringLiteral("PHP8.2")),
                              QStringLiteral("echo 'Failed to listen'\nexit 3"));
         QCOMPARE(f.model->startPhpWeb(), QString());
-        QVERIFY(parseProcessId(QString::fromUtf8(testing::readFile(f.model->phpWebPidPath()))));
+        QVERIFY(
+            core::parseProcessId(QString::fromUtf8(testing::readFile(f.model->phpWebPidPath()))));
         // No zombie stays behind: the dead server stops counting as running once it is reaped.
         QTRY_VERIFY_WITH_TIMEOUT(!f.model->isPhpWebRunning(), 20000);
         QTRY_VERIFY(testing::readFile(f.model->phpWebLogPath()).contains("Failed to listen"));

@@ -101,7 +101,7 @@ QByteArray fileText(const QString& path) {
 struct StackCleanup {
     QString base;
     ~StackCleanup() {
-        const QString pattern = escapeExtendedRegex(base);
+        const QString pattern = core::escapeExtendedRegex(base);
         const SystemTools tools = SystemTools::debian();
         (void)runChild(tools.pkill, {QStringLiteral("-f"), pattern});
         ChildOptions quiet;
@@ -199,7 +199,7 @@ private Q_SLOTS:
         QVERIFY2(login.contains("input_username") && login.contains("input_password"),
                  login.left(2000).constData());
         QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/phpmyadmin/config.inc.php")),
-                 phpMyAdminConfigText().toUtf8());
+                 services::phpMyAdminConfigText().toUtf8());
 
         // A second start restarts everything: nothing to initialise, every report empty.
         const QByteArray oldWeb = fileText(model->phpWebPidPath());
