@@ -20,9 +20,8 @@ int main(int argc, char** argv) {
     box.noResourcePath = true;
     box.preferences->setString(QStringLiteral("zeltoPanelRoot"), QString::fromLocal8Bit(argv[1]));
     auto model = box.makeModel();
-    model->startAll();
-    const bool done = testing::waitFor(
-        [&] { return model->logs().startsWith(QStringLiteral("=== 启动完成 ===")); }, 180000);
+    const std::optional<OperationOutcome> outcome =
+        testing::runToEnd(*model, &PanelViewModel::startAll, 180000);
     std::printf("%s\n", model->logs().toUtf8().constData());
-    return done ? 0 : 1;
+    return outcome ? 0 : 1;
 }

@@ -215,6 +215,30 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/runtime/phpmyadmin")));
     }
 
+    // Steps the sequence goes past leave no trace in the report, but do in the outcome.
+    void startAllKeepsWhatItWentPast() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        const QString pkill = f.sandbox.base() + QStringLiteral("/missing/pkill");
+        f.sandbox.tools.pkill = pkill;
+        // A file where the data directory belongs.
+        QVERIFY(QDir(f.root + QStringLiteral("/runtime/mysql/data")).removeRecursively());
+        testing::writeFile(f.root + QStringLiteral("/runtime/mysql/data"), "not a directory");
+        auto model = f.makeModel();
+        const std::optional<OperationOutcome> outcome =
+            testing::runToEnd(*model, &PanelViewModel::startAll);
+        QVERIFY(outcome);
+        QStringList went;
+        for (const Error& error : outcome->warnings)
+            went << error.call + QLatin1Char(' ') + error.path;
+        QCOMPARE(went, (QStringList{QStringLiteral("mkdir ") + f.root +
+                                        QStringLiteral("/runtime/mysql/data"),
+                                    QStringLiteral("posix_spawn ") + pkill,
+                                    QStringLiteral("posix_spawn ") + pkill}));
+        QVERIFY(!model->logs().contains(pkill));
+    }
+
     void stopAllReportsLaunchFailures() {
         ServiceFixture f;
         // Neither the administration program nor the kill tool can be started.
