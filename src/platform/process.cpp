@@ -41,13 +41,6 @@ struct Argv {
     char* const* data() { return pointers.data(); }
 };
 
-void closeFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
 // Reads what is available from fd into out; returns false at end of file.
 bool readAvailable(int fd, QByteArray& out) {
     char buf[65536];
@@ -93,13 +86,19 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
     ChildExit result;
     Argv argv(program, args);
 
-    int pipeFds[2] = {-1, -1};
+    FileDescriptor readEnd;
+    FileDescriptor writeEnd;
     const bool capture = options.out == StdStream::Capture;
-    if (capture && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return launchFailure(errno, program, "pipe");
+    if (capture) {
+        int fds[2] = {-1, -1};
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return launchFailure(errno, program, "pipe");
+        readEnd = FileDescriptor(fds[0]);
+        writeEnd = FileDescriptor(fds[1]);
+    }
     // The child's end must block like an ordinary pipe.
     if (capture)
-        ::fcntl(pipeFds[1], F_SETFL, 0);
+        ::fcntl(writeEnd.get(), F_SETFL, 0);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -107,22 +106,20 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
     if (options.out == StdStream::Null)
         posix_spawn_file_actions_addopen(&actions, 1, devnull, O_WRONLY, 0);
     else if (capture)
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
     if (options.err == StdStream::Null)
         posix_spawn_file_actions_addopen(&actions, 2, devnull, O_WRONLY, 0);
     else if (options.err == StdStream::Merge)
-        posix_spawn_file_actions_adddup2(&actions, capture ? pipeFds[1] : 1, 2);
+        posix_spawn_file_actions_adddup2(&actions, capture ? writeEnd.get() : 1, 2);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     pid_t pid = -1;
     int rc = ::posix_spawn(&pid, argv.storage.front().constData(), &actions, nullptr, argv.data(),
                            environ);
     posix_spawn_file_actions_destroy(&actions);
-    closeFd(pipeFds[1]);
-    if (rc != 0) {
-        closeFd(pipeFds[0]);
+    writeEnd = FileDescriptor();
+    if (rc != 0)
         return launchFailure(rc, program, "posix_spawn");
-    }
 
     const auto start = Clock::now();
     bool pipeOpen = capture;
@@ -137,7 +134,7 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
             // The child is gone: take what it left in the pipe. A grandchild that kept the
             // pipe open must not hold us here, so only what is already there is read.
             if (pipeOpen)
-                readAvailable(pipeFds[0], result.output);
+                readAvailable(readEnd.get(), result.output);
             break;
         }
         int waitMs = 50;
@@ -153,8 +150,8 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
                 // What the child wrote while it ran is kept; what it says once asked to end
                 // (its own "received SIGTERM" and the like) is not part of the report.
                 if (pipeOpen) {
-                    readAvailable(pipeFds[0], result.output);
-                    closeFd(pipeFds[0]);
+                    readAvailable(readEnd.get(), result.output);
+                    readEnd = FileDescriptor();
                     pipeOpen = false;
                 }
                 result.timedOut = true;
@@ -170,10 +167,10 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
             killAt = Clock::time_point::max();
         }
         if (pipeOpen) {
-            pollfd p{pipeFds[0], POLLIN, 0};
+            pollfd p{readEnd.get(), POLLIN, 0};
             int n = ::poll(&p, 1, waitMs);
             if (n > 0)
-                pipeOpen = readAvailable(pipeFds[0], result.output);
+                pipeOpen = readAvailable(readEnd.get(), result.output);
         } else {
             // Nothing to read any more: block in waitpid unless a deadline needs watching.
             if (!options.timeout) {
@@ -183,7 +180,7 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
             ::usleep(static_cast<useconds_t>(waitMs) * 1000);
         }
     }
-    closeFd(pipeFds[0]);
+    readEnd = FileDescriptor();
     if (WIFEXITED(status)) {
         result.exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
@@ -191,22 +188,6 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
         result.signalled = true;
     }
     return result;
-}
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        closeFd(m_fd);
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    closeFd(m_fd);
-}
-
-int FileDescriptor::release() {
-    return std::exchange(m_fd, -1);
 }
 
 Result<FileDescriptor> openForAppending(const QString& path) {
@@ -226,27 +207,29 @@ Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
     // pidPipe carries the grandchild's pid from the intermediate child. execPipe carries the
     // grandchild's errno when its exec fails; a successful exec closes it (close-on-exec), so
     // the parent then reads end of file. Two pipes, so the two writers never race.
-    int pidPipe[2] = {-1, -1};
-    int execPipe[2] = {-1, -1};
-    int nullFd = -1;
-    auto closeAll = [&] {
-        for (int* fd : {&pidPipe[0], &pidPipe[1], &execPipe[0], &execPipe[1], &nullFd})
-            closeFd(*fd);
+    FileDescriptor pidRead, pidWrite, execRead, execWrite;
+    const auto makePipe = [](FileDescriptor& readEnd, FileDescriptor& writeEnd) {
+        int fds[2] = {-1, -1};
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        readEnd = FileDescriptor(fds[0]);
+        writeEnd = FileDescriptor(fds[1]);
+        return true;
     };
-    if (::pipe2(pidPipe, O_CLOEXEC) != 0 || ::pipe2(execPipe, O_CLOEXEC) != 0 ||
-        (nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC)) < 0) {
-        const int e = errno;
-        closeAll();
-        return launchFailure(e, program, "pipe");
-    }
+    if (!makePipe(pidRead, pidWrite) || !makePipe(execRead, execWrite))
+        return launchFailure(errno, program, "pipe");
+    FileDescriptor null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!null.isOpen())
+        return launchFailure(errno, program, "open");
+    // The child uses plain numbers: it leaves by _exit or exec and never runs destructors.
+    const int nullFd = null.get();
+    const int pidOut = pidWrite.get();
+    const int execOut = execWrite.get();
     const int out = output.isOpen() ? output.get() : nullFd;
 
     const pid_t child = ::fork();
-    if (child < 0) {
-        const int e = errno;
-        closeAll();
-        return launchFailure(e, program, "fork");
-    }
+    if (child < 0)
+        return launchFailure(errno, program, "fork");
     if (child == 0) {
         // Intermediate child: only async-signal-safe calls from here on.
         ::setsid();
@@ -254,9 +237,9 @@ Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
         if (grandchild != 0) {
             // The pid, or -1 and the fork's errno.
             const int e = grandchild < 0 ? errno : 0;
-            (void)!::write(pidPipe[1], &grandchild, sizeof grandchild);
+            (void)!::write(pidOut, &grandchild, sizeof grandchild);
             if (grandchild < 0)
-                (void)!::write(execPipe[1], &e, sizeof e);
+                (void)!::write(execOut, &e, sizeof e);
             ::_exit(grandchild < 0 ? 1 : 0);
         }
         for (int sig = 1; sig < NSIG; ++sig)
@@ -275,13 +258,13 @@ Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
             ::execve(argv.storage.front().constData(), argv.data(), environ);
             e = errno;
         }
-        (void)!::write(execPipe[1], &e, sizeof e);
+        (void)!::write(execOut, &e, sizeof e);
         ::_exit(127);
     }
 
-    closeFd(pidPipe[1]);
-    closeFd(execPipe[1]);
-    closeFd(nullFd);
+    pidWrite = FileDescriptor();
+    execWrite = FileDescriptor();
+    null = FileDescriptor();
     int status = 0;
     reap(child, 0, status);
     auto readExactly = [](int fd, void* dst, size_t size) {
@@ -299,10 +282,9 @@ Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
     };
     pid_t grandchild = -1;
     int execErrno = 0;
-    const bool gotPid = readExactly(pidPipe[0], &grandchild, sizeof grandchild);
+    const bool gotPid = readExactly(pidRead.get(), &grandchild, sizeof grandchild);
     // Blocks until the grandchild has exec'd (end of file) or reported its failure.
-    const bool gotErrno = readExactly(execPipe[0], &execErrno, sizeof execErrno);
-    closeAll();
+    const bool gotErrno = readExactly(execRead.get(), &execErrno, sizeof execErrno);
     if (gotErrno) {
         // A failed grandchild has exited and was reparented to init, which reaps it.
         const char* call = grandchild < 0 ? "fork" : (cwdPtr ? "chdir/execve" : "execve");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/file_descriptor.h"
 #include "platform/result.h"
 
 #include <QByteArray>
@@ -54,25 +55,6 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
 // A launch failure with its program, call and error number, in the form the system's own
 // launcher reports it: Error Domain=POSIX Code=<n> "<text>" {<call>(<program>)}.
 QString launchFailureDetail(const Error& error);
-
-// An open file descriptor, closed when this goes.
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor();
-
-    bool isOpen() const { return m_fd >= 0; }
-    int get() const { return m_fd; }
-    int release();
-
-private:
-    int m_fd = -1;
-};
 
 // Opens path for appending, creating it (mode 0644) when missing; a server started with it as
 // its output writes at the end of the file.

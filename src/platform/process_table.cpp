@@ -1,5 +1,7 @@
 #include "platform/process_table.h"
 
+#include "platform/file_descriptor.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -136,22 +138,7 @@ QByteArray matchableCommandLine(const QByteArray& rawCmdline, const QByteArray& 
 
 namespace {
 
-// A file descriptor closed at the end of its scope.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
+using Fd = FileDescriptor;
 
 Fd openProc() {
     return Fd(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -161,7 +148,7 @@ Fd openProc() {
 // process has ended, or it is not ours to read).
 bool readAll(int dirFd, const char* path, QByteArray& out) {
     const Fd fd(::openat(dirFd, path, O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
+    if (!fd.isOpen())
         return false;
     // One buffer reused by every read of a scan: most files fit at once.
     if (out.capacity() < 4096)
@@ -359,7 +346,7 @@ constexpr std::array<DiagnosticsQuery, 3> kQueries{{
 std::optional<std::vector<InetSocket>> askSocketDiagnostics(const DiagnosticsQuery& query,
                                                             quint16 port) {
     const Fd sock(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    if (!sock.valid())
+    if (!sock.isOpen())
         return std::nullopt;
     // The request: a header, the question, and a filter program that accepts a socket whose
     // local port is port or else whose remote port is. Jumps are relative to each operation;
@@ -531,7 +518,7 @@ QString userName(uid_t uid) {
 
 std::vector<InetSocket> ProcessTable::socketsOnPort(quint16 port) const {
     const Fd proc = openProc();
-    if (!proc.valid())
+    if (!proc.isOpen())
         return {};
     return readSocketsOnPort(proc.get(), port, useSocketDiagnostics);
 }
@@ -539,7 +526,7 @@ std::vector<InetSocket> ProcessTable::socketsOnPort(quint16 port) const {
 std::vector<pid_t> ProcessTable::pidsOnPort(quint16 port, std::size_t limit) const {
     std::vector<pid_t> holders;
     const Fd proc = openProc();
-    if (!proc.valid() || limit == 0)
+    if (!proc.isOpen() || limit == 0)
         return holders;
     std::vector<quint64> inodes;
     for (const InetSocket& s : readSocketsOnPort(proc.get(), port, useSocketDiagnostics))
@@ -568,7 +555,7 @@ std::optional<pid_t> ProcessTable::firstPidOnPort(quint16 port) const {
 
 std::optional<pid_t> ProcessTable::holderOfPort(quint16 port) const {
     const Fd proc = openProc();
-    if (!proc.valid())
+    if (!proc.isOpen())
         return std::nullopt;
     const std::lock_guard lock(m_mutex);
     if (m_lastHolder && m_lastHolder->port == port) {
@@ -624,7 +611,7 @@ std::vector<pid_t> ProcessTable::pidsMatching(const ExtendedRegex& pattern,
                                               std::size_t limit) const {
     std::vector<pid_t> matches;
     const Fd proc = openProc();
-    if (!proc.valid() || !pattern.isValid() || limit == 0)
+    if (!proc.isOpen() || !pattern.isValid() || limit == 0)
         return matches;
     CommandLineReader reader{proc.get(), {}, {}, {}};
     for (const pid_t pid : listPids(proc.get())) {
@@ -647,7 +634,7 @@ bool ProcessTable::anyMatching(const ExtendedRegex& pattern) const {
 
 std::optional<ProcessInfo> ProcessTable::process(pid_t pid) const {
     const Fd proc = openProc();
-    if (!proc.valid() || pid <= 0)
+    if (!proc.isOpen() || pid <= 0)
         return std::nullopt;
     struct stat st {};
     if (::fstatat(proc.get(), PidPath(pid, "").c_str(), &st, 0) != 0)
