@@ -80,6 +80,9 @@ ParsedArguments parseArguments(const QStringList& args) {
 
     static const std::pair<const char*, Command> plain[] = {
         {"status", Command::Status},
+        {"start", Command::Start},
+        {"stop", Command::Stop},
+        {"update", Command::Update},
     };
     for (const auto& [word, command] : plain) {
         if (name == QLatin1String(word)) {
@@ -195,6 +198,13 @@ QString usageText(const QString& program) {
                "Commands:\n"
                "  status             the three services, the panel root and the permission "
                "hint\n"
+               "  start              start the database (%4), the site (%5) and phpMyAdmin "
+               "(%6)\n"
+               "  stop               stop the three services\n"
+               "  update [--from URL]\n"
+               "                     update or repair the site from the update archive (from "
+               "URL\n"
+               "                     instead of the update server, e.g. a mirror)\n"
                "  root               print the panel root in use\n"
                "  root set DIR       pick DIR as the panel root (it must hold runtime/mysql/"
                "bin/mysqld,\n"
@@ -210,7 +220,10 @@ QString usageText(const QString& program) {
                "\n"
                "Exit status: 0 when the operation succeeded, 1 when it failed, 2 for wrong "
                "arguments.\n")
-        .arg(program, serviceHttpAddress(Service::Site), serviceHttpAddress(Service::PhpMyAdmin));
+        .arg(program, serviceHttpAddress(Service::Site), serviceHttpAddress(Service::PhpMyAdmin),
+             QString::number(servicePort(Service::Database)),
+             QString::number(servicePort(Service::Site)),
+             QString::number(servicePort(Service::PhpMyAdmin)));
 }
 
 } // namespace cli

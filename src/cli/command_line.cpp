@@ -1,18 +1,26 @@
 #include "cli/command_line.h"
 
 #include "cli/arguments.h"
+#include "cli/progress_printer.h"
 #include "cli/state_json.h"
+#include "core/operation_outcome.h"
 #include "core/panel_view_model.h"
 #include "platform/application_identity.h"
 #include "platform/headless_desktop.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstdio>
+#include <functional>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -21,6 +29,38 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// Where results go: standard output as the caller gave it (see separateChildOutput).
+FILE* g_results = stdout;
+
+// Two of the system tools the panel starts inherit its standard output, and pgrep prints the
+// process ids it found there; that must not mix with the results (a JSON object has to stay
+// one). The results keep a duplicate of standard output that no child inherits; the children
+// get the null device in its place (their standard error stays).
+void separateChildOutput() {
+    std::fflush(stdout);
+    const int results = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (results < 0)
+        return;
+    FILE* stream = fdopen(results, "w");
+    if (!stream) {
+        close(results);
+        return;
+    }
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0 || dup2(null, STDOUT_FILENO) < 0) {
+        if (null >= 0)
+            close(null);
+        std::fclose(stream);
+        return;
+    }
+    close(null);
+    g_results = stream;
+}
+
+bool resultsOnTerminal() {
+    return isatty(fileno(g_results)) == 1;
+}
 
 void write(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
@@ -31,7 +71,7 @@ void write(FILE* stream, const QString& text) {
 }
 
 void writeJson(const QJsonObject& object) {
-    write(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+    write(g_results, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
 }
 
 QString programName() {
@@ -50,7 +90,7 @@ class Session {
 public:
     explicit Session(const Invocation& invocation)
         : m_invocation(invocation), m_desktop(std::make_shared<HeadlessDesktop>()),
-          m_model(PanelViewModel::create(Platform::system(m_desktop))) {}
+          m_model(PanelViewModel::create(Platform::system(m_desktop), configFor(invocation))) {}
 
     int run() {
         const Result result = execute();
@@ -59,17 +99,30 @@ public:
             QJsonObject object = stateJson(*m_model);
             for (auto it = result.fields.begin(); it != result.fields.end(); ++it)
                 object.insert(it.key(), it.value());
+            if (!object.contains(QStringLiteral("outcome"))) {
+                object.insert(
+                    QStringLiteral("outcome"),
+                    QJsonObject{{QStringLiteral("operation"), commandName(m_invocation.command)},
+                                {QStringLiteral("succeeded"), result.ok}});
+            }
             object.insert(QStringLiteral("command"), commandName(m_invocation.command));
             object.insert(QStringLiteral("ok"), result.ok);
             object.insert(QStringLiteral("exitCode"), exitCode);
             writeJson(object);
         } else if (!result.text.isEmpty()) {
-            write(stdout, result.text);
+            write(g_results, result.text);
         }
         return exitCode;
     }
 
 private:
+    static PanelConfig configFor(const Invocation& invocation) {
+        PanelConfig config;
+        if (invocation.updateFrom.isValid())
+            config.updateZipBaseURL = invocation.updateFrom;
+        return config;
+    }
+
     Result execute() {
         switch (m_invocation.command) {
         case Command::Status:
@@ -88,14 +141,64 @@ private:
             m_model->openRuntimeDirectory();
             return opened();
         case Command::Start:
+            return longOperation([this] { m_model->startAll(); });
         case Command::Stop:
+            return longOperation([this] { m_model->stopAll(); });
         case Command::Update:
+            return update();
         case Command::Undo:
         case Command::Help:
         case Command::Version:
             break;
         }
-        return {false, QStringLiteral("not available"), {}};
+        return {false, {}, {}};
+    }
+
+    // Starts an operation and runs the event loop until its outcome arrives, right after its
+    // final report.
+    OperationOutcome runToOutcome(const std::function<void()>& start) {
+        std::optional<OperationOutcome> outcome;
+        QEventLoop loop;
+        QObject::connect(m_model.get(), &PanelViewModel::finished, &loop,
+                         [&](const OperationOutcome& finished) {
+                             if (!outcome) {
+                                 outcome = finished;
+                                 loop.quit();
+                             }
+                         });
+        start();
+        loop.exec();
+        return *outcome;
+    }
+
+    Result longOperation(const std::function<void()>& start) {
+        const OperationOutcome outcome = runToOutcome(start);
+        return {
+            outcome.succeeded,
+            outcome.report,
+            {{QStringLiteral("outcome"), outcomeJson(commandName(m_invocation.command), outcome)}}};
+    }
+
+    // An update, with its steps shown as they are published: a bar on a terminal, otherwise
+    // a line each. With --json, standard output holds the JSON object alone, so the bar goes
+    // to standard error and only when that is a terminal.
+    Result update() {
+        ProgressPrinter::Style style = ProgressPrinter::Style::Lines;
+        FILE* stream = g_results;
+        if (m_invocation.json) {
+            stream = stderr;
+            style = isatty(STDERR_FILENO) ? ProgressPrinter::Style::Bar
+                                          : ProgressPrinter::Style::Silent;
+        } else if (resultsOnTerminal()) {
+            style = ProgressPrinter::Style::Bar;
+        }
+        ProgressPrinter printer(*m_model, stream, style);
+        Result result = longOperation([this] { m_model->updateOrRepairFiles(); });
+        printer.finish();
+        result.fields.insert(QStringLiteral("steps"), printer.steps());
+        result.fields.insert(QStringLiteral("updateProgress"), m_model->updateProgress());
+        result.fields.insert(QStringLiteral("updateProgressText"), m_model->updateProgressText());
+        return result;
     }
 
     Result status() {
@@ -178,6 +281,7 @@ int run(int argc, char** argv) {
     default:
         break;
     }
+    separateChildOutput();
     return Session(invocation).run();
 }
 

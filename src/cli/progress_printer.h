@@ -26,6 +26,9 @@ public:
 
     // The bar for a fraction, width characters between brackets.
     static QString bar(double fraction, int width);
+    // line cut (with an ellipsis) so that it takes fewer than columns terminal columns, wide
+    // East Asian characters counting two.
+    static QString fitToColumns(const QString& line, int columns);
 
 private:
     void onChanged();

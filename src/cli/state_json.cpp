@@ -1,57 +1,60 @@
 #include "cli/state_json.h"
 
+#include "core/operation_outcome.h"
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 #include "platform/process.h"
 
+#include <QJsonArray>
 #include <QJsonValue>
 
 namespace cli {
 
 namespace {
 
-QJsonObject serviceJson(Service service, bool running, const QString& address,
-                        std::optional<qint32> pid) {
-    QJsonObject object{
-        {QStringLiteral("label"), serviceLabel(service)},
-        {QStringLiteral("running"), running},
-        {QStringLiteral("port"), servicePort(service)},
-        {QStringLiteral("pid"), pid ? QJsonValue(*pid) : QJsonValue(QJsonValue::Null)},
-    };
-    if (!address.isEmpty())
-        object.insert(QStringLiteral("address"), address);
-    return object;
-}
-
 // The process id of a running service: the database's from its port, a web server's from its
-// pid file when that process is alive.
-std::optional<qint32> livePid(const PanelViewModel& model, Service service) {
-    std::optional<pid_t> pid;
+// pid file while that process lives.
+std::optional<pid_t> runningPid(const PanelViewModel& model, Service service) {
     if (service == Service::Database)
-        pid = model.mysqlPidFromPort();
-    else if (const std::optional<pid_t> recorded = core::readPidFile(model.servicePidPath(service));
-             recorded && platform::isProcessAlive(*recorded))
-        pid = recorded;
-    if (!pid || *pid <= 0)
+        return model.mysqlPidFromPort();
+    const std::optional<pid_t> pid = core::readPidFile(model.servicePidPath(service));
+    if (!pid || !platform::isProcessAlive(*pid))
         return std::nullopt;
-    return static_cast<qint32>(*pid);
+    return pid;
 }
 
 } // namespace
 
+QString serviceKey(Service service) {
+    switch (service) {
+    case Service::Database:
+        return QStringLiteral("mysql");
+    case Service::Site:
+        return QStringLiteral("phpWeb");
+    case Service::PhpMyAdmin:
+        return QStringLiteral("phpMyAdmin");
+    }
+    return {};
+}
+
 QJsonObject stateJson(const PanelViewModel& model) {
     const ServiceStatus status = model.status();
-    const auto entry = [&](Service service, const QString& address) {
+    QJsonObject services;
+    for (const Service service : kServices) {
         const bool running = status.isRunning(service);
-        return serviceJson(service, running, address,
-                           running ? livePid(model, service) : std::nullopt);
-    };
-    const QJsonObject services{
-        {QStringLiteral("mysql"), entry(Service::Database, serviceHostPort(Service::Database))},
-        {QStringLiteral("phpWeb"), entry(Service::Site, serviceHttpAddress(Service::Site))},
-        {QStringLiteral("phpMyAdmin"),
-         entry(Service::PhpMyAdmin, serviceHttpAddress(Service::PhpMyAdmin))},
-    };
+        const std::optional<pid_t> pid = running ? runningPid(model, service) : std::nullopt;
+        services.insert(
+            serviceKey(service),
+            QJsonObject{
+                {QStringLiteral("label"), serviceLabel(service)},
+                {QStringLiteral("running"), running},
+                {QStringLiteral("port"), servicePort(service)},
+                {QStringLiteral("address"), service == Service::Database
+                                                ? serviceHostPort(service)
+                                                : serviceHttpAddress(service)},
+                {QStringLiteral("pid"), pid && *pid > 0 ? QJsonValue(qint64(*pid)) : QJsonValue()},
+            });
+    }
     return {
         {QStringLiteral("root"), model.zeltoPanelRoot()},
         {QStringLiteral("savedRoot"), model.savedRoot()},
@@ -60,6 +63,39 @@ QJsonObject stateJson(const PanelViewModel& model) {
         {QStringLiteral("report"), model.logs()},
         {QStringLiteral("errorSummary"), model.errorSummary()},
     };
+}
+
+QJsonObject errorJson(const Error& error) {
+    QJsonObject object{{QStringLiteral("message"), error.message}};
+    if (!error.path.isEmpty())
+        object.insert(QStringLiteral("path"), error.path);
+    if (!error.call.isEmpty())
+        object.insert(QStringLiteral("call"), error.call);
+    if (error.code != 0)
+        object.insert(QStringLiteral("code"), error.code);
+    return object;
+}
+
+QJsonObject outcomeJson(const QString& operation, const OperationOutcome& outcome) {
+    QJsonObject services;
+    for (const ServiceOutcome& service : outcome.services) {
+        QJsonObject object{{QStringLiteral("succeeded"), service.succeeded}};
+        if (service.cause)
+            object.insert(QStringLiteral("cause"), errorJson(*service.cause));
+        services.insert(serviceKey(service.service), object);
+    }
+    QJsonArray warnings;
+    for (const Error& warning : outcome.warnings)
+        warnings.append(errorJson(warning));
+    QJsonObject object{
+        {QStringLiteral("operation"), operation},
+        {QStringLiteral("succeeded"), outcome.succeeded},
+    };
+    if (!services.isEmpty())
+        object.insert(QStringLiteral("services"), services);
+    if (!warnings.isEmpty())
+        object.insert(QStringLiteral("warnings"), warnings);
+    return object;
 }
 
 } // namespace cli

@@ -3,6 +3,7 @@
 #include "update/download.h"
 #include "update/extraction.h"
 #include "update/site_root.h"
+#include "update/update_lock.h"
 
 #include <QFile>
 
@@ -37,6 +38,18 @@ std::unexpected<Error> reported(const QString& text) {
     return failure(text);
 }
 
+// A second request while a run is under way changes nothing but the log.
+void refuseSecondRun(PanelViewModel& model) {
+    model.postToMain([](PanelViewModel& m) {
+        m.setLogs(kAlreadyRunning);
+        m.updateErrorSummary();
+        OperationOutcome outcome;
+        outcome.operation = Operation::UpdateOrRepair;
+        outcome.report = kAlreadyRunning;
+        m.finish(std::move(outcome));
+    });
+}
+
 QString downloadFailureText(const Error& error, int stallSeconds) {
     if (error.call == QLatin1String(update::kStalledCall))
         return QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
@@ -50,14 +63,14 @@ QString downloadFailureText(const Error& error, int stallSeconds) {
 void PanelViewModel::updateOrRepairFiles() {
     assertMainThread();
     if (g_updateRunning.exchange(true)) {
-        postToMain([](PanelViewModel& model) {
-            model.setLogs(kAlreadyRunning);
-            model.updateErrorSummary();
-            OperationOutcome outcome;
-            outcome.operation = Operation::UpdateOrRepair;
-            outcome.report = kAlreadyRunning;
-            model.finish(std::move(outcome));
-        });
+        refuseSecondRun(*this);
+        return;
+    }
+    // ... and one in all processes: the window beside the command line, or two of either.
+    update::UpdateLock lock = update::UpdateLock::acquire(runtimeDir());
+    if (lock.state() == update::UpdateLock::State::Busy) {
+        g_updateRunning = false;
+        refuseSecondRun(*this);
         return;
     }
 
@@ -70,7 +83,7 @@ void PanelViewModel::updateOrRepairFiles() {
         model.updateErrorSummary();
     });
 
-    runInBackground([](PanelViewModel& model) {
+    runInBackground([lock](PanelViewModel& model) mutable {
         const Result<QString> run = model.downloadUpdateOnly([&model](double fraction,
                                                                       const QString& text) {
             model.postToMain([fraction, text](PanelViewModel& m) {
@@ -90,7 +103,8 @@ void PanelViewModel::updateOrRepairFiles() {
         outcome.operation = Operation::UpdateOrRepair;
         outcome.succeeded = run.has_value();
         const QString report = run ? *run : run.error().message;
-        model.postToMain([report, outcome = std::move(outcome)](PanelViewModel& m) mutable {
+        model.postToMain([report, outcome = std::move(outcome),
+                          lock = std::move(lock)](PanelViewModel& m) mutable {
             m.refreshStatus();
             m.setUpdateProgress(1.0);
             m.setUpdateProgressText(QStringLiteral("完成"));
@@ -103,6 +117,7 @@ void PanelViewModel::updateOrRepairFiles() {
             // Only once the report is out may a new run start, so that its publications follow
             // this run's last one.
             g_updateRunning = false;
+            lock = {}; // released here, before anyone learns that the run has ended
             m.finish(std::move(outcome));
         });
     });

@@ -34,6 +34,28 @@ QJsonObject CliSandbox::Run::json() const {
 
 CliSandbox::Run CliSandbox::run(const QStringList& args, const QString& workingDirectory,
                                 int timeoutMs) const {
+    return runProgram(appDir() + QStringLiteral("/zelto-panel-cli"), args, workingDirectory,
+                      timeoutMs);
+}
+
+CliSandbox::Run CliSandbox::runOnTerminal(const QStringList& args, int columns) const {
+    const QString script = QStringLiteral("/usr/bin/script");
+    if (!QFileInfo(script).isExecutable())
+        return {};
+    const auto quoted = [](QString word) {
+        return QLatin1Char('\'') + word.replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+               QLatin1Char('\'');
+    };
+    QString command = QStringLiteral("stty cols %1 && ").arg(columns) +
+                      quoted(appDir() + QStringLiteral("/zelto-panel-cli"));
+    for (const QString& arg : args)
+        command += QLatin1Char(' ') + quoted(arg);
+    return runProgram(script, {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")}, {},
+                      240000);
+}
+
+CliSandbox::Run CliSandbox::runProgram(const QString& program, const QStringList& args,
+                                       const QString& workingDirectory, int timeoutMs) const {
     QProcess process;
     process.setProcessEnvironment(m_env);
     process.setWorkingDirectory(workingDirectory.isEmpty() ? base() : workingDirectory);
@@ -41,7 +63,7 @@ CliSandbox::Run CliSandbox::run(const QStringList& args, const QString& workingD
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    process.start(appDir() + QStringLiteral("/zelto-panel-cli"), args);
+    process.start(program, args);
     loop.exec();
     Run result;
     if (process.error() == QProcess::FailedToStart) {

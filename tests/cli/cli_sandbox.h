@@ -19,6 +19,8 @@ public:
     QString base() const { return m_dir.path(); }
     QString appDir() const { return base() + QStringLiteral("/app"); }
     QString installedRoot() const { return base() + QStringLiteral("/Zelto-panel"); }
+    // The environment the program runs with.
+    QProcessEnvironment environment() const { return m_env; }
 
     struct Run {
         int exitCode = -1;
@@ -32,8 +34,14 @@ public:
     // Runs the program with args and waits, serving the test's event loop meanwhile.
     Run run(const QStringList& args, const QString& workingDirectory = {},
             int timeoutMs = 240000) const;
+    // Runs it on a pseudo-terminal of the given width (through script(1)); what it wrote to
+    // the terminal is in out. Nothing run (exit code -1) where script is missing.
+    Run runOnTerminal(const QStringList& args, int columns) const;
 
 private:
+    Run runProgram(const QString& program, const QStringList& args, const QString& workingDirectory,
+                   int timeoutMs) const;
+
     QTemporaryDir m_dir;
     QProcessEnvironment m_env;
     bool m_valid = false;

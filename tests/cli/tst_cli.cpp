@@ -1,13 +1,29 @@
 // The command-line panel as a user runs it, on what needs no fixed port: arguments and usage
-// errors, the version, the panel root and its choice with the chooser's rules, and the open
-// commands without a desktop.
+// errors, the version, the panel root and its choice with the chooser's rules, the open
+// commands without a desktop, and updates from a local server, one at a time across
+// processes.
 
 #include "cli_sandbox.h"
 #include "test_support.h"
+#include "update_test_support.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTest>
+
+using namespace updatetest;
+
+namespace {
+
+const QString kDoneTitle = QStringLiteral("=== 更新/修复完成 ===");
+const QString kAlreadyRunning = QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
+
+const QStringList kPackage = {"www/index.php=<?php echo 'new';", "www/include/lib.php=lib",
+                              "www/Data/defaults.txt=shipped"};
+
+} // namespace
 
 class CliTest : public QObject {
     Q_OBJECT
@@ -20,6 +36,10 @@ private Q_SLOTS:
     void rootSetFollowsTheChooserRules();
     void openWithoutDesktopPrintsTheAddress_data();
     void openWithoutDesktopPrintsTheAddress();
+    void update_data();
+    void update();
+    void updateOnTerminalDrawsOneBar();
+    void oneUpdateAtATimeAcrossProcesses();
 };
 
 void CliTest::usageErrors_data() {
@@ -29,8 +49,8 @@ void CliTest::usageErrors_data() {
     QTest::newRow("unknown command") << QStringList{"restart"} << "unknown command 'restart'";
     QTest::newRow("unknown option")
         << QStringList{"status", "--verbose"} << "unknown option '--verbose'";
-    QTest::newRow("extra word") << QStringList{"status", "now"}
-                                << "status takes no further arguments, but got 'now'";
+    QTest::newRow("extra word") << QStringList{"start", "now"}
+                                << "start takes no further arguments, but got 'now'";
     QTest::newRow("root set without dir")
         << QStringList{"root", "set"} << "root set needs a directory";
     QTest::newRow("root set, two dirs") << QStringList{"root", "set", "a", "b"}
@@ -40,6 +60,10 @@ void CliTest::usageErrors_data() {
     QTest::newRow("open unknown") << QStringList{"open", "mail"} << "not 'mail'";
     QTest::newRow("--from without update")
         << QStringList{"status", "--from", "http://h/x.zip"} << "--from belongs to update only";
+    QTest::newRow("--from without address")
+        << QStringList{"update", "--from"} << "--from needs an address";
+    QTest::newRow("--from file address") << QStringList{"update", "--from=file:///tmp/a.zip"}
+                                         << "--from needs an http or https address";
     QTest::newRow("json and wrong") << QStringList{"--json", "stat"} << "unknown command 'stat'";
 }
 
@@ -76,8 +100,8 @@ void CliTest::versionAndHelp() {
     for (const char* help : {"--help", "-h", "help"}) {
         const CliSandbox::Run r = box.run({QString::fromLatin1(help)});
         QCOMPARE(r.exitCode, 0);
-        for (const char* command :
-             {"status", "root set DIR", "open site", "open phpmyadmin", "open dir", "--json"})
+        for (const char* command : {"status", "start", "stop", "update", "root set DIR",
+                                    "open site", "open phpmyadmin", "open dir", "--json"})
             QVERIFY2(r.outText().contains(QString::fromLatin1(command)), command);
     }
 }
@@ -154,6 +178,137 @@ void CliTest::openWithoutDesktopPrintsTheAddress() {
     QCOMPARE(json.exitCode, 0);
     QCOMPARE(json.json().value(QStringLiteral("address")).toString(), expected);
     QCOMPARE(json.json().value(QStringLiteral("handedToDesktop")).toBool(true), false);
+}
+
+void CliTest::update_data() {
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<QStringList>("package");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reportStart"); // the entry of the final block
+    QTest::newRow("site with data") << true << kPackage << 0 << "已自动解压并同步到 runtime/www: ";
+    QTest::newRow("no server") << false << kPackage << 1 << "更新下载失败: ";
+    QTest::newRow("no site root") << true << QStringList{"readme.txt=nothing here"} << 1
+                                  << "更新包中未识别到站点根";
+}
+
+void CliTest::update() {
+    QFETCH(bool, serverUp);
+    QFETCH(QStringList, package);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reportStart);
+    CliSandbox box(false);
+    QVERIFY(box.isValid());
+    LocalHttpServer server;
+    server.response.body = writeZip(box.base() + QStringLiteral("/served.zip"), package);
+    // An address where nothing listens any more.
+    const QString url = serverUp ? server.archiveUrl() : LocalHttpServer().archiveUrl();
+    const QString www = box.installedRoot() + QStringLiteral("/runtime/www");
+
+    // Without a terminal: one line per published step, then the final report.
+    const CliSandbox::Run text = box.run({QStringLiteral("update"), QStringLiteral("--from"), url});
+    QCOMPARE(text.exitCode, exitCode);
+    const QString out = text.outText();
+    const qsizetype reportAt = out.indexOf(kDoneTitle + QLatin1Char('\n'));
+    QVERIFY2(reportAt > 0, qPrintable(out));
+    QVERIFY2(out.mid(reportAt + kDoneTitle.size() + 1).startsWith(reportStart), qPrintable(out));
+    const QStringList steps = out.left(reportAt).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(steps.first(), QStringLiteral("  5% 正在下载更新包"));
+    QCOMPARE(steps.last(), QStringLiteral("100% 完成"));
+    int percent = 0;
+    for (const QString& step : steps) {
+        const int p = step.left(4).trimmed().chopped(1).toInt();
+        QVERIFY2(p >= percent && step.at(4) == QLatin1Char(' '), qPrintable(step));
+        percent = p;
+    }
+    if (exitCode == 0) {
+        // Every stage, in order.
+        qsizetype at = 0;
+        for (const char* stage : {" 10% 正在下载更新包", " 35% 正在解压更新包",
+                                  " 60% 正在定位站点根目录", " 75% 正在同步到 runtime/www",
+                                  " 82% 正在同步到 www: 第二步", " 90% 正在校验 runtime/www"}) {
+            const qsizetype found = out.indexOf(QString::fromUtf8(stage), at);
+            QVERIFY2(found >= at, stage);
+            at = found;
+        }
+        QCOMPARE(testing::readFile(www + QStringLiteral("/index.php")),
+                 QByteArray("<?php echo 'new';"));
+    } else {
+        QVERIFY(!QFileInfo::exists(www + QStringLiteral("/index.php")));
+    }
+    QCOMPARE(server.requestTargets.size(), serverUp ? 1 : 0);
+
+    // With --json: the steps and the outcome in the one object, nothing else on stdout.
+    const CliSandbox::Run json = box.run(
+        {QStringLiteral("--json"), QStringLiteral("update"), QStringLiteral("--from=") + url});
+    QCOMPARE(json.exitCode, exitCode);
+    const QJsonObject object = json.json();
+    QVERIFY2(!object.isEmpty(), json.out.constData());
+    QCOMPARE(object.value(QStringLiteral("ok")).toBool(), exitCode == 0);
+    const QJsonObject outcome = object.value(QStringLiteral("outcome")).toObject();
+    QCOMPARE(outcome.value(QStringLiteral("operation")).toString(), QStringLiteral("update"));
+    QCOMPARE(outcome.value(QStringLiteral("succeeded")).toBool(), exitCode == 0);
+    QVERIFY(object.value(QStringLiteral("report"))
+                .toString()
+                .startsWith(kDoneTitle + QLatin1Char('\n') + reportStart));
+    const QJsonArray published = object.value(QStringLiteral("steps")).toArray();
+    QVERIFY(published.size() >= 3);
+    QCOMPARE(published.first().toObject().value(QStringLiteral("progress")).toDouble(), 0.05);
+    QCOMPARE(published.last().toObject().value(QStringLiteral("text")).toString(),
+             QStringLiteral("完成"));
+}
+
+void CliTest::updateOnTerminalDrawsOneBar() {
+    CliSandbox box(false);
+    QVERIFY(box.isValid());
+    LocalHttpServer server;
+    server.response.body = writeZip(box.base() + QStringLiteral("/served.zip"), kPackage);
+    const CliSandbox::Run r = box.runOnTerminal(
+        {QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()}, 60);
+    if (r.exitCode == -1 && r.err.isEmpty())
+        QSKIP("script(1) is not installed");
+    QCOMPARE(r.exitCode, 0);
+    const QString out = r.outText();
+    const qsizetype reportAt = out.indexOf(kDoneTitle);
+    QVERIFY2(reportAt > 0, qPrintable(out));
+    // Every step redraws the one line: back to its start, cleared, the bar, the step.
+    const QStringList draws = out.left(reportAt).split(QStringLiteral("\r\x1b[K"));
+    QVERIFY2(draws.first().isEmpty() && draws.size() > 5, qPrintable(out));
+    QCOMPARE(draws[1], QStringLiteral("[##............................]   5% 正在下载更新包"));
+    for (const QString& draw : draws.mid(1, draws.size() - 2))
+        QVERIFY2(!draw.contains(QLatin1Char('\n')), qPrintable(draw));
+    QVERIFY(draws.last().startsWith(QStringLiteral("[##############################] 100% 完成")));
+    // A step wider than the terminal is cut short (Chinese characters take two columns).
+    QVERIFY2(out.contains(QStringLiteral("  75% 正在同步到 www: 第一…")), qPrintable(out));
+}
+
+void CliTest::oneUpdateAtATimeAcrossProcesses() {
+    CliSandbox box(false);
+    QVERIFY(box.isValid());
+    LocalHttpServer server;
+    server.response.body = writeZip(box.base() + QStringLiteral("/served.zip"), kPackage);
+    server.response.delayMs = 600000; // the first run waits in its download
+
+    QProcess first;
+    first.setProcessEnvironment(box.environment());
+    first.start(box.appDir() + QStringLiteral("/zelto-panel-cli"),
+                {QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()});
+    QTRY_COMPARE_WITH_TIMEOUT(server.requestTargets.size(), 1, 60000);
+
+    const CliSandbox::Run second = box.run({QStringLiteral("update"), QStringLiteral("--json"),
+                                            QStringLiteral("--from"), server.archiveUrl()});
+    QCOMPARE(second.exitCode, 1);
+    QCOMPARE(second.json().value(QStringLiteral("report")).toString(), kAlreadyRunning);
+    QCOMPARE(server.requestTargets.size(), 1);
+
+    // A run that ended without its final report (killed) leaves its lock behind; the next run
+    // takes it over.
+    first.kill();
+    QVERIFY(first.waitForFinished(30000));
+    server.response.delayMs = 0;
+    const CliSandbox::Run third =
+        box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()});
+    QCOMPARE(third.exitCode, 0);
+    QCOMPARE(server.requestTargets.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(CliTest)
