@@ -35,7 +35,7 @@ bool portAnswers(int port) {
 struct StackCleanup {
     QString base;
     ~StackCleanup() {
-        const QString pattern = escapeExtendedRegex(base);
+        const QString pattern = core::escapeExtendedRegex(base);
         const SystemTools tools = SystemTools::debian();
         (void)runChild(tools.pkill, {QStringLiteral("-f"), pattern});
         ChildOptions quiet;
