@@ -19,6 +19,8 @@ FakeStack::FakeStack(const QString& panelRoot, const QString& recordDir)
 FakeStack::~FakeStack() {
     for (pid_t pid : serverPids())
         endProcess(pid, m_root);
+    for (pid_t pid : serverPids(QStringLiteral("mysqld-pids")))
+        endProcess(pid, m_root);
 }
 
 QString FakeStack::recorder(const QString& program) const {
@@ -31,11 +33,46 @@ QString FakeStack::phpPath(const QString& version) const {
     return m_root + QStringLiteral("/runtime/php/") + version + QStringLiteral("/bin/php");
 }
 
+namespace {
+
+// Perl that listens on port $port (when defined) of all IPv4 addresses and accepts connections
+// until it is sent SIGTERM or a minute has passed. A port that cannot be bound ends the
+// program with PHP's complaint on its output. The fixed ports belong to the end-to-end tests
+// (of this and other build trees): a stand-in never takes them.
+const char kListenLoop[] = R"(use Socket;
+undef $port if defined $port && ($port == 3306 || $port == 8000 || $port == 900);
+my $s;
+if (defined $port) {
+    socket($s, PF_INET, SOCK_STREAM, 0) or die "socket: $!";
+    setsockopt($s, SOL_SOCKET, SO_REUSEADDR, 1);
+    unless (bind($s, sockaddr_in($port, INADDR_ANY)) && listen($s, 16)) {
+        print "Failed to listen on 0.0.0.0:$port (reason: $!)\n";
+        exit 1;
+    }
+}
+$SIG{TERM} = sub { exit 0 };
+my $end = time + 60;
+while (time < $end) {
+    if ($s) {
+        my $rin = '';
+        vec($rin, fileno($s), 1) = 1;
+        if (select(my $rout = $rin, undef, undef, 1) > 0) {
+            accept(my $c, $s) and close $c;
+        }
+    } else {
+        sleep 1;
+    }
+}
+)";
+
+} // namespace
+
 void FakeStack::installPhpServer(const QString& version) const {
     // Perl, so that the process can show another command line: the address reads
     // "test-0.0.0.0:PORT", which keeps the real pkill of stop-all and start-all in end-to-end
     // tests that run at the same time from ending this stand-in (it still has "-S" and a
-    // program named php, so it is recognised as a PHP server by its pid).
+    // program named php, so it is recognised as a PHP server by its pid). It listens on the
+    // port it was given, as the real server does.
     const QString path = phpPath(version);
     testing::writeFile(
         path,
@@ -49,11 +86,11 @@ void FakeStack::installPhpServer(const QString& version) const {
                        "open(my $p, '>>', '%1/php-pids') or die;\n"
                        "print $p \"$$\\n\";\n"
                        "close $p;\n"
-                       "$SIG{TERM} = sub { exit 0 };\n"
-                       "$0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV);\n"
-                       "sleep 1 for 1 .. 30;\n")
-            .arg(m_records)
-            .toUtf8());
+                       "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n"
+                       "$0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV);\n")
+                .arg(m_records)
+                .toUtf8() +
+            kListenLoop);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
@@ -70,8 +107,24 @@ QString FakeStack::installReport() {
 
 void FakeStack::installDatabase() const {
     const QString bin = m_root + QStringLiteral("/runtime/mysql/bin/");
-    for (const QString& program : {QStringLiteral("mysqld"), QStringLiteral("mysqladmin")})
-        testing::writeScript(bin + program, recorder(program));
+    testing::writeScript(bin + QStringLiteral("mysqladmin"), recorder(QStringLiteral("mysqladmin")));
+    // mysqld --daemonize leaves a server behind that shows the command line it was given and
+    // listens on the test's database port (ZELTO_FAKE_DB_PORT), then returns.
+    const QString server = m_records + QStringLiteral("/fake-mysqld.pl");
+    testing::writeFile(server,
+                       QStringLiteral("open(my $p, '>>', '%1/mysqld-pids') or die;\n"
+                                      "print $p \"$$\\n\";\n"
+                                      "close $p;\n"
+                                      "my $port = $ENV{ZELTO_FAKE_DB_PORT};\n"
+                                      "$0 = join(' ', @ARGV);\n")
+                               .arg(m_records)
+                               .toUtf8() +
+                           kListenLoop);
+    testing::writeScript(bin + QStringLiteral("mysqld"),
+                         recorder(QStringLiteral("mysqld")) +
+                             QStringLiteral("setsid perl '%1' \"$0\" \"$@\" "
+                                            "</dev/null >/dev/null 2>&1 &\n")
+                                 .arg(server));
     testing::writeScript(bin + QStringLiteral("mysql_install_db"),
                          recorder(QStringLiteral("mysql_install_db")) +
                              QStringLiteral("mkdir -p \"$(dirname \"$0\")/../data/mysql\"\n"
@@ -81,7 +134,23 @@ void FakeStack::installDatabase() const {
 
 SystemTools FakeStack::tools() const {
     const QString dir = m_records + QStringLiteral("/tools/");
-    testing::writeScript(dir + QStringLiteral("pkill"), recorder(QStringLiteral("pkill")));
+    // pkill records its call and ends the stand-ins its pattern is meant for, waiting until
+    // they are gone (so that a restart finds their ports free, as with the real servers).
+    testing::writeScript(
+        dir + QStringLiteral("pkill"),
+        recorder(QStringLiteral("pkill")) +
+            QStringLiteral("case $2 in\n"
+                           "'php -S 0.0.0.0:') list='%1/php-pids' ;;\n"
+                           "mysqld.*) list='%1/mysqld-pids' ;;\n"
+                           "*) exit 0 ;;\n"
+                           "esac\n"
+                           "[ -f \"$list\" ] || exit 0\n"
+                           "for p in $(cat \"$list\"); do kill \"$p\" 2>/dev/null; done\n"
+                           "for p in $(cat \"$list\"); do\n"
+                           "  n=0; while kill -0 \"$p\" 2>/dev/null && [ $n -lt 200 ]; do\n"
+                           "    sleep 0.01; n=$((n+1)); done\n"
+                           "done\n")
+                .arg(m_records));
     testing::writeScript(dir + QStringLiteral("pgrep"), QStringLiteral("exit 1"));
     testing::writeScript(dir + QStringLiteral("lsof"), QStringLiteral("exit 1"));
     SystemTools tools = SystemTools::debian();
@@ -97,9 +166,9 @@ QStringList FakeStack::calls(const QString& program) const {
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QList<pid_t> FakeStack::serverPids() const {
+QList<pid_t> FakeStack::serverPids(const QString& list) const {
     QList<pid_t> pids;
-    for (const QString& line : calls(QStringLiteral("php-pids")))
+    for (const QString& line : calls(list))
         pids.push_back(line.trimmed().toInt());
     return pids;
 }

@@ -30,8 +30,8 @@ public:
     SystemTools tools() const;
 
     QStringList calls(const QString& program) const;
-    // Pids of fake PHP servers that have started so far.
-    QList<pid_t> serverPids() const;
+    // Pids of fake PHP servers (or, from "mysqld-pids", database servers) started so far.
+    QList<pid_t> serverPids(const QString& list = QStringLiteral("php-pids")) const;
     static QString installReport();
 
 private:
