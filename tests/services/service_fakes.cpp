@@ -77,6 +77,7 @@ void FakeStack::installPhpServer(const QString& version) const {
     testing::writeFile(
         path,
         QStringLiteral("#!/usr/bin/perl\n"
+                       "BEGIN { $0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV); }\n"
                        "use Cwd;\n"
                        "open(my $r, '>>', '%1/php') or die;\n"
                        "print $r join('|', getcwd(), @ARGV), \"\\n\";\n"
@@ -86,8 +87,7 @@ void FakeStack::installPhpServer(const QString& version) const {
                        "open(my $p, '>>', '%1/php-pids') or die;\n"
                        "print $p \"$$\\n\";\n"
                        "close $p;\n"
-                       "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n"
-                       "$0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV);\n")
+                       "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n")
                 .arg(m_records)
                 .toUtf8() +
             kListenLoop);
