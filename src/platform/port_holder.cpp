@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <vector>
 
 #include <pwd.h>
@@ -126,8 +127,9 @@ QString describePortHolder(const PortHolder& holder, int maxCommandLength) {
     return text + QLatin1Char(')');
 }
 
-bool anyCommandLineMatches(const QRegularExpression& pattern) {
+std::vector<pid_t> pidsMatching(const QRegularExpression& pattern) {
     const pid_t self = ::getpid();
+    std::vector<pid_t> pids;
     for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool ok = false;
         const pid_t pid = name.toInt(&ok);
@@ -135,9 +137,10 @@ bool anyCommandLineMatches(const QRegularExpression& pattern) {
             continue;
         const std::optional<QString> commandLine = processCommandLine(pid);
         if (commandLine && pattern.match(*commandLine).hasMatch() && isProcessAlive(pid))
-            return true;
+            pids.push_back(pid);
     }
-    return false;
+    std::sort(pids.begin(), pids.end());
+    return pids;
 }
 
 } // namespace platform

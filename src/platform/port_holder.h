@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -30,8 +31,8 @@ bool isTcpPortListening(quint16 port);
 // report, its command line shortened to at most maxCommandLength characters.
 QString describePortHolder(const PortHolder& holder, int maxCommandLength = 80);
 
-// True when the command line (arguments joined by spaces) of some live process other than the
-// panel itself contains a match of pattern.
-bool anyCommandLineMatches(const QRegularExpression& pattern);
+// The live processes other than the panel itself whose command line (arguments joined by
+// spaces) contains a match of pattern, in ascending order.
+std::vector<pid_t> pidsMatching(const QRegularExpression& pattern);
 
 } // namespace platform

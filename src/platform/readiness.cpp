@@ -79,7 +79,7 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
     auto answered = [&](size_t i) {
         const std::optional<PortHolder> holder = tcpPortHolder(probes[i].port);
         if (holder && probes[i].isOwnServer(*holder)) {
-            results[i] = {Readiness::Ready, std::nullopt};
+            results[i] = {Readiness::Ready, holder};
             attempts[i].done = true;
         } else {
             results[i].holder = holder;
@@ -94,7 +94,7 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
         // A server that bound its port at its very last moment still counts as ready.
         const std::optional<PortHolder> holder = tcpPortHolder(probes[i].port);
         if (holder && probes[i].isOwnServer(*holder))
-            results[i] = {Readiness::Ready, std::nullopt};
+            results[i] = {Readiness::Ready, holder};
         else
             results[i].holder = holder;
     };

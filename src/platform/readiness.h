@@ -28,7 +28,7 @@ enum class Readiness {
 
 struct ReadinessResult {
     Readiness state = Readiness::TimedOut;
-    // The port's listener when the probe did not end ready, if any.
+    // The port's listener: the server when ready, else the other program there, if any.
     std::optional<PortHolder> holder;
 };
 

@@ -4,6 +4,7 @@
 
 #include "core/process_helpers.h"
 #include "platform/files.h"
+#include "platform/port_holder.h"
 #include "platform/process.h"
 #include "service_fakes.h"
 #include "services/database.h"
@@ -13,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -117,6 +120,52 @@ struct StackCleanup {
     }
 };
 
+// A runtime copied into the sandbox's installed root (nothing shipped, so a missing part
+// stays missing).
+QString installRuntimeCopy(TestSandbox& box, const QString& runtime) {
+    box.noResourcePath = true;
+    const QString root = box.installedRoot();
+    QDir().mkpath(root);
+    if (!copyTree(runtime, root + QStringLiteral("/runtime")).isEmpty())
+        return {};
+    return root;
+}
+
+// The entries of a final block whose title is title: its lines up to the empty line.
+QStringList blockEntries(const QString& block, const QString& title) {
+    if (!block.startsWith(title + QLatin1Char('\n')))
+        return {QStringLiteral("<not a block: ") + block + QLatin1Char('>')};
+    const QString body = block.mid(title.size() + 1);
+    return body.left(body.indexOf(QStringLiteral("\n\n"))).split(QLatin1Char('\n'),
+                                                              Qt::SkipEmptyParts);
+}
+
+// A server that is neither PHP nor the database, holding port until it is destroyed.
+struct ForeignListener {
+    pid_t pid = -1;
+    explicit ForeignListener(int port) {
+        pid = spawnDetached(QStringLiteral(ZELTO_PORT_LISTENER),
+                            {QString::number(port), QStringLiteral("46"), QStringLiteral("0"),
+                             QStringLiteral("600")},
+                            QString(), -1)
+                  .pid;
+    }
+    ~ForeignListener() { endProcess(pid, QStringLiteral("zelto_port_listener")); }
+};
+
+// "<label>: 启动失败: 端口 <port> 已被 zelto_port_list (pid <pid>, 用户 <user>, 命令: ...) 占用"
+bool namesListener(const QString& entry, const QString& head, int port, pid_t pid) {
+    return entry.startsWith(head + QStringLiteral("端口 %1 已被 zelto_port_list (pid %2, 用户 ")
+                                       .arg(port)
+                                       .arg(pid)) &&
+           entry.contains(QStringLiteral(", 命令: ") + QStringLiteral(ZELTO_PORT_LISTENER)) &&
+           entry.endsWith(QStringLiteral(") 占用"));
+}
+
+QString pidFileText(const QString& path) {
+    return QString::fromUtf8(testing::readFile(path)).trimmed();
+}
+
 } // namespace
 
 class ServicesEndToEndTest : public QObject {
@@ -194,7 +243,11 @@ private Q_SLOTS:
         model->refreshStatus();
         QVERIFY(allAre(model->status(), true));
         QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
-        QVERIFY(httpGet(8000, "/").contains("data-state=\"reachable\""));
+        // The site reaches the database in each of the three ways of its address.
+        const QByteArray site = httpGet(8000, "/");
+        for (const char* way : {"localhost", "pdo-localhost", "ipv4", "ipv6"})
+            QVERIFY2(site.contains(QByteArray("id=\"db-") + way + "\" class=\"ok\""),
+                     site.constData());
         const QByteArray login = httpGet(900, "/");
         QVERIFY2(login.contains("input_username") && login.contains("input_password"),
                  login.left(2000).constData());
@@ -295,6 +348,161 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
         QTest::qWait(500);
         QVERIFY(!portAnswers(900));
+    }
+
+    // A site and phpMyAdmin that cannot come up: the final report names each cause, the red
+    // notice shows it, the database still comes up, and nothing of the cause is harmed.
+    void failuresAreNamed_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("other programs hold 8000 and 900") << "listeners";
+        QTest::newRow("php ends at launch") << "broken php";
+        QTest::newRow("no phpMyAdmin") << "no phpmyadmin";
+    }
+
+    void failuresAreNamed() {
+        QFETCH(QString, fault);
+        TestSandbox box;
+        StackCleanup cleanup{box.base()};
+        const QString root = installRuntimeCopy(box, m_runtime);
+        QVERIFY(!root.isEmpty());
+        std::optional<ForeignListener> web, admin;
+        if (fault == QLatin1String("listeners")) {
+            web.emplace(8000);
+            admin.emplace(900);
+            QVERIFY(testing::waitFor([] { return portAnswers(8000) && portAnswers(900); }));
+        } else if (fault == QLatin1String("broken php")) {
+            const QString php = root + QStringLiteral("/runtime/php/PHP" ZELTO_PHP_VERSION "/bin/php");
+            QCOMPARE(removePath(php), QString());
+            testing::writeScript(php, QStringLiteral("echo 'PHP Fatal error: this interpreter "
+                                                     "cannot start' >&2\nexit 255"));
+        } else {
+            QCOMPARE(removePath(root + QStringLiteral("/runtime/phpmyadmin")), QString());
+        }
+        auto model = box.makeModel();
+        model->startAll();
+        QVERIFY(waitForLog(*model, QStringLiteral("=== 启动完成 ===")));
+        const QString report = model->logs();
+        QVERIFY2(report.endsWith(QStringLiteral("\n\n") + footer(root)), qPrintable(report));
+        const QStringList entries = blockEntries(report, QStringLiteral("=== 启动完成 ==="));
+        QStringList expectedSummary;
+        if (fault == QLatin1String("listeners")) {
+            QCOMPARE(entries.size(), 2);
+            QVERIFY2(namesListener(entries[0], QStringLiteral("PHP Web: 启动失败: "), 8000, web->pid),
+                     qPrintable(entries[0]));
+            QVERIFY2(namesListener(entries[1], QStringLiteral("phpMyAdmin: 启动失败: "), 900,
+                                   admin->pid),
+                     qPrintable(entries[1]));
+            expectedSummary = entries;
+        } else if (fault == QLatin1String("broken php")) {
+            const QString tail = QStringLiteral("服务器启动后即退出，%1: PHP Fatal error: this "
+                                                "interpreter cannot start");
+            QCOMPARE(entries, (QStringList{QStringLiteral("PHP Web: 启动失败: ") +
+                                               tail.arg(QStringLiteral("php-web.log")),
+                                           QStringLiteral("phpMyAdmin: 启动失败: ") +
+                                               tail.arg(QStringLiteral("phpmyadmin.log"))}));
+            expectedSummary = entries;
+        } else {
+            QCOMPARE(entries, QStringList{QStringLiteral("phpMyAdmin: 未找到目录 ") + root +
+                                          QStringLiteral("/runtime/phpmyadmin")});
+            expectedSummary = entries;
+        }
+        QCOMPARE(model->errorSummary(), expectedSummary.join(QLatin1Char('\n')));
+        // Only what came up has a pid file, and the status says the same.
+        const bool siteUp = fault == QLatin1String("no phpmyadmin");
+        QCOMPARE(QFileInfo::exists(model->phpWebPidPath()), siteUp);
+        QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
+        model->refreshStatus();
+        QVERIFY(model->status().mysqlRunning);
+        QCOMPARE(model->status().phpWebRunning, siteUp);
+        QVERIFY(!model->status().phpMyAdminRunning);
+        QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
+
+        // Stop-all names a listener that stays, and harms none.
+        model->stopAll();
+        QVERIFY(waitForLog(*model, QStringLiteral("=== 停止完成 ===")));
+        const QStringList stopped = blockEntries(model->logs() + QStringLiteral("\n\n"),
+                                                 QStringLiteral("=== 停止完成 ==="));
+        if (fault == QLatin1String("listeners")) {
+            QCOMPARE(stopped.size(), 2);
+            QVERIFY2(stopped[0].startsWith(
+                         QStringLiteral("PHP Web: 停止失败: 端口 8000 仍被 zelto_port_list (pid %1, ")
+                             .arg(web->pid)),
+                     qPrintable(stopped[0]));
+            QVERIFY2(stopped[1].startsWith(
+                         QStringLiteral("phpMyAdmin: 停止失败: 端口 900 仍被 zelto_port_list (pid %1, ")
+                             .arg(admin->pid)),
+                     qPrintable(stopped[1]));
+            QCOMPARE(model->errorSummary(), stopped.join(QLatin1Char('\n')));
+            QVERIFY(processAlive(web->pid) && processAlive(admin->pid));
+        } else {
+            QCOMPARE(model->logs(), QStringLiteral("=== 停止完成 ==="));
+        }
+        QVERIFY(testing::waitFor([] { return !portAnswers(3306); }));
+    }
+
+    // Two panels pressing start-all at once, in one process and in two: one stack runs, both
+    // report it started, and both see it running.
+    void startTogether_data() {
+        QTest::addColumn<bool>("processes");
+        QTest::newRow("two models") << false;
+        QTest::newRow("two processes") << true;
+    }
+
+    void startTogether() {
+        QFETCH(bool, processes);
+        TestSandbox box;
+        StackCleanup cleanup{box.base()};
+        const QString root = installRuntimeCopy(box, m_runtime);
+        QVERIFY(!root.isEmpty());
+        // A first start initialises the database, so that both runs below are restarts.
+        auto first = box.makeModel();
+        auto second = box.makeModel();
+        first->startAll();
+        QVERIFY(waitForLog(*first, QStringLiteral("=== 启动完成 ===")));
+        first->setLogs(QString());
+
+        QStringList reports;
+        if (processes) {
+            QProcess a, b;
+            for (QProcess* p : {&a, &b})
+                p->start(QStringLiteral(ZELTO_START_ALL_DRIVER), {root});
+            for (QProcess* p : {&a, &b}) {
+                QVERIFY(p->waitForFinished(kStartLimitMs));
+                QCOMPARE(p->exitCode(), 0);
+                reports << QString::fromUtf8(p->readAllStandardOutput()).trimmed();
+            }
+        } else {
+            first->startAll();
+            second->startAll();
+            QVERIFY(waitForLog(*first, QStringLiteral("=== 启动完成 ===")));
+            QVERIFY(waitForLog(*second, QStringLiteral("=== 启动完成 ===")));
+            reports << first->logs() << second->logs();
+        }
+        for (const QString& report : reports)
+            QCOMPARE(report, QStringLiteral("=== 启动完成 ===\n\n") + footer(root));
+        for (auto* model : {first.get(), second.get()}) {
+            model->refreshStatus();
+            QVERIFY(allAre(model->status(), true));
+        }
+        // One server per port, and it is the one the pid file names.
+        for (const auto& [port, pidPath] :
+             {std::pair{8000, first->phpWebPidPath()}, std::pair{900, first->phpMyAdminPidPath()}}) {
+            const std::optional<platform::PortHolder> holder = platform::tcpPortHolder(quint16(port));
+            QVERIFY(holder);
+            QCOMPARE(QString::number(holder->pid), pidFileText(pidPath));
+        }
+        const QRegularExpression servers(
+            QStringLiteral(" -S 0\\.0\\.0\\.0:(8000|900) -t ") + QRegularExpression::escape(root));
+        QCOMPARE(platform::pidsMatching(servers).size(), size_t(2));
+        QCOMPARE(platform::pidsMatching(QRegularExpression(QRegularExpression::escape(
+                                            root + QStringLiteral("/runtime/mysql/bin/mysqld")) +
+                                        QStringLiteral(" ")))
+                     .size(),
+                 size_t(1));
+        QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
+        first->stopAll();
+        QVERIFY(waitForLog(*first, QStringLiteral("=== 停止完成 ===")));
+        QCOMPARE(first->logs(), QStringLiteral("=== 停止完成 ==="));
     }
 
 private:
