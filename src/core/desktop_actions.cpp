@@ -1,5 +1,5 @@
-#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
+#include "core/process_helpers.h"
 
 void PanelViewModel::copyLogs() {
     m_platform.desktop->setClipboardText(m_logs);
@@ -7,12 +7,14 @@ void PanelViewModel::copyLogs() {
 
 void PanelViewModel::openPhpMyAdmin() {
     if (!isPhpMyAdminRunning()) {
-        // A failed start shows as "stopped" in the refreshed status; its report goes to the
-        // diagnostics, as this action writes no log of its own.
-        if (const QString report = startPhpMyAdmin(); !report.isEmpty())
-            reportIgnored(Error{report, phpMyAdminDir(), QStringLiteral("start")},
-                          "open phpMyAdmin");
+        // Started and waited for (a few seconds at most), so that the browser finds it; when it
+        // does not come up, the reason follows the refreshed status in the log.
+        const QString report = startPhpMyAdmin();
         refreshStatus();
+        if (!report.isEmpty()) {
+            setLogs(logs() + trimmedText(report) + QLatin1Char('\n'));
+            updateErrorSummary();
+        }
     }
     m_platform.desktop->openUrl(QUrl(serviceHttpAddress(Service::PhpMyAdmin)));
 }

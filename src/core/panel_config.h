@@ -1,9 +1,12 @@
 #pragma once
 
+#include "core/service_table.h"
 #include "platform/process.h"
 
 #include <QString>
 #include <QUrl>
+
+#include <array>
 
 // Values fixed when a model is made. Tests shorten the time limits and point the update
 // address at a local server.
@@ -20,6 +23,16 @@ struct PanelConfig {
     // two.
     qint64 extractionReserveBytes = qint64(1) << 30;
     double extractionReserveShare = 0.10;
+
+    // How long start-all waits for a launched server to accept connections.
+    int databaseReadySeconds = 30;
+    int webReadySeconds = 5;
+    // The ports on which the panel looks for its launched and stopped servers, in table order.
+    // Tests move them off the fixed ports, which their stand-ins never take.
+    std::array<quint16, 3> probePorts{quint16(servicePort(Service::Database)),
+                                      quint16(servicePort(Service::Site)),
+                                      quint16(servicePort(Service::PhpMyAdmin))};
+    quint16 probePort(Service service) const { return probePorts[serviceIndex(service)]; }
 
     static QUrl defaultUpdateZipBaseURL() {
         return QUrl(QStringLiteral("https://") + QStringLiteral(ZELTO_UPDATE_HOST) +

@@ -99,6 +99,8 @@ public:
     QString mysqlDir() const;
     QString mysqlDataDir() const;
     QString mysqlCnfPath() const;
+    // The database server's error log, runtime/mysql/mysqld.err.
+    QString mysqlErrorLogPath() const;
     QString phpMyAdminDir() const;
     QString phpMyAdminConfigPath() const;
     QString wwwDir() const;
@@ -119,9 +121,11 @@ public:
     static const QStringList phpCandidates;
     QStringList phpBinCandidates() const;
     QString phpBinDisplay() const;
-    // Starts the PHP built-in server of a service (its port, document root, pid and log file
-    // and label from the service table). "" on success, else the report of the failure.
-    QString launchPhpServer(Service service);
+    // Starts the PHP built-in server of a service (its port, document root, log file and label
+    // from the service table) and, on success, tells what was launched; the pid file is written
+    // once the server is found ready (services/service_readiness.h). "" on success, else the
+    // report of the failure.
+    QString launchPhpServer(Service service, LaunchedServer& launched);
     // The note for a launch failure whose full description (detail) names a processor mismatch.
     std::optional<QString> phpArchMismatchMessage(const QString& phpPath,
                                                   const QString& detail) const;
@@ -147,8 +151,10 @@ public:
     QString stopMysql() const;
 
     // --- Web services (services/web_services.cpp) ---
-    QString startPhpWeb();
-    QString startPhpMyAdmin();
+    // With launched: start the server and tell what was launched (the caller waits for it).
+    // Without: start it and wait until it is ready; the report then names why it is not.
+    QString startPhpWeb(LaunchedServer* launched = nullptr);
+    QString startPhpMyAdmin(LaunchedServer* launched = nullptr);
     QString stopPhpWeb() const;
     QString stopPhpMyAdmin() const;
 

@@ -1,5 +1,7 @@
 #include "core/php_launcher.h"
 
+#include "platform/log_tail.h"
+
 #include "core/panel_view_model.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -112,7 +114,7 @@ std::optional<QString> PanelViewModel::phpArchMismatchMessage(const QString& php
     return core::phpArchMismatchNote(phpPath, arch);
 }
 
-QString PanelViewModel::launchPhpServer(Service service) {
+QString PanelViewModel::launchPhpServer(Service service, LaunchedServer& launched) {
     const QString prefix = serviceLabel(service) + QStringLiteral(": ");
     const QStringList candidates = phpBinCandidates();
     if (candidates.isEmpty())
@@ -124,35 +126,28 @@ QString PanelViewModel::launchPhpServer(Service service) {
     }
 
     // Creating the log when missing and positioning at its end in one step; the server
-    // inherits this descriptor as its standard output and error.
-    const Result<platform::FileDescriptor> log =
-        platform::openForAppending(serviceLogPath(service));
+    // inherits this descriptor as its standard output and error. What it writes from here on
+    // is this launch's own.
+    const QString logPath = serviceLogPath(service);
+    const qint64 logOffset = platform::fileSizeOf(logPath);
+    const Result<platform::FileDescriptor> log = platform::openForAppending(logPath);
     if (!log)
         return prefix + log.error().message;
 
     const QStringList args = {QStringLiteral("-S"),
                               QStringLiteral("0.0.0.0:") + QString::number(servicePort(service)),
                               QStringLiteral("-t"), serviceDocumentRoot(service)};
-    const QString pidPath = servicePidPath(service);
     const QString workingDirectory = zeltoPanelRoot();
     QString lastFailure;
     for (const QString& php : candidates) {
         Result<pid_t> child = platform::spawnDetached(php, args, workingDirectory, *log);
-        QString message;
-        QString detail;
-        if (!child) {
-            message = child.error().message;
-            detail = platform::launchFailureDetail(child.error());
-        } else {
-            const Result<> written =
-                platform::writeTextAtomically(pidPath, QString::number(*child));
-            if (written)
-                return {};
-            // The server runs on without a record; the pattern kill of stop-all ends it. The
-            // description names the file, as the system's own file errors do.
-            message = detail =
-                written.error().message + QStringLiteral(" (") + pidPath + QLatin1Char(')');
+        if (child) {
+            // The pid file is written once the server is found ready (awaitLaunchedServers).
+            launched = {service, logOffset, *child};
+            return {};
         }
+        const QString message = child.error().message;
+        const QString detail = platform::launchFailureDetail(child.error());
         if (const std::optional<QString> note = phpArchMismatchMessage(php, detail)) {
             postToMain([note = *note](PanelViewModel& model) {
                 model.setLogs(model.logs() + QStringLiteral("\n") + note + QStringLiteral("\n"));

@@ -212,6 +212,9 @@ QString PanelViewModel::mysqlDataDir() const {
 QString PanelViewModel::mysqlCnfPath() const {
     return underRoot(QStringLiteral("/runtime/mysql/my_runtime.cnf"));
 }
+QString PanelViewModel::mysqlErrorLogPath() const {
+    return serviceLogPath(Service::Database);
+}
 QString PanelViewModel::phpMyAdminDir() const {
     return serviceDocumentRoot(Service::PhpMyAdmin);
 }

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 
+#include <sys/types.h>
+
 // The three services of the stack and everything the panel knows about each of them: the one
 // place that holds a port or a service's files.
 
@@ -26,14 +28,15 @@ struct ServiceInfo {
     const char* titleKey;
     // Below the panel root; nullptr for the database, which keeps its own pid file.
     const char* pidFile;
+    // The server's own log (for the database: the error log its programs write).
     const char* logFile;
     // The directory served, below the panel root; nullptr for the database.
     const char* documentRoot;
 };
 
 inline constexpr std::array<ServiceInfo, 3> kServiceTable = {{
-    {Service::Database, 3306, "MySQL", "MySQL", QT_TRID_NOOP("status.mysql"), nullptr, nullptr,
-     nullptr},
+    {Service::Database, 3306, "MySQL", "MySQL", QT_TRID_NOOP("status.mysql"), nullptr,
+     "/runtime/mysql/mysqld.err", nullptr},
     {Service::Site, 8000, "PHP Web", "PHP Web", QT_TRID_NOOP("status.php_web"),
      "/runtime/config/php-web.pid", "/runtime/config/php-web.log", "/runtime/www"},
     {Service::PhpMyAdmin, 900, "phpMyAdmin", "MySQL Web", QT_TRID_NOOP("status.phpmyadmin"),
@@ -76,6 +79,13 @@ struct ServiceStatus {
     bool isRunning(Service service) const { return running[serviceIndex(service)]; }
     void setRunning(Service service, bool value) { running[serviceIndex(service)] = value; }
     bool operator==(const ServiceStatus&) const = default;
+};
+
+// A server that one start launched, until it is found ready (or not).
+struct LaunchedServer {
+    Service service = Service::Database;
+    qint64 logOffset = 0; // the size of the server's log before the launch
+    pid_t pid = 0;        // a PHP server's pid; 0 for the database, which daemonizes
 };
 
 namespace detail {

@@ -143,4 +143,10 @@ std::vector<pid_t> pidsMatching(const QRegularExpression& pattern) {
     return pids;
 }
 
+std::vector<pid_t> signallableProcessesMatching(const QRegularExpression& pattern) {
+    std::vector<pid_t> pids = pidsMatching(pattern);
+    std::erase_if(pids, [](pid_t pid) { return !sendSignal(pid, 0).has_value(); });
+    return pids;
+}
+
 } // namespace platform

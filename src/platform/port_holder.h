@@ -34,5 +34,7 @@ QString describePortHolder(const PortHolder& holder, int maxCommandLength = 80);
 // The live processes other than the panel itself whose command line (arguments joined by
 // spaces) contains a match of pattern, in ascending order.
 std::vector<pid_t> pidsMatching(const QRegularExpression& pattern);
+// The same, keeping only the processes this panel may signal.
+std::vector<pid_t> signallableProcessesMatching(const QRegularExpression& pattern);
 
 } // namespace platform

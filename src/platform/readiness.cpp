@@ -1,5 +1,7 @@
 #include "readiness.h"
 
+#include "process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <thread>
@@ -169,6 +171,12 @@ std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quin
     for (quint16 port : ports)
         holders.push_back(tcpPortHolder(port));
     return holders;
+}
+
+void waitUntilEnded(const std::vector<pid_t>& pids, milliseconds limit) {
+    const Clock::time_point deadline = Clock::now() + limit;
+    while (std::any_of(pids.begin(), pids.end(), isProcessAlive) && Clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
 }
 
 } // namespace platform

@@ -42,4 +42,7 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
 std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quint16>& ports,
                                                           std::chrono::milliseconds limit);
 
+// Waits until none of the processes is alive any more, or until limit passed.
+void waitUntilEnded(const std::vector<pid_t>& pids, std::chrono::milliseconds limit);
+
 } // namespace platform

@@ -1,8 +1,27 @@
 #include "services/service_readiness.h"
 
+#include "core/panel_view_model.h"
+#include "platform/files.h"
+#include "platform/log_tail.h"
+#include "platform/port_holder.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
 using namespace platform;
 
-QString startFailureEntry(const QString& label, quint16 port, const platform::ReadinessResult& result,
+namespace {
+
+constexpr int kLogLines = 5;
+constexpr std::chrono::seconds kStopCheckLimit{5};
+
+QRegularExpression databasePattern(const QString& mysqlDir) {
+    return QRegularExpression(serviceProcessPattern(Service::Database, mysqlDir));
+}
+
+} // namespace
+
+QString startFailureEntry(const QString& label, quint16 port, const ReadinessResult& result,
                           std::chrono::milliseconds limit, const QString& logName,
                           const QStringList& logLines) {
     const QString head = label + QStringLiteral(": 启动失败: ");
@@ -22,7 +41,95 @@ QString startFailureEntry(const QString& label, quint16 port, const platform::Re
            logLines.join(QStringLiteral(" | "));
 }
 
-QString stopFailureEntry(const QString& label, quint16 port, const platform::PortHolder& holder) {
+QString stopFailureEntry(const QString& label, quint16 port, const PortHolder& holder) {
     return label + QStringLiteral(": 停止失败: 端口 ") + QString::number(port) +
            QStringLiteral(" 仍被 ") + describePortHolder(holder) + QStringLiteral(" 占用");
+}
+
+std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
+                                                   const std::vector<LaunchedServer>& launched) {
+    const PanelConfig& config = model.config();
+    const QString mysqlDir = model.mysqlDir();
+    const QStringList interpreters = model.phpBinCandidates();
+    std::vector<ReadinessProbe> probes;
+    for (const LaunchedServer& server : launched) {
+        ReadinessProbe probe;
+        probe.port = config.probePort(server.service);
+        if (server.service == Service::Database) {
+            probe.limit = std::chrono::seconds(config.databaseReadySeconds);
+            // The server daemonizes: it is found by its command line, as the kills find it.
+            const QRegularExpression pattern = databasePattern(mysqlDir);
+            probe.isOwnServer = [pattern](const PortHolder& h) {
+                return pattern.match(h.commandLine).hasMatch();
+            };
+            probe.launchAlive = [pattern] { return !pidsMatching(pattern).empty(); };
+        } else {
+            probe.limit = std::chrono::seconds(config.webReadySeconds);
+            // This run's server, or the same server of this runtime started by a run that
+            // went at the same time (then that run records it).
+            const QString tail = QStringLiteral(" -S 0.0.0.0:") +
+                                 QString::number(servicePort(server.service)) +
+                                 QStringLiteral(" -t ") + model.serviceDocumentRoot(server.service);
+            probe.isOwnServer = [pid = server.pid, tail, interpreters](const PortHolder& h) {
+                if (h.pid == pid)
+                    return true;
+                for (const QString& php : interpreters) {
+                    if (h.commandLine == php + tail)
+                        return true;
+                }
+                return false;
+            };
+            probe.launchAlive = [pid = server.pid] { return isProcessAlive(pid); };
+        }
+        probes.push_back(std::move(probe));
+    }
+
+    const std::vector<ReadinessResult> results = waitUntilReady(probes);
+    std::vector<ServiceReadiness> readiness;
+    for (size_t i = 0; i < launched.size(); ++i) {
+        const LaunchedServer& server = launched[i];
+        const ReadinessResult& result = results[i];
+        const QString label = serviceLabel(server.service);
+        ServiceReadiness r{server.service, {}, std::nullopt};
+        if (result.state == Readiness::Ready) {
+            // Only a server this run launched goes into the pid file.
+            if (server.pid > 0 && result.holder && result.holder->pid == server.pid) {
+                const QString pidPath = model.servicePidPath(server.service);
+                if (Result<> written = writeTextAtomically(pidPath, QString::number(server.pid));
+                    !written) {
+                    const QString message =
+                        written.error().message + QStringLiteral(" (") + pidPath + QLatin1Char(')');
+                    r.entry = label + QStringLiteral(": 启动失败: ") + message;
+                    r.cause = Error{message, pidPath, QStringLiteral("write pid file"), 0};
+                }
+            }
+        } else {
+            const QString logPath = model.serviceLogPath(server.service);
+            r.entry = startFailureEntry(label, probes[i].port, result, probes[i].limit,
+                                        QFileInfo(logPath).fileName(),
+                                        linesWrittenSince(logPath, server.logOffset, kLogLines));
+            r.cause = Error{r.entry.mid(label.size() + 2), logPath, QStringLiteral("readiness"), 0};
+        }
+        readiness.push_back(std::move(r));
+    }
+    return readiness;
+}
+
+std::vector<ServiceReadiness> servicesStillListening(const PanelViewModel& model) {
+    const PanelConfig& config = model.config();
+    std::vector<quint16> ports;
+    for (Service service : kServices)
+        ports.push_back(config.probePort(service));
+    const std::vector<std::optional<PortHolder>> holders = waitUntilPortsFree(ports, kStopCheckLimit);
+    std::vector<ServiceReadiness> survivors;
+    for (size_t i = 0; i < kServices.size(); ++i) {
+        if (!holders[i])
+            continue;
+        const Service service = kServices[i];
+        const QString entry = stopFailureEntry(serviceLabel(service), ports[i], *holders[i]);
+        survivors.push_back({service, entry,
+                             Error{entry.mid(serviceLabel(service).size() + 2), QString(),
+                                   QStringLiteral("port check"), 0}});
+    }
+    return survivors;
 }

@@ -3,10 +3,17 @@
 #include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
+#include "platform/log_tail.h"
+#include "platform/port_holder.h"
 #include "services/database.h"
+#include "services/service_readiness.h"
 #include "services/web_services.h"
 
+#include <QRegularExpression>
+
+#include <array>
 #include <functional>
 #include <utility>
 
@@ -37,6 +44,9 @@ QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisp
 
 namespace {
 
+// How long the PHP servers that a restart ends get to let go of their ports.
+constexpr std::chrono::seconds kPortReleaseLimit{3};
+
 // Queues a stage's publication: the status first (it writes a log of its own), then the
 // stage's text, then the summary of that text.
 void publishStage(PanelViewModel& model, std::function<QString(PanelViewModel&)> text) {
@@ -56,9 +66,17 @@ void startAllSteps(PanelViewModel& model) {
     for (const QString& dir : {model.runtimeDir(), model.cfgDir(), model.mysqlDataDir()})
         reportIgnored(platform::createDirectories(dir), "create directory", &outcome.warnings);
     const QString mysqlDir = model.mysqlDir();
+    // Two runs at the same time (two windows, two panels) take turns from here to their final
+    // report, so that they end with one stack and each pid file names its live server.
+    const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
+    // The PHP servers are launched right after the kill: they must find their ports free, so
+    // the servers the kill ends are waited for (the database's own start waits for its own).
+    const std::vector<pid_t> ending = platform::signallableProcessesMatching(
+        QRegularExpression(QRegularExpression::escape(serviceProcessPattern(Service::Site, mysqlDir))));
     for (const Service service : {Service::Site, Service::Database})
         reportIgnored(model.killMatching(serviceProcessPattern(service, mysqlDir)),
                       "end running servers", &outcome.warnings);
+    platform::waitUntilEnded(ending, kPortReleaseLimit);
 
     const QString defaultsFile = model.mysqlCnfPath();
     const Result<> written =
@@ -70,32 +88,59 @@ void startAllSteps(PanelViewModel& model) {
         return startAllStageText({w, i}, serviceLabel(Service::Database), m.zeltoPanelRoot());
     });
 
+    // What each launch wrote to its log from here on is its own.
+    const qint64 databaseLogOffset = platform::fileSizeOf(model.mysqlErrorLogPath());
     const Result<pid_t> launched = model.launchMysql(defaultsFile);
     const QString mysqld = core::failureText(launched);
+    std::vector<LaunchedServer> servers;
+    if (launched)
+        servers.push_back({Service::Database, databaseLogOffset, 0});
     publishStage(model, [w, i, mysqld](PanelViewModel& m) {
         return startAllStageText({w, i, mysqld}, serviceLabel(Service::Site), m.zeltoPanelRoot());
     });
 
-    const QString p = model.startPhpWeb();
+    LaunchedServer site{Service::Site, 0, 0};
+    const QString p = model.startPhpWeb(&site);
+    if (site.pid > 0)
+        servers.push_back(site);
     publishStage(model, [w, i, mysqld, p](PanelViewModel& m) {
         return startAllStageText({w, i, mysqld, p}, serviceLabel(Service::PhpMyAdmin),
                                  m.zeltoPanelRoot());
     });
 
-    const QString a = model.startPhpMyAdmin();
+    LaunchedServer admin{Service::PhpMyAdmin, 0, 0};
+    const QString a = model.startPhpMyAdmin(&admin);
+    if (admin.pid > 0)
+        servers.push_back(admin);
+
+    // The three come up at the same time; each one's readiness (or why not) follows its own
+    // report in the final block.
+    QStringList ready(int(kServices.size()));
+    std::array<std::optional<Error>, kServices.size()> notReady;
+    for (ServiceReadiness& r : awaitLaunchedServers(model, servers)) {
+        ready[int(serviceIndex(r.service))] = r.entry;
+        notReady[serviceIndex(r.service)] = std::move(r.cause);
+    }
+    const auto readyOf = [&](Service service) { return ready[int(serviceIndex(service))]; };
 
     std::optional<Error> initFailure = failureOf(initialized);
     if (!initFailure && !initialized->exitedCleanly())
         initFailure =
             Error{i, QString(), QStringLiteral("mysql_install_db"), initialized->exitStatus};
+    const auto causeOf = [&](Service service) { return notReady[serviceIndex(service)]; };
     outcome.services = {
-        serviceOutcomeOf(Service::Database, {failureOf(written), initFailure, failureOf(launched)}),
-        serviceOutcomeOf(Service::Site, {reportedFailure(p, QStringLiteral("launch"))}),
-        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(a, QStringLiteral("launch"))}),
+        serviceOutcomeOf(Service::Database, {failureOf(written), initFailure, failureOf(launched),
+                                             causeOf(Service::Database)}),
+        serviceOutcomeOf(Service::Site,
+                         {reportedFailure(p, QStringLiteral("launch")), causeOf(Service::Site)}),
+        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(a, QStringLiteral("launch")),
+                                               causeOf(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
 
-    model.postToMain([reports = QStringList{w, i, mysqld, p, a},
+    model.postToMain([reports = QStringList{w, i, mysqld, readyOf(Service::Database), p,
+                                            readyOf(Service::Site), a,
+                                            readyOf(Service::PhpMyAdmin)},
                       outcome = std::move(outcome)](PanelViewModel& m) mutable {
         m.refreshStatus();
         outcome.report = startAllFinalBlock(reports, m.phpBinDisplay(), m.zeltoPanelRoot());

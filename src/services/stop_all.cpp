@@ -2,9 +2,12 @@
 
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
+#include "platform/file_lock.h"
 #include "services/database.h"
+#include "services/service_readiness.h"
 #include "services/web_services.h"
 
+#include <array>
 #include <optional>
 
 namespace services {
@@ -24,25 +27,38 @@ namespace {
 // a usable pid file and a database that refused the shutdown request end too.
 void stopAllSteps(PanelViewModel& model) {
     const QString mysqlDir = model.mysqlDir();
+    // Takes turns with start-all runs of other windows and panels (see start_all.cpp).
+    const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
     const QString a = model.stopPhpWeb();
     const QString b = model.stopPhpMyAdmin();
     const QString c = model.stopMysql();
     const QString d = model.killByPattern(serviceProcessPattern(Service::Site, mysqlDir));
     const QString e = model.killByPattern(serviceProcessPattern(Service::Database, mysqlDir));
 
+    // Whatever still holds one of the three ports is named, after the reports.
+    QStringList entries = {a, b, c, d, e};
+    std::array<std::optional<Error>, kServices.size()> survivors;
+    for (ServiceReadiness& r : servicesStillListening(model)) {
+        entries.push_back(r.entry);
+        survivors[serviceIndex(r.service)] = std::move(r.cause);
+    }
+    const auto survivor = [&](Service service) { return survivors[serviceIndex(service)]; };
+
     OperationOutcome outcome;
     outcome.operation = Operation::StopAll;
     const QString kill = QStringLiteral("pkill");
     outcome.services = {
         serviceOutcomeOf(Service::Database, {reportedFailure(c, QStringLiteral("shutdown")),
-                                             reportedFailure(e, kill)}),
-        serviceOutcomeOf(Service::Site,
-                         {reportedFailure(a, QStringLiteral("stop")), reportedFailure(d, kill)}),
-        serviceOutcomeOf(Service::PhpMyAdmin,
-                         {reportedFailure(b, QStringLiteral("stop")), reportedFailure(d, kill)}),
+                                             reportedFailure(e, kill),
+                                             survivor(Service::Database)}),
+        serviceOutcomeOf(Service::Site, {reportedFailure(a, QStringLiteral("stop")),
+                                         reportedFailure(d, kill), survivor(Service::Site)}),
+        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(b, QStringLiteral("stop")),
+                                               reportedFailure(d, kill),
+                                               survivor(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
-    model.postToMain([reports = QStringList{a, b, c, d, e},
+    model.postToMain([reports = entries,
                       outcome = std::move(outcome)](PanelViewModel& m) mutable {
         m.refreshStatus();
         outcome.report = stopAllFinalBlock(reports);

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "services/database.h"
+#include "services/service_readiness.h"
 
 #include <QStringList>
 
@@ -63,11 +64,29 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
 
 // --- PanelViewModel: web services ---
 
-QString PanelViewModel::startPhpWeb() {
-    return launchPhpServer(Service::Site);
+namespace {
+
+// Launches the server of a service; unless the caller waits for it (launched given), waits
+// until it is ready and records it.
+QString startWebServer(PanelViewModel& model, Service service, LaunchedServer* launched) {
+    LaunchedServer server;
+    const QString report = model.launchPhpServer(service, server);
+    if (!report.isEmpty())
+        return report;
+    if (launched) {
+        *launched = server;
+        return {};
+    }
+    return awaitLaunchedServers(model, {server}).front().entry;
 }
 
-QString PanelViewModel::startPhpMyAdmin() {
+} // namespace
+
+QString PanelViewModel::startPhpWeb(LaunchedServer* launched) {
+    return startWebServer(*this, Service::Site, launched);
+}
+
+QString PanelViewModel::startPhpMyAdmin(LaunchedServer* launched) {
     const QString dir = phpMyAdminDir();
     if (!platform::pathExists(dir))
         return serviceLabel(Service::PhpMyAdmin) + QStringLiteral(": 未找到目录 ") + dir;
@@ -76,7 +95,7 @@ QString PanelViewModel::startPhpMyAdmin() {
     if (!platform::pathExists(config))
         reportIgnored(platform::writeTextAtomically(config, services::phpMyAdminConfigText()),
                       "write phpMyAdmin configuration");
-    return launchPhpServer(Service::PhpMyAdmin);
+    return startWebServer(*this, Service::PhpMyAdmin, launched);
 }
 
 QString PanelViewModel::stopPhpWeb() const {

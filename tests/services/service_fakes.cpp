@@ -8,6 +8,10 @@
 
 #include <csignal>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace platform;
 
 FakeStack::FakeStack(const QString& panelRoot, const QString& recordDir)
@@ -40,6 +44,7 @@ namespace {
 // program with PHP's complaint on its output. The fixed ports belong to the end-to-end tests
 // (of this and other build trees): a stand-in never takes them.
 const char kListenLoop[] = R"(use Socket;
+$port = $ENV{"ZELTO_FAKE_PORT_$port"} if defined $port && defined $ENV{"ZELTO_FAKE_PORT_$port"};
 undef $port if defined $port && ($port == 3306 || $port == 8000 || $port == 900);
 my $s;
 if (defined $port) {
@@ -109,13 +114,13 @@ void FakeStack::installDatabase() const {
     const QString bin = m_root + QStringLiteral("/runtime/mysql/bin/");
     testing::writeScript(bin + QStringLiteral("mysqladmin"), recorder(QStringLiteral("mysqladmin")));
     // mysqld --daemonize leaves a server behind that shows the command line it was given and
-    // listens on the test's database port (ZELTO_FAKE_DB_PORT), then returns.
+    // listens on the test's database port, then returns.
     const QString server = m_records + QStringLiteral("/fake-mysqld.pl");
     testing::writeFile(server,
                        QStringLiteral("open(my $p, '>>', '%1/mysqld-pids') or die;\n"
                                       "print $p \"$$\\n\";\n"
                                       "close $p;\n"
-                                      "my $port = $ENV{ZELTO_FAKE_DB_PORT};\n"
+                                      "my $port = 3306;\n"
                                       "$0 = join(' ', @ARGV);\n")
                                .arg(m_records)
                                .toUtf8() +
@@ -182,7 +187,24 @@ ServiceFixture::ServiceFixture(const QString& rootName)
         sandbox.preferences->setString(QStringLiteral("zeltoPanelRoot"), root);
     }
     sandbox.tools = stack.tools();
+    for (Service service : kServices) {
+        const quint16 port = freeTcpPort();
+        config.probePorts[serviceIndex(service)] = port;
+        qputenv(QStringLiteral("ZELTO_FAKE_PORT_%1").arg(servicePort(service)).toLatin1(),
+                QByteArray::number(port));
+    }
     makeModel();
+}
+
+quint16 freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t size = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
 }
 
 pid_t startSleeper(const QString& scriptPath, const QStringList& args) {

@@ -46,13 +46,20 @@ private:
 struct ServiceFixture {
     explicit ServiceFixture(const QString& rootName = {});
     // (Re)creates the model from the sandbox as it is now.
-    std::shared_ptr<PanelViewModel> makeModel() { return model = sandbox.makeModel(); }
+    std::shared_ptr<PanelViewModel> makeModel() { return model = sandbox.makeModel(config); }
+
+    // The stand-ins listen on free ports in place of the fixed ones (told through the
+    // environment, ZELTO_FAKE_PORT_<fixed port>), and the model looks for them there.
+    PanelConfig config;
 
     TestSandbox sandbox;
     const QString root;
     FakeStack stack;
     std::shared_ptr<PanelViewModel> model;
 };
+
+// A TCP port nobody listens on right now.
+quint16 freeTcpPort();
 
 // A script standing in for a server: it keeps running until signalled, with its own command
 // line intact. Started detached; returns its pid.
