@@ -6,6 +6,7 @@
 #include "platform/process.h"
 #include "service_fakes.h"
 #include "services/database.h"
+#include "services/database_files.h"
 #include "services/web_services.h"
 
 #include <QDir>
@@ -46,6 +47,35 @@ class ServicesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The panel points PHP at the socket the runtime's database programs choose themselves.
+    void socketPathAgreesWithTheDatabasePrograms_data() {
+        QTest::addColumn<QString>("mysqlDir");
+        QTest::newRow("short") << "/home/a/Zelto-panel/runtime/mysql";
+        QTest::newRow("spaces and Chinese") << QStringLiteral("/home/a/我的 面板/runtime/mysql");
+        QTest::newRow("too deep for a socket inside")
+            << QStringLiteral("/home/a/") + QString(60, QLatin1Char('d')) +
+                   QStringLiteral("/数据库/runtime/mysql");
+    }
+    void socketPathAgreesWithTheDatabasePrograms() {
+        QFETCH(QString, mysqlDir);
+        const QString common = qEnvironmentVariable("ZELTO_SOURCE_DIR") +
+                               QStringLiteral("/packaging/mysql/libexec/mariadb-common.sh");
+        if (!QFileInfo::exists(common))
+            QSKIP("the packaging sources are not at hand (ZELTO_SOURCE_DIR)");
+        platform::ChildOptions options;
+        options.out = platform::StdStream::Capture;
+        const Result<platform::ChildExit> r = platform::runChild(
+            QStringLiteral("/bin/bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("ZM_BIN_DIR=\"$1/bin\"; . \"$2\" && printf '%s' \"$ZM_SOCKET\""),
+             QStringLiteral("sh"), mysqlDir, common},
+            options);
+        QVERIFY(r);
+        const QString socket = mysqlSocketPathFor(mysqlDir);
+        QCOMPARE(socket, QString::fromUtf8(r->output));
+        QVERIFY(QFile::encodeName(socket).size() <= 107);
+    }
+
     void optionFileText() {
         const QString dir = QStringLiteral("/home/a b/站点 (旧)/runtime/mysql");
         QCOMPARE(services::mysqlOptionFileText(dir),
