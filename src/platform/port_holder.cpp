@@ -1,6 +1,7 @@
 #include "port_holder.h"
 
 #include "process.h"
+#include "process_table.h"
 
 #include <QDir>
 #include <QFile>
@@ -104,10 +105,10 @@ std::optional<PortHolder> tcpPortHolder(quint16 port) {
     holder.user = userName(holder.uid);
     holder.pid = processHolding(sockets);
     if (holder.pid > 0) {
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(holder.pid));
-        if (comm.open(QIODevice::ReadOnly))
-            holder.program = QString::fromUtf8(comm.readAll()).trimmed();
-        holder.commandLine = processCommandLine(holder.pid).value_or(QString());
+        if (const std::optional<ProcessInfo> info = ProcessTable().process(holder.pid)) {
+            holder.program = info->program;
+            holder.commandLine = info->commandLine;
+        }
     }
     return holder;
 }
@@ -127,24 +128,15 @@ QString describePortHolder(const PortHolder& holder, int maxCommandLength) {
     return text + QLatin1Char(')');
 }
 
-std::vector<pid_t> pidsMatching(const QRegularExpression& pattern) {
-    const pid_t self = ::getpid();
-    std::vector<pid_t> pids;
-    for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool ok = false;
-        const pid_t pid = name.toInt(&ok);
-        if (!ok || pid == self)
-            continue;
-        const std::optional<QString> commandLine = processCommandLine(pid);
-        if (commandLine && pattern.match(*commandLine).hasMatch() && isProcessAlive(pid))
-            pids.push_back(pid);
-    }
-    std::sort(pids.begin(), pids.end());
+std::vector<pid_t> pidsMatching(const QString& extendedRegex) {
+    const ExtendedRegex pattern(extendedRegex);
+    std::vector<pid_t> pids = ProcessTable().pidsMatching(pattern);
+    std::erase(pids, ::getpid());
     return pids;
 }
 
-std::vector<pid_t> signallableProcessesMatching(const QRegularExpression& pattern) {
-    std::vector<pid_t> pids = pidsMatching(pattern);
+std::vector<pid_t> signallableProcessesMatching(const QString& extendedRegex) {
+    std::vector<pid_t> pids = pidsMatching(extendedRegex);
     std::erase_if(pids, [](pid_t pid) { return !sendSignal(pid, 0).has_value(); });
     return pids;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QRegularExpression>
 #include <QString>
 
 #include <optional>
@@ -10,7 +9,9 @@
 
 namespace platform {
 
-// Who listens on a TCP port of this machine, read from the kernel's socket tables.
+// Who listens on a TCP port of this machine: the listening socket from the kernel's socket
+// tables (a client connected to that port elsewhere is no holder), its process and that
+// process's details from the process table.
 
 struct PortHolder {
     pid_t pid = 0;       // 0 when the owning process cannot be seen (another user's)
@@ -31,10 +32,10 @@ bool isTcpPortListening(quint16 port);
 // report, its command line shortened to at most maxCommandLength characters.
 QString describePortHolder(const PortHolder& holder, int maxCommandLength = 80);
 
-// The live processes other than the panel itself whose command line (arguments joined by
-// spaces) contains a match of pattern, in ascending order.
-std::vector<pid_t> pidsMatching(const QRegularExpression& pattern);
+// The live processes other than the panel itself whose command line a POSIX extended regular
+// expression matches (as pgrep -f matches), in ascending order.
+std::vector<pid_t> pidsMatching(const QString& extendedRegex);
 // The same, keeping only the processes this panel may signal.
-std::vector<pid_t> signallableProcessesMatching(const QRegularExpression& pattern);
+std::vector<pid_t> signallableProcessesMatching(const QString& extendedRegex);
 
 } // namespace platform

@@ -4,9 +4,11 @@
 #include "platform/files.h"
 #include "platform/log_tail.h"
 #include "platform/port_holder.h"
+#include "platform/process_table.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
+
+#include <memory>
 
 using namespace platform;
 
@@ -15,9 +17,6 @@ namespace {
 constexpr int kLogLines = 5;
 constexpr std::chrono::seconds kStopCheckLimit{5};
 
-QRegularExpression databasePattern(const QString& mysqlDir) {
-    return QRegularExpression(serviceProcessPattern(Service::Database, mysqlDir));
-}
 
 } // namespace
 
@@ -58,9 +57,10 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
         if (server.service == Service::Database) {
             probe.limit = std::chrono::seconds(config.databaseReadySeconds);
             // The server daemonizes: it is found by its command line, as the kills find it.
-            const QRegularExpression pattern = databasePattern(mysqlDir);
-            probe.isOwnServer = [pattern](const PortHolder& h) {
-                return pattern.match(h.commandLine).hasMatch();
+            const QString pattern = serviceProcessPattern(Service::Database, mysqlDir);
+            const auto regex = std::make_shared<const ExtendedRegex>(pattern);
+            probe.isOwnServer = [regex](const PortHolder& h) {
+                return regex->matches(h.commandLine.toUtf8());
             };
             probe.launchAlive = [pattern] { return !pidsMatching(pattern).empty(); };
         } else {

@@ -11,8 +11,6 @@
 #include "services/service_readiness.h"
 #include "services/web_services.h"
 
-#include <QRegularExpression>
-
 #include <array>
 #include <functional>
 #include <utility>
@@ -71,8 +69,8 @@ void startAllSteps(PanelViewModel& model) {
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
     // The PHP servers are launched right after the kill: they must find their ports free, so
     // the servers the kill ends are waited for (the database's own start waits for its own).
-    const std::vector<pid_t> ending = platform::signallableProcessesMatching(
-        QRegularExpression(QRegularExpression::escape(serviceProcessPattern(Service::Site, mysqlDir))));
+    const std::vector<pid_t> ending =
+        platform::signallableProcessesMatching(serviceProcessPattern(Service::Site, mysqlDir));
     for (const Service service : {Service::Site, Service::Database})
         reportIgnored(model.killMatching(serviceProcessPattern(service, mysqlDir)),
                       "end running servers", &outcome.warnings);

@@ -15,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -503,12 +502,11 @@ private Q_SLOTS:
             QVERIFY(holder);
             QCOMPARE(QString::number(holder->pid), pidFileText(pidPath));
         }
-        const QRegularExpression servers(
-            QStringLiteral(" -S 0\\.0\\.0\\.0:(8000|900) -t ") + QRegularExpression::escape(root));
+        const QString servers = QStringLiteral(" -S 0\\.0\\.0\\.0:(8000|900) -t ") +
+                                escapeExtendedRegex(root);
         QCOMPARE(platform::pidsMatching(servers).size(), size_t(2));
-        QCOMPARE(platform::pidsMatching(QRegularExpression(QRegularExpression::escape(
-                                            root + QStringLiteral("/runtime/mysql/bin/mysqld")) +
-                                        QStringLiteral(" ")))
+        QCOMPARE(platform::pidsMatching(
+                     escapeExtendedRegex(root + QStringLiteral("/runtime/mysql/bin/mysqld ")))
                      .size(),
                  size_t(1));
         QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
