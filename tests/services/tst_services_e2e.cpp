@@ -342,7 +342,10 @@ private Q_SLOTS:
         model->openPhpMyAdmin();
         QCOMPARE(box.desktop->openedUrls,
                  std::vector<QUrl>{QUrl(QStringLiteral("http://localhost:900"))});
-        QCOMPARE(model->logs(), statusReport(false, false, false, root));
+        // The reason follows the status, and the error notice shows it.
+        const QString missing = QStringLiteral("phpMyAdmin: 未找到目录 ") + dir;
+        QCOMPARE(model->logs(), statusReport(false, false, false, root) + missing + '\n');
+        QCOMPARE(model->errorSummary(), missing);
         QVERIFY(!QFileInfo::exists(dir));
         QVERIFY(!QFileInfo::exists(model->phpMyAdminPidPath()));
         QTest::qWait(500);
