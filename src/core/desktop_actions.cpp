@@ -12,7 +12,7 @@ void PanelViewModel::openPhpMyAdmin() {
         const QString report = startPhpMyAdmin();
         refreshStatus();
         if (!report.isEmpty()) {
-            setLogs(logs() + trimmedText(report) + QLatin1Char('\n'));
+            setLogs(logs() + core::trimmedText(report) + QLatin1Char('\n'));
             updateErrorSummary();
         }
     }
