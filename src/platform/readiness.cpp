@@ -32,6 +32,7 @@ struct Attempt {
     Clock::time_point next{};
     Clock::time_point nextAliveCheck{};
     Clock::time_point deadline{};
+    int deadChecks = 0;
     bool done = false;
 };
 
@@ -116,9 +117,15 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
             }
             if (now >= a.nextAliveCheck) {
                 a.nextAliveCheck = now + kAliveInterval;
+                // Twice in a row: a server that is just replacing its program (exec) shows no
+                // command line for a moment.
                 if (probes[i].launchAlive && !probes[i].launchAlive()) {
-                    finish(i, Readiness::Ended);
-                    continue;
+                    if (++a.deadChecks >= 2) {
+                        finish(i, Readiness::Ended);
+                        continue;
+                    }
+                } else {
+                    a.deadChecks = 0;
                 }
             }
             if (a.fd < 0 && now >= a.next) {
