@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
 # Builds the panel and runs every test, end-to-end tests with the real MariaDB, PHP,
-# phpMyAdmin and rsync included. Installs the Debian packages it needs first.
+# phpMyAdmin and rsync included, in the plain debug build (build/) and in the AddressSanitizer
+# + UndefinedBehaviorSanitizer build (build-asan/, preset "asan"), where a memory error, a
+# leak or undefined behaviour in our code fails the test; then the tests of the model's
+# threads (model, status, services, start/stop sequences, update) in the ThreadSanitizer
+# build (build-tsan/, preset "tsan"). Installs the Debian packages it needs first. Exits
+# non-zero when any test of any build fails.
 # Usage: scripts/test.sh [extra ctest arguments]
+#   ZELTO_TEST_PRESETS chooses the builds (default "default asan tsan");
+#   ZELTO_BUILD_DIR moves the plain build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-build="${ZELTO_BUILD_DIR:-build}"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug
-cmake --build "$build"
+read -r -a presets <<<"${ZELTO_TEST_PRESETS:-default asan tsan}"
+failed=()
+for preset in "${presets[@]}"; do
+    if [ "$preset" = default ]; then dir="${ZELTO_BUILD_DIR:-build}"; else dir="build-$preset"; fi
+    echo "=== preset $preset: build and test in $dir ==="
+    cmake --preset "$preset" -B "$dir"
+    cmake --build "$dir"
+    # The tests start (and stop) their own servers in temporary directories; nothing else
+    # needs to run. Tests that use the fixed ports 3306, 8000 and 900 hold one lock between
+    # them, across builds and work trees.
+    ctest --test-dir "$dir" --output-on-failure -j 2 "$@" || failed+=("$preset")
+done
 
-# The tests start (and stop) their own servers in temporary directories; nothing else needs
-# to run. Tests that use the fixed ports 3306, 8000 and 900 hold one lock between them.
-ctest --test-dir "$build" --output-on-failure -j 2 "$@"
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "Tests failed in: ${failed[*]}" >&2
+    exit 1
+fi

@@ -80,6 +80,9 @@ public:
     }
     ~QtDispatcher() override { m_pool.waitForDone(); }
 
+    // Lets the running jobs finish and ends every worker thread.
+    void drain() { m_pool.waitForDone(); }
+
     void postToMain(std::function<void()> fn) override {
         // After the application object is gone (process exit) there is no main loop left
         // to run the call; it is dropped.
@@ -134,7 +137,13 @@ std::shared_ptr<Preferences> memoryPreferences() {
 
 std::shared_ptr<Dispatcher> qtDispatcher() {
     // One pool for the process: every model's jobs share it.
-    static std::shared_ptr<Dispatcher> dispatcher = std::make_shared<QtDispatcher>();
+    static const std::shared_ptr<QtDispatcher> dispatcher = [] {
+        // The worker threads end with the application object, before the libraries' exit
+        // handlers run: OpenSSL, for one, frees a thread's state (error queue, random
+        // generator) only when the thread ends before its own clean-up.
+        qAddPostRoutine([] { dispatcher->drain(); });
+        return std::make_shared<QtDispatcher>();
+    }();
     return dispatcher;
 }
 
