@@ -11,7 +11,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=(sudo -E); fi
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools
+  qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n
   libgl-dev libxkbcommon-dev
   libarchive-dev libarchive-tools zlib1g-dev
   php-cli php-mysql php-mbstring

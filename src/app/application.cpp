@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QTranslator>
@@ -100,21 +101,39 @@ void applyDarkTheme(QApplication& application) {
     application.setStyleSheet(styleSheet());
 }
 
-bool installTranslations(const QLocale& locale) {
-    static QTranslator* current = nullptr;
-    if (current) {
-        QCoreApplication::removeTranslator(current);
-        delete current;
-        current = nullptr;
+namespace {
+
+// Replaces the installed translator in slot with one loaded from catalog in directory; an
+// empty catalog, or one that does not load, leaves the slot empty.
+bool replaceTranslator(std::unique_ptr<QTranslator>& slot, const QString& catalog,
+                       const QString& directory) {
+    if (slot) {
+        QCoreApplication::removeTranslator(slot.get());
+        slot.reset();
     }
-    auto translator = std::make_unique<QTranslator>();
-    const QString catalog = locale.language() == QLocale::Chinese ? QStringLiteral("zelto_zh_CN")
-                                                                  : QStringLiteral("zelto_en");
-    if (!translator->load(catalog, QStringLiteral(":/i18n")))
+    if (catalog.isEmpty())
         return false;
-    current = translator.release();
-    QCoreApplication::installTranslator(current);
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(catalog, directory))
+        return false;
+    QCoreApplication::installTranslator(translator.get());
+    slot = std::move(translator);
     return true;
+}
+
+} // namespace
+
+bool installTranslations(const QLocale& locale) {
+    static std::unique_ptr<QTranslator> panel;
+    static std::unique_ptr<QTranslator> qt;
+    const bool chinese = locale.language() == QLocale::Chinese;
+    // Qt's own texts (the folder chooser, the editor's context menu) follow the panel's
+    // language; in English they need no catalog.
+    replaceTranslator(qt, chinese ? QStringLiteral("qtbase_zh_CN") : QString(),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    return replaceTranslator(panel,
+                             chinese ? QStringLiteral("zelto_zh_CN") : QStringLiteral("zelto_en"),
+                             QStringLiteral(":/i18n"));
 }
 
 void configureApplication(QApplication& application) {

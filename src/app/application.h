@@ -16,8 +16,9 @@ namespace app {
 void configureApplication(QApplication& application);
 // Puts the dark palette and style sheet on the application (part of configureApplication).
 void applyDarkTheme(QApplication& application);
-// Loads the texts for a locale: Chinese for any Chinese locale, English otherwise. Replaces
-// texts loaded before. Returns whether a catalog was loaded.
+// Loads the texts for a locale: Chinese for any Chinese locale, English otherwise, with Qt's
+// own texts in the same language. Replaces texts loaded before. Returns whether the panel's
+// catalog was loaded.
 bool installTranslations(const QLocale& locale);
 
 using ModelFactory = std::function<std::shared_ptr<PanelViewModel>()>;

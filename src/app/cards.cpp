@@ -4,6 +4,7 @@
 #include "app/wrapping_label.h"
 #include "core/panel_view_model.h"
 
+#include <QAccessibleWidget>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -36,10 +37,43 @@ QString runningText(bool running) {
     return running ? qtTrId("common.running") : qtTrId("common.stopped");
 }
 
+// --- Accessibility -------------------------------------------------------------------------
+
+namespace {
+
+// A badge or a status card is one piece of text to a screen reader: its accessible name holds
+// all it shows, and the labels inside it are not offered again as children.
+class SummaryAccessible : public QAccessibleWidget {
+public:
+    explicit SummaryAccessible(QWidget* widget)
+        : QAccessibleWidget(widget, QAccessible::StaticText) {}
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+};
+
+QAccessibleInterface* summaryAccessibleFactory(const QString& className, QObject* object) {
+    if ((className == QLatin1String("Badge") || className == QLatin1String("StatCard")) && object &&
+        object->isWidgetType())
+        return new SummaryAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+void installSummaryAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(summaryAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+} // namespace
+
 // --- Badge ---------------------------------------------------------------------------------
 
 Badge::Badge(const QString& label, QWidget* parent)
     : Surface(card::badge(false), parent), m_label(label) {
+    installSummaryAccessibility();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(metric::badgeInsetX, metric::badgeInsetY, metric::badgeInsetX,
                                metric::badgeInsetY);
@@ -66,6 +100,7 @@ QString Badge::text() const {
 // --- Status cards --------------------------------------------------------------------------
 
 StatCard::StatCard(QWidget* parent) : Surface(card::stat(), parent) {
+    installSummaryAccessibility();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(metric::statCardInset, metric::statCardInset, metric::statCardInset,
                                metric::statCardInset);
@@ -138,7 +173,10 @@ ProgressCard::ProgressCard(QWidget* parent) : Surface(card::progress(), parent) 
                  QString::number(metric::progressBarHeight / 2)));
     m_bar->setAccessibleName(title);
     layout->addWidget(m_bar);
-    m_line = makeLabel({}, fonts::progressLine(), text::progressLine(), this);
+    // A long step text wraps rather than widening the page.
+    m_line = new WrappingLabel(this);
+    m_line->setFont(fonts::progressLine());
+    m_line->setTextColor(text::progressLine());
     layout->addWidget(m_line);
     setAccessibleName(title);
 }

@@ -83,7 +83,7 @@ public:
 
 private:
     QProgressBar* m_bar;
-    QLabel* m_line;
+    WrappingLabel* m_line;
 };
 
 // A notice in an accent colour: a title over a body that wraps and is never cut.

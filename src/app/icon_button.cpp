@@ -24,7 +24,9 @@ int titleWidthFor(int buttonWidth) {
 IconButton::IconButton(const QString& iconName, const QString& title, bool prominent,
                        QWidget* parent)
     : QAbstractButton(parent), m_iconName(iconName), m_prominent(prominent) {
-    setFocusPolicy(Qt::StrongFocus);
+    // Focus comes from the keyboard only: a click leaves none behind, so a later Space or
+    // Return cannot run the operation again unseen.
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setFont(fonts::buttonTitle());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -87,7 +89,7 @@ void IconButton::paintEvent(QPaintEvent*) {
         painter.fillPath(painting::continuousRoundedRect(bounds, radius::button),
                          control::pressVeil());
     }
-    if (m_keyboardFocus) {
+    if (m_keyboardFocus && hasFocus()) {
         const qreal w = control::focusRingWidth;
         painter.setPen(QPen(control::focusRing(), w));
         painter.setBrush(Qt::NoBrush);
@@ -118,7 +120,20 @@ void IconButton::paintEvent(QPaintEvent*) {
     painter.restore();
 }
 
+namespace {
+
+bool isActivationKey(int key) {
+    return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
 void IconButton::keyPressEvent(QKeyEvent* event) {
+    // Focus the user cannot see (given with the window rather than by Tab) runs nothing.
+    if (isActivationKey(event->key()) && !m_keyboardFocus) {
+        event->ignore();
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (!event->isAutoRepeat())
             click();
@@ -128,17 +143,37 @@ void IconButton::keyPressEvent(QKeyEvent* event) {
     QAbstractButton::keyPressEvent(event);
 }
 
+void IconButton::keyReleaseEvent(QKeyEvent* event) {
+    if (isActivationKey(event->key()) && !m_keyboardFocus) {
+        event->ignore();
+        return;
+    }
+    QAbstractButton::keyReleaseEvent(event);
+}
+
 void IconButton::focusInEvent(QFocusEvent* event) {
-    // The focus ring shows only for keyboard navigation, never after a click.
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason ||
-                      event->reason() == Qt::BacktabFocusReason ||
-                      event->reason() == Qt::ShortcutFocusReason;
+    // The focus ring shows only for keyboard navigation. Focus that returns with the window
+    // keeps whatever it was when the window lost it.
+    switch (event->reason()) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        m_keyboardFocus = true;
+        break;
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+        break;
+    default:
+        m_keyboardFocus = false;
+        break;
+    }
     update();
     QAbstractButton::focusInEvent(event);
 }
 
 void IconButton::focusOutEvent(QFocusEvent* event) {
-    m_keyboardFocus = false;
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        m_keyboardFocus = false;
     update();
     QAbstractButton::focusOutEvent(event);
 }

@@ -4,7 +4,8 @@
 #include <QImage>
 
 // The panel's action button: an icon and a one-line title on a rounded card. The whole card
-// is clickable; it takes keyboard focus and activates with Space, Enter or Return. A title
+// is clickable; it takes focus from the keyboard only (Tab), shows it with a ring, and then
+// activates with Space, Enter or Return. A title
 // that does not fit is first shrunk (down to 85 %) and then elided: it never wraps.
 class IconButton : public QAbstractButton {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 

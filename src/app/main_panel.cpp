@@ -30,17 +30,24 @@ struct ButtonSpec {
 
 // The three grids' buttons, in order.
 const ButtonSpec kButtons[] = {
-    {0, "action.start_all", "start_all", &PanelViewModel::startAll, true},
-    {0, "action.stop_all", "stop_all", &PanelViewModel::stopAll, false},
-    {0, "action.refresh_status", "refresh_status", &PanelViewModel::refreshStatus, false},
-    {1, "action.choose_directory", "choose_directory", &PanelViewModel::choosePanelRoot, false},
-    {1, "action.open_directory", "open_directory", &PanelViewModel::openRuntimeDirectory, false},
-    {1, "action.privacy_settings", "privacy_settings", &PanelViewModel::openPrivacySettings, false},
-    {2, "action.open_website", "open_website", &PanelViewModel::openSite, false},
-    {2, "action.database_admin", "database_admin", &PanelViewModel::openPhpMyAdmin, false},
-    {2, "action.start_phpmyadmin", "phpmyadmin_start", &PanelViewModel::openPhpMyAdmin, false},
-    {2, "action.update_repair", "update_repair", &PanelViewModel::updateOrRepairFiles, false},
-    {2, "action.copy_logs", "copy_logs", &PanelViewModel::copyLogs, false},
+    {0, QT_TRID_NOOP("action.start_all"), "start_all", &PanelViewModel::startAll, true},
+    {0, QT_TRID_NOOP("action.stop_all"), "stop_all", &PanelViewModel::stopAll, false},
+    {0, QT_TRID_NOOP("action.refresh_status"), "refresh_status", &PanelViewModel::refreshStatus,
+     false},
+    {1, QT_TRID_NOOP("action.choose_directory"), "choose_directory",
+     &PanelViewModel::choosePanelRoot, false},
+    {1, QT_TRID_NOOP("action.open_directory"), "open_directory",
+     &PanelViewModel::openRuntimeDirectory, false},
+    {1, QT_TRID_NOOP("action.privacy_settings"), "privacy_settings",
+     &PanelViewModel::openPrivacySettings, false},
+    {2, QT_TRID_NOOP("action.open_website"), "open_website", &PanelViewModel::openSite, false},
+    {2, QT_TRID_NOOP("action.database_admin"), "database_admin", &PanelViewModel::openPhpMyAdmin,
+     false},
+    {2, QT_TRID_NOOP("action.start_phpmyadmin"), "phpmyadmin_start",
+     &PanelViewModel::openPhpMyAdmin, false},
+    {2, QT_TRID_NOOP("action.update_repair"), "update_repair", &PanelViewModel::updateOrRepairFiles,
+     false},
+    {2, QT_TRID_NOOP("action.copy_logs"), "copy_logs", &PanelViewModel::copyLogs, false},
 };
 
 // If the window is never painted (hidden behind others on some compositors), the first
@@ -57,6 +64,8 @@ MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
     outer->setContentsMargins(0, 0, 0, 0);
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // The keyboard moves between the buttons and the log; the area scrolls to each of them.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -79,9 +88,10 @@ MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
     column->addWidget(m_strip);
 
     const char* sectionKeys[3][2] = {
-        {"panel.service_control", "panel.service_control.sub"},
-        {"panel.directory_permission", "panel.directory_permission.sub"},
-        {"panel.site_logs", "panel.site_logs.sub"},
+        {QT_TRID_NOOP("panel.service_control"), QT_TRID_NOOP("panel.service_control.sub")},
+        {QT_TRID_NOOP("panel.directory_permission"),
+         QT_TRID_NOOP("panel.directory_permission.sub")},
+        {QT_TRID_NOOP("panel.site_logs"), QT_TRID_NOOP("panel.site_logs.sub")},
     };
     for (int i = 0; i < 3; ++i) {
         m_sections[i] =
@@ -138,6 +148,8 @@ void MainPanel::buildButtons() {
 
 void MainPanel::setTopInset(int inset) {
     layout()->setContentsMargins(0, inset, 0, 0);
+    // The smallest size is the content's, below the inset.
+    setMinimumSize(metric::minContentWidth, metric::minContentHeight + inset);
 }
 
 void MainPanel::scheduleRender() {

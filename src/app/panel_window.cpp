@@ -18,13 +18,13 @@ WindowControl::WindowControl(Kind kind, QWidget* parent) : QAbstractButton(paren
     setFixedSize(sizeHint());
     switch (kind) {
     case Kind::Close:
-        setAccessibleName(QStringLiteral("Close"));
+        setAccessibleName(qtTrId("window.close"));
         break;
     case Kind::Minimize:
-        setAccessibleName(QStringLiteral("Minimize"));
+        setAccessibleName(qtTrId("window.minimize"));
         break;
     case Kind::Zoom:
-        setAccessibleName(QStringLiteral("Zoom"));
+        setAccessibleName(qtTrId("window.zoom"));
         break;
     }
 }
@@ -118,7 +118,8 @@ PanelWindow::PanelWindow(std::shared_ptr<PanelViewModel> model, std::function<vo
     setAttribute(Qt::WA_DeleteOnClose);
     // The title names the window to the desktop (task bar, window lists); the strip shows none.
     setWindowTitle(QStringLiteral("ZELTO 本地调试助手"));
-    setMinimumSize(metric::minContentWidth, metric::minContentHeight);
+    // The smallest content size holds below the title strip.
+    setMinimumSize(metric::minContentWidth, metric::minContentHeight + metric::titleStripHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

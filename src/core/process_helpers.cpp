@@ -128,7 +128,11 @@ bool PanelViewModel::isRunning(const QStringList& command) const {
     Q_ASSERT(!command.isEmpty());
     if (command.isEmpty())
         return false;
-    const Result<platform::ChildExit> r = platform::runChild(command.front(), command.mid(1));
+    // Only the exit status answers; what the probe prints (pgrep's pids) goes nowhere.
+    platform::ChildOptions quiet;
+    quiet.out = platform::StdStream::Null;
+    const Result<platform::ChildExit> r =
+        platform::runChild(command.front(), command.mid(1), quiet);
     return r && r->exitedCleanly();
 }
 

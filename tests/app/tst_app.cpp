@@ -19,11 +19,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -88,6 +94,28 @@ struct ShownPanel {
     std::shared_ptr<PanelViewModel> model;
     std::unique_ptr<MainPanel> panel;
 };
+
+// Runs the event loop until the layouts have settled: every widget under top keeps its
+// geometry over a round of posted events and layout requests. False when they never settle.
+bool settleLayout(QWidget* top) {
+    const auto geometries = [top] {
+        QList<QRect> g;
+        for (const QWidget* w : top->findChildren<QWidget*>())
+            g << (w->isVisible() ? w->geometry() : QRect());
+        return g;
+    };
+    QList<QRect> previous;
+    for (int round = 0; round < 200; ++round) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QList<QRect> now = geometries();
+        if (round > 0 && now == previous)
+            return true;
+        previous = std::move(now);
+        QTest::qWait(5);
+    }
+    return false;
+}
 
 // Every text the log held, in order, without repeats.
 struct LogHistory {
@@ -207,20 +235,37 @@ private Q_SLOTS:
             "action.start_all action.stop_all action.refresh_status action.choose_directory "
             "action.open_directory action.privacy_settings action.open_website "
             "action.database_admin action.start_phpmyadmin action.update_repair "
-            "action.copy_logs"_s.split(u' ');
+            "action.copy_logs window.close window.minimize window.zoom"_s.split(u' ');
         const auto texts = [&] {
             QStringList t;
             for (const QString& key : keys)
                 t << qtTrId(key.toLatin1().constData());
             return t;
         };
+        // Qt's own texts: the folder chooser and the log editor's context menu.
+        const auto qtTexts = [] {
+            QPlainTextEdit editor(u"text"_s);
+            editor.selectAll();
+            std::unique_ptr<QMenu> menu(editor.createStandardContextMenu());
+            QStringList t{QCoreApplication::translate("QFileDialog", "Look in:")};
+            for (QAction* action : menu->actions())
+                t << action->text().section(u'\t', 0, 0);
+            return t;
+        };
+        const QStringList qtEnglish = qtTexts();
+        QVERIFY(qtEnglish.contains(u"&Copy"_s));
         QVERIFY(app::installTranslations(QLocale(QLocale::Chinese, QLocale::China)));
         QCOMPARE(qtTrId("app.title"), u"ZELTO 本地调试助手"_s);
+        const QStringList qtChinese = qtTexts();
+        QVERIFY(qtChinese.contains(u"查找范围："_s));
+        QVERIFY(qtChinese.contains(u"复制(&C)"_s));
+        QCOMPARE(WindowControl(WindowControl::Kind::Close).accessibleName(), u"关闭"_s);
         const QStringList chinese = texts();
         // Any Chinese locale reads Chinese.
         QVERIFY(app::installTranslations(QLocale(QLocale::Chinese, QLocale::Taiwan)));
         QCOMPARE(texts(), chinese);
         QVERIFY(app::installTranslations(QLocale(QLocale::French, QLocale::France)));
+        QCOMPARE(qtTexts(), qtEnglish);
         const QStringList english = texts();
         for (int i = 0; i < keys.size(); ++i) {
             QVERIFY2(chinese[i] != keys[i] && english[i] != keys[i], qPrintable(keys[i]));
@@ -230,6 +275,37 @@ private Q_SLOTS:
         }
         // A key the catalog lacks shows itself.
         QCOMPARE(qtTrId("no.such.key"), u"no.such.key"_s);
+    }
+
+    // Every key the catalogs hold is one lupdate finds in the sources (so a catalog update keeps
+    // it), and every key the sources use is in the catalogs.
+    void lupdateFindsEveryCatalogKey() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = qEnvironmentVariable("ZELTO_SOURCE_DIR") + u"/src"_s;
+        const QString found = dir.filePath(u"found.ts"_s);
+        QProcess lupdate;
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        lupdate.start(QStringLiteral(ZELTO_LUPDATE),
+                      {u"-silent"_s, u"-recursive"_s, source, u"-ts"_s, found});
+        QVERIFY(lupdate.waitForFinished(120000));
+        QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,
+                 lupdate.readAll().constData());
+        const auto ids = [](const QString& path) {
+            QSet<QString> set;
+            const QString text = QString::fromUtf8(testing::readFile(path));
+            static const QRegularExpression id(u"<message id=\"([^\"]+)\""_s);
+            for (const QRegularExpressionMatch& m : id.globalMatch(text))
+                set.insert(m.captured(1));
+            return set;
+        };
+        const QSet<QString> inSources = ids(found);
+        QVERIFY(inSources.size() > 30);
+        for (const QString& catalog : {u"zelto_zh_CN.ts"_s, u"zelto_en.ts"_s}) {
+            const QSet<QString> inCatalog = ids(source + u"/app/translations/"_s + catalog);
+            QCOMPARE(QStringList((inCatalog - inSources).values()), QStringList());
+            QCOMPARE(QStringList((inSources - inCatalog).values()), QStringList());
+        }
     }
 
     void iconsRender() {
@@ -301,23 +377,29 @@ private Q_SLOTS:
 
     void progressCardVisibility_data() {
         QTest::addColumn<double>("progress");
+        QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("line"); // empty: hidden
-        QTest::newRow("0") << 0.0 << QString();
-        QTest::newRow("0.001") << 0.001 << u"正在下载更新包 0%"_s;
-        QTest::newRow("0.05") << 0.05 << u"正在下载更新包 5%"_s;
-        QTest::newRow("0.425") << 0.425 << u"正在下载更新包 42%"_s;
-        QTest::newRow("0.999") << 0.999 << u"正在下载更新包 99%"_s;
-        QTest::newRow("1.0") << 1.0 << QString();
-        QTest::newRow("below 0") << -0.2 << QString();
-        QTest::newRow("above 1") << 1.5 << QString();
-        QTest::newRow("not a number") << kNaN << QString();
+        const QString step = u"正在下载更新包"_s;
+        QTest::newRow("0") << 0.0 << step << QString();
+        QTest::newRow("0.001") << 0.001 << step << u"正在下载更新包 0%"_s;
+        QTest::newRow("0.05") << 0.05 << step << u"正在下载更新包 5%"_s;
+        QTest::newRow("0.425") << 0.425 << step << u"正在下载更新包 42%"_s;
+        QTest::newRow("0.999") << 0.999 << step << u"正在下载更新包 99%"_s;
+        QTest::newRow("1.0") << 1.0 << step << QString();
+        QTest::newRow("below 0") << -0.2 << step << QString();
+        QTest::newRow("above 1") << 1.5 << step << QString();
+        QTest::newRow("not a number") << kNaN << step << QString();
+        // Far wider than the window, without a space to break at.
+        const QString longStep = u"正在同步网站文件"_s + u"/站点目录"_s.repeated(60);
+        QTest::newRow("long step text") << 0.5 << longStep << longStep + u" 50%"_s;
     }
     void progressCardVisibility() {
         QFETCH(double, progress);
+        QFETCH(QString, step);
         QFETCH(QString, line);
         ShownPanel p;
         ProgressCard* card = p.panel->progressCard();
-        p.model->setUpdateProgressText(u"正在下载更新包"_s);
+        p.model->setUpdateProgressText(step);
         p.model->setUpdateProgress(progress);
         p.settle();
         QCOMPARE(p.shows(card), !line.isEmpty());
@@ -327,9 +409,13 @@ private Q_SLOTS:
         const QProgressBar* bar = card->bar();
         QCOMPARE(double(bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()),
                  std::round(progress * 10000) / 10000);
-        // In the third section, under its buttons.
+        // In the third section, under its buttons; the line wraps inside the card rather than
+        // widening the page past the view.
         QVERIFY(card->parentWidget() == p.panel->section(2));
         QVERIFY(card->geometry().top() > p.panel->buttons().back()->geometry().bottom());
+        QCOMPARE(p.panel->scrollArea()->widget()->width(),
+                 p.panel->scrollArea()->viewport()->width());
+        QVERIFY(card->geometry().right() < p.panel->section(2)->width());
     }
 
     void notices_data() {
@@ -578,10 +664,53 @@ private Q_SLOTS:
         QCOMPARE(p.panel->permissionNotice()->accessibleName(), qtTrId("warning.permission"));
         QCOMPARE(p.panel->progressCard()->accessibleName(), qtTrId("update.progress"));
         QCOMPARE(p.panel->logPanel()->accessibleName(), qtTrId("panel.logs"));
+        // A badge or a card is read once: one node with its whole text, its labels not again.
+        QStringList names;
+        const std::function<void(QAccessibleInterface*)> collect = [&](QAccessibleInterface* a) {
+            names << a->text(QAccessible::Name);
+            for (int i = 0; i < a->childCount(); ++i)
+                collect(a->child(i));
+        };
+        collect(QAccessible::queryAccessibleInterface(p.panel.get()));
+        for (int i = 0; i < 3; ++i) {
+            StatCard* card = p.panel->statusStrip()->card(i);
+            QCOMPARE(names.count(card->accessibleName()), 1);
+            QCOMPARE(names.count(card->title()), 0);
+            QCOMPARE(names.count(p.panel->header()->badge(i)->text()), 1);
+        }
+
+        // Focus the user has not seen (given with the window, or left by a click) runs nothing
+        // on Space or Return.
+        int clicks = 0;
+        QObject context;
+        for (IconButton* b : p.panel->buttons())
+            connect(b, &QAbstractButton::clicked, &context, [&] { ++clicks; });
+        p.panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(p.panel.get()));
+        const auto pressSpaceAndReturn = [&] {
+            QWidget* target = QApplication::focusWidget();
+            for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return})
+                QTest::keyClick(target ? target : p.panel.get(), key);
+        };
+        pressSpaceAndReturn();
+        QCOMPARE(clicks, 0);
         IconButton* copy = p.button(u"action.copy_logs"_s);
-        QCOMPARE(copy->focusPolicy(), Qt::StrongFocus);
+        QTest::mouseClick(copy, Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        QVERIFY(!copy->hasFocus());
+        pressSpaceAndReturn();
+        QCOMPARE(clicks, 1);
+        QCOMPARE(p.box.sandbox.desktop->clipboardClears, 1);
+
+        // The keyboard's first stop is the first button, not the scroll area around them.
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        QTest::keyClick(p.panel.get(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), p.panel->buttons().front());
+
+        // From the keyboard the button takes focus and runs with Space and Enter.
         copy->setFocus(Qt::TabFocusReason);
-        int expected = 0;
+        int expected = 1;
         for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
             QTest::keyClick(copy, key);
             QCOMPARE(p.box.sandbox.desktop->clipboardClears, ++expected);
@@ -641,8 +770,11 @@ private Q_SLOTS:
             [&] { return window->panel()->model().logs().startsWith(kStatusTitle); }));
         QCOMPARE(window->windowTitle(), u"ZELTO 本地调试助手"_s);
         QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
-        QCOMPARE(window->size(), QSize(820, 740));
-        QCOMPARE(window->minimumSize(), QSize(820, 740));
+        // The smallest content, below the title strip, is 820 × 740.
+        const int stripHeight = theme::metric::titleStripHeight;
+        QCOMPARE(window->size(), QSize(820, 740 + stripHeight));
+        QCOMPARE(window->minimumSize(), QSize(820, 740 + stripHeight));
+        QCOMPARE(window->panel()->scrollArea()->geometry(), QRect(0, stripHeight, 820, 740));
 
         // The strip shows no title, only the three controls, drawn white over the backdrop,
         // which the panel draws under the strip: it covers the whole window.
@@ -748,7 +880,10 @@ private Q_SLOTS:
         const auto snap = [&](const QString& name) {
             m.updateErrorSummary();
             window.panel()->render();
-            QTest::qWait(50);
+            QVERIFY(settleLayout(&window));
+            // Settled: the third section is as tall as its content, not stretched.
+            const GroupedPanel* third = window.panel()->section(2);
+            QCOMPARE(third->height(), third->heightForWidth(third->width()));
             QVERIFY(window.grab().save(dir + name + u".png"_s));
         };
         // Before the first probe has published.

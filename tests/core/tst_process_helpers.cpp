@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -173,8 +175,9 @@ void TestProcessHelpers::runProcessLaunchFailures() {
 void TestProcessHelpers::isRunningFollowsExitStatus_data() {
     QTest::addColumn<QString>("body");
     QTest::addColumn<bool>("expected");
-    QTest::newRow("exit 0") << "exit 0" << true;
-    QTest::newRow("exit 1") << "exit 1" << false;
+    // Like pgrep, the probes print what they found.
+    QTest::newRow("exit 0") << "echo 4242\nexit 0" << true;
+    QTest::newRow("exit 1") << "echo 4242\nexit 1" << false;
     QTest::newRow("killed") << "kill -9 $$" << false;
     QTest::newRow("missing program") << QString() << false;
 }
@@ -186,7 +189,20 @@ void TestProcessHelpers::isRunningFollowsExitStatus() {
     const QString prog = box.base() + QStringLiteral("/prog");
     if (!body.isNull())
         writeScript(prog, body);
-    QCOMPARE(box.makeModel()->isRunning({prog, QStringLiteral("arg")}), expected);
+    const auto model = box.makeModel();
+    // The panel's own standard output, caught in a file while the probe runs.
+    QTemporaryFile caught;
+    QVERIFY(caught.open());
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(caught.handle(), STDOUT_FILENO);
+    const bool running = model->isRunning({prog, QStringLiteral("arg")});
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    QCOMPARE(running, expected);
+    // Nothing the probe printed reached the panel's output (the terminal it was started from).
+    QCOMPARE(caught.readAll(), QByteArray());
 }
 
 void TestProcessHelpers::killByPatternSignalsMatchesOnly() {

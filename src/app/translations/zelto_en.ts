@@ -127,5 +127,17 @@
         <source>Copy log</source>
         <translation>Copy log</translation>
     </message>
+    <message id="window.close">
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message id="window.minimize">
+        <source>Minimize</source>
+        <translation>Minimize</translation>
+    </message>
+    <message id="window.zoom">
+        <source>Zoom</source>
+        <translation>Zoom</translation>
+    </message>
 </context>
 </TS>

@@ -127,5 +127,17 @@
         <source>Copy log</source>
         <translation>复制日志</translation>
     </message>
+    <message id="window.close">
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message id="window.minimize">
+        <source>Minimize</source>
+        <translation>最小化</translation>
+    </message>
+    <message id="window.zoom">
+        <source>Zoom</source>
+        <translation>缩放</translation>
+    </message>
 </context>
 </TS>
