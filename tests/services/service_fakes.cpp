@@ -210,7 +210,7 @@ quint16 freeTcpPort() {
 pid_t startSleeper(const QString& scriptPath, const QStringList& args) {
     if (!QFile::exists(scriptPath))
         testing::writeScript(scriptPath, QStringLiteral("trap 'kill $! 2>/dev/null; exit 0' TERM "
-                                                        "INT\nsleep 30 &\nwait"));
+                                                        "INT\nsleep 600 &\nwait"));
     return spawnDetached(scriptPath, args, QString()).value_or(-1);
 }
 

@@ -61,8 +61,9 @@ struct ServiceFixture {
 // A TCP port nobody listens on right now.
 quint16 freeTcpPort();
 
-// A script standing in for a server: it keeps running until signalled, with its own command
-// line intact. Started detached; returns its pid.
+// A script standing in for a server: it keeps running until signalled (or for ten minutes, longer
+// than any test on a loaded machine), with its own command line intact. Started detached;
+// returns its pid.
 pid_t startSleeper(const QString& scriptPath, const QStringList& args);
 // True while pid names a live (not zombie) process.
 bool processAlive(pid_t pid);

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -211,6 +212,7 @@ private Q_SLOTS:
             otherMysql + QStringLiteral("/bin/mysqld"),
             {QStringLiteral("--defaults-file=") + otherMysql + QStringLiteral("/my_runtime.cnf")});
         QVERIFY(processAlive(otherServer));
+        const auto endOther = qScopeGuard([&] { endProcess(otherServer, otherMysql); });
 
         auto model = box.makeModel();
         model->refreshStatus(); // as the window does when first shown: installs the runtime
