@@ -185,7 +185,8 @@ in_chroot() {
             exec chroot "$@"' \
         sh "$hostname" "$mode" "$root" /usr/bin/env -i HOME=/root USER=root LOGNAME=root \
         TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-        /bin/bash -c "cd /root/zelto-panel && $1"
+        /bin/bash -c "cd /root/zelto-panel || exit 1
+$1"
 }
 
 # --- 3. The packages, with the network.
