@@ -2,6 +2,7 @@
 
 #include "core/operation_outcome.h"
 #include "core/panel_config.h"
+#include "core/php_ini.h"
 #include "core/service_table.h"
 #include "platform/platform.h"
 #include "platform/process.h"

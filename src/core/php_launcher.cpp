@@ -125,6 +125,17 @@ QString PanelViewModel::launchPhpServer(Service service, LaunchedServer& launche
             return prefix + made.error().message;
     }
 
+    // The server's own ini settings (for phpMyAdmin the loopback guard among them): without
+    // them the server does not start.
+    if (Result<> written = writePhpServerIniFiles(runtimeDir()); !written)
+        return prefix + written.error().message;
+    const QString preload = m_platform.tools.privilegedPortPreload;
+    const QStringList environment = phpServerEnvironment(
+        service == Service::PhpMyAdmin ? PhpServer::PhpMyAdmin : PhpServer::Site,
+        servicePort(service), static_cast<unsigned>(::geteuid()),
+        !preload.isEmpty() && platform::pathExists(preload) ? preload : QString(),
+        qEnvironmentVariable("LD_PRELOAD"));
+
     // Creating the log when missing and positioning at its end in one step; the server
     // inherits this descriptor as its standard output and error. What it writes from here on
     // is this launch's own.
@@ -140,7 +151,9 @@ QString PanelViewModel::launchPhpServer(Service service, LaunchedServer& launche
     const QString workingDirectory = zeltoPanelRoot();
     QString lastFailure;
     for (const QString& php : candidates) {
-        Result<pid_t> child = platform::spawnDetached(php, args, workingDirectory, *log);
+        // The ini scan list is relative to the panel root: it must stay the working directory.
+        Result<pid_t> child =
+            platform::spawnDetached(php, args, workingDirectory, *log, environment);
         if (child) {
             // The pid file is written once the server is found ready (awaitLaunchedServers).
             launched = {service, logOffset, *child};

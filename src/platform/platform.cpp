@@ -102,8 +102,10 @@ private:
 } // namespace
 
 SystemTools SystemTools::debian() {
-    return withPkill(QStringLiteral("/usr/bin/pkill"), QStringLiteral("/usr/bin/lsof"),
-                     QStringLiteral("/usr/bin/rsync"));
+    SystemTools t = withPkill(QStringLiteral("/usr/bin/pkill"), QStringLiteral("/usr/bin/lsof"),
+                              QStringLiteral("/usr/bin/rsync"));
+    t.privilegedPortPreload = QStringLiteral("/usr/lib/authbind/libauthbind.so.1");
+    return t;
 }
 
 SystemTools SystemTools::withPkill(const QString& pkill, const QString& lsof,

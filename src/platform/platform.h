@@ -55,6 +55,9 @@ struct SystemTools {
     QString pgrep;
     QString lsof;
     QString rsync;
+    // The library that lets an ordinary user's server bind a port below 1024 when a per-user
+    // grant allows it (authbind's), preloaded into the phpMyAdmin server. Empty: none.
+    QString privilegedPortPreload;
 
     // Debian's locations.
     static SystemTools debian();

@@ -41,6 +41,34 @@ struct Argv {
     char* const* data() { return pointers.data(); }
 };
 
+// The panel's environment with the "NAME=value" entries of overrides put over it, built
+// before any fork like Argv.
+struct Envp {
+    std::vector<QByteArray> storage;
+    std::vector<char*> pointers;
+
+    explicit Envp(const QStringList& overrides) {
+        std::vector<QByteArray> names;
+        for (const QString& entry : overrides) {
+            QByteArray bytes = entry.toUtf8();
+            names.push_back(bytes.left(bytes.indexOf('=') + 1));
+            storage.push_back(std::move(bytes));
+        }
+        for (char** e = environ; e && *e; ++e) {
+            const QByteArray inherited(*e);
+            bool replaced = false;
+            for (const QByteArray& name : names)
+                replaced = replaced || (!name.isEmpty() && inherited.startsWith(name));
+            if (!replaced)
+                storage.push_back(inherited);
+        }
+        for (QByteArray& s : storage)
+            pointers.push_back(s.data());
+        pointers.push_back(nullptr);
+    }
+    char* const* data() { return pointers.data(); }
+};
+
 // Reads what is available from fd into out; returns false at end of file.
 bool readAvailable(int fd, QByteArray& out) {
     char buf[65536];
@@ -199,8 +227,10 @@ Result<FileDescriptor> openForAppending(const QString& path) {
 }
 
 Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
-                            const QString& workingDirectory, const FileDescriptor& output) {
+                            const QString& workingDirectory, const FileDescriptor& output,
+                            const QStringList& environment) {
     Argv argv(program, args);
+    Envp envp(environment);
     const QByteArray cwd = QFile::encodeName(workingDirectory);
     const char* cwdPtr = workingDirectory.isEmpty() ? nullptr : cwd.constData();
 
@@ -255,7 +285,7 @@ Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
         if (cwdPtr && ::chdir(cwdPtr) != 0) {
             e = errno;
         } else {
-            ::execve(argv.storage.front().constData(), argv.data(), environ);
+            ::execve(argv.storage.front().constData(), argv.data(), envp.data());
             e = errno;
         }
         (void)!::write(execOut, &e, sizeof e);

@@ -63,10 +63,13 @@ Result<FileDescriptor> openForAppending(const QString& path);
 // Starts program detached from the panel (its own session, reparented to init, so it outlives
 // the panel and never lingers as a zombie). Standard input is the null device; standard output
 // and error go to output (closed: the null device). workingDirectory empty: the panel's own.
+// environment: "NAME=value" entries that the program gets on top of the panel's environment
+// (replacing a variable of the same name).
 // Returns the pid of the started program, or the reason it could not be started.
 Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
                             const QString& workingDirectory,
-                            const FileDescriptor& output = FileDescriptor());
+                            const FileDescriptor& output = FileDescriptor(),
+                            const QStringList& environment = {});
 
 // POSIX kill; the error when the signal could not be sent.
 Result<> sendSignal(pid_t pid, int signal);

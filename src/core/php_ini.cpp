@@ -1,0 +1,130 @@
+#include "core/php_ini.h"
+
+#include "platform/files.h"
+
+namespace {
+
+// Relative to the runtime directory; the scan list names them relative to the panel root.
+const QString kCommonDir = QStringLiteral("config/php/common");
+const QString kPhpMyAdminDir = QStringLiteral("config/php/phpmyadmin");
+const QString kGuardFile = QStringLiteral("config/php/loopback-guard.php");
+const QString kIniFileName = QStringLiteral("/zelto-panel.ini");
+
+const QString& relativeDir(PhpIniScope scope) {
+    return scope == PhpIniScope::Both ? kCommonDir : kPhpMyAdminDir;
+}
+
+// Kept plain: the guard must run on every PHP the runtime may carry (7.3 and later).
+constexpr const char kGuardScript[] = R"php(<?php
+// Written by Zelto-Panel before each start of its phpMyAdmin server, which runs it before
+// every script (auto_prepend_file): phpMyAdmin answers clients on this computer only.
+call_user_func(function () {
+    $address = isset($_SERVER['REMOTE_ADDR']) ? (string) $_SERVER['REMOTE_ADDR'] : '';
+    $packed = $address === '' ? false : @inet_pton($address);
+    $loopback = false;
+    if (is_string($packed) && strlen($packed) === 4) {
+        $loopback = $packed[0] === "\x7f";
+    } elseif (is_string($packed) && strlen($packed) === 16) {
+        $loopback = $packed === str_repeat("\0", 15) . "\1"
+            || (substr($packed, 0, 12) === str_repeat("\0", 10) . "\xff\xff"
+                && $packed[12] === "\x7f");
+    }
+    if ($loopback) {
+        return;
+    }
+    if (!headers_sent()) {
+        http_response_code(403);
+        header('Content-Type: text/html; charset=utf-8');
+        header('Cache-Control: no-store');
+    }
+    $shown = htmlspecialchars($address, ENT_QUOTES, 'UTF-8');
+    echo "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>403 Forbidden</title></head>\n",
+        "<body><h1>403 Forbidden</h1>\n",
+        "<p>phpMyAdmin 只允许在本机访问（127.0.0.1 或 ::1）。您的地址：", $shown, "</p>\n",
+        "<p>This phpMyAdmin answers requests from this computer only (127.0.0.1 or ::1). ",
+        "Your address: ", $shown, "</p>\n</body></html>\n";
+    exit;
+});
+)php";
+
+} // namespace
+
+QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir) {
+    return {
+        // Every phpMyAdmin request passes the guard first.
+        {PhpIniScope::PhpMyAdmin, QStringLiteral("auto_prepend_file"),
+         phpLoopbackGuardPath(runtimeDir)},
+    };
+}
+
+QString phpIniDirectory(const QString& runtimeDir, PhpIniScope scope) {
+    return runtimeDir + QLatin1Char('/') + relativeDir(scope);
+}
+
+QString phpLoopbackGuardPath(const QString& runtimeDir) {
+    return runtimeDir + QLatin1Char('/') + kGuardFile;
+}
+
+QString phpIniQuoted(const QString& value) {
+    QString quoted;
+    quoted.reserve(value.size() + 2);
+    quoted += QLatin1Char('"');
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"') || c == QLatin1Char('$'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    quoted += QLatin1Char('"');
+    return quoted;
+}
+
+QString phpIniText(const QList<PhpIniSetting>& settings, PhpIniScope scope) {
+    QString text = QStringLiteral("; Written by Zelto-Panel before each server start.\n");
+    for (const PhpIniSetting& s : settings) {
+        if (s.scope == scope)
+            text += s.name + QStringLiteral(" = ") + phpIniQuoted(s.value) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString phpLoopbackGuardText() {
+    return QString::fromUtf8(kGuardScript);
+}
+
+QString phpIniScanDirValue(PhpServer server) {
+    const QString runtime = QStringLiteral("runtime/");
+    QString value = QLatin1Char(':') + runtime + kCommonDir;
+    if (server == PhpServer::PhpMyAdmin)
+        value += QLatin1Char(':') + runtime + kPhpMyAdminDir;
+    return value;
+}
+
+QStringList phpServerEnvironment(PhpServer server, int port, unsigned euid,
+                                 const QString& privilegedPortPreload,
+                                 const QString& inheritedPreload) {
+    QStringList env = {QStringLiteral("PHP_INI_SCAN_DIR=") + phpIniScanDirValue(server)};
+    if (port > 0 && port < 1024 && euid != 0 && !privilegedPortPreload.isEmpty()) {
+        QString preload = privilegedPortPreload;
+        if (!inheritedPreload.isEmpty())
+            preload += QLatin1Char(':') + inheritedPreload;
+        env << QStringLiteral("LD_PRELOAD=") + preload
+            // Where the library finds itself in LD_PRELOAD to take itself out for the
+            // server's children; without AUTHBIND_LEVELS it affects the server only.
+            << QStringLiteral("AUTHBIND_LIB=") + privilegedPortPreload;
+    }
+    return env;
+}
+
+Result<> writePhpServerIniFiles(const QString& runtimeDir) {
+    const QList<PhpIniSetting> settings = phpServerIniSettings(runtimeDir);
+    for (const PhpIniScope scope : {PhpIniScope::Both, PhpIniScope::PhpMyAdmin}) {
+        const QString dir = phpIniDirectory(runtimeDir, scope);
+        if (Result<> made = platform::createDirectories(dir); !made)
+            return made;
+        if (Result<> written =
+                platform::writeTextAtomically(dir + kIniFileName, phpIniText(settings, scope));
+            !written)
+            return written;
+    }
+    return platform::writeTextAtomically(phpLoopbackGuardPath(runtimeDir), phpLoopbackGuardText());
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// PHP settings that the panel gives its two built-in servers, and only them. PHP reads them
+// from ini directories inside the runtime that the launch environment names
+// (PHP_INI_SCAN_DIR, after the distribution's own directory), so the servers' command lines
+// and phpMyAdmin's config.inc.php stay as they are and no other PHP program is affected.
+//
+//   runtime/config/php/common/zelto-panel.ini       read by both servers
+//   runtime/config/php/phpmyadmin/zelto-panel.ini   read by the phpMyAdmin server only
+//   runtime/config/php/loopback-guard.php           run before every phpMyAdmin script
+//
+// To add a setting, add a row to phpServerIniSettings(): scope Both reaches the site and
+// phpMyAdmin, scope PhpMyAdmin the phpMyAdmin server only. Values are written quoted and
+// escaped (phpIniQuoted), so a runtime path may hold any character. The launcher rewrites
+// every file before each start, so a row removed from the table disappears from the files.
+
+enum class PhpServer { Site, PhpMyAdmin };
+enum class PhpIniScope { Both, PhpMyAdmin };
+
+struct PhpIniSetting {
+    PhpIniScope scope;
+    QString name;  // an ini directive, e.g. "auto_prepend_file"
+    QString value; // the raw value; quoted when written
+};
+
+// The settings of both servers for the runtime in runtimeDir (absolute, no trailing "/").
+QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir);
+
+// The ini directory of a scope, and the guard script, below runtimeDir.
+QString phpIniDirectory(const QString& runtimeDir, PhpIniScope scope);
+QString phpLoopbackGuardPath(const QString& runtimeDir);
+
+// value as a double-quoted ini string: backslash, double quote and dollar sign (which would
+// start an environment-variable reference) escaped by a backslash; everything else, line
+// breaks included, is kept as it is.
+QString phpIniQuoted(const QString& value);
+
+// The text of the ini file of scope: one "name = "value"" line per setting of that scope.
+QString phpIniText(const QList<PhpIniSetting>& settings, PhpIniScope scope);
+
+// The PHP script that ends every request from a client outside this machine with a short
+// 403 page before phpMyAdmin runs. Loopback clients (127.0.0.0/8, ::1, ::ffff:127.0.0.0/104)
+// pass; anything else, an unreadable address included, is refused.
+QString phpLoopbackGuardText();
+
+// The value of PHP_INI_SCAN_DIR for server. Its directories are relative to the panel root,
+// the servers' working directory when PHP starts, because the list is split at ":", which an
+// absolute path may contain. The leading empty element keeps the distribution's directory
+// (mysqli, pdo_mysql, mbstring) in the list.
+QString phpIniScanDirValue(PhpServer server);
+
+// The environment entries ("NAME=value") that a PHP server on port is started with, on top of
+// the panel's own. privilegedPortPreload: a library that lets an ordinary user bind a port
+// below 1024 under a per-user grant (authbind's), used when port is below 1024 and the panel
+// does not run as root (euid != 0), and when non-empty; it goes before inheritedPreload (the
+// panel's own LD_PRELOAD, if any), and the library drops itself from the server's children.
+QStringList phpServerEnvironment(PhpServer server, int port, unsigned euid,
+                                 const QString& privilegedPortPreload,
+                                 const QString& inheritedPreload);
+
+// Writes the ini files and the guard of the runtime in runtimeDir, creating the directories;
+// the first failure stops it.
+Result<> writePhpServerIniFiles(const QString& runtimeDir);
