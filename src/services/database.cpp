@@ -7,6 +7,51 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
+namespace {
+
+// A path as an option-file value. A plain path goes in as it is. The option-file reader ends
+// a value at "#", resolves backslash escapes and takes a line break as the end of the option,
+// so a path holding any of these (or a quote, or another control character) goes in double
+// quotes with \\, \", \n, \r, \t and \b escaped; the reader gives back the same path.
+QString optionValue(const QString& path) {
+    const bool plain = std::none_of(path.begin(), path.end(), [](QChar c) {
+        return c == u'\\' || c == u'"' || c == u'\'' || c == u'#' || c.unicode() < 0x20 ||
+               c.unicode() == 0x7f;
+    });
+    if (plain)
+        return path;
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : path) {
+        switch (c.unicode()) {
+        case u'\\':
+            quoted += QStringLiteral("\\\\");
+            break;
+        case u'"':
+            quoted += QStringLiteral("\\\"");
+            break;
+        case u'\n':
+            quoted += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            quoted += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            quoted += QStringLiteral("\\t");
+            break;
+        case u'\b':
+            quoted += QStringLiteral("\\b");
+            break;
+        default:
+            quoted += c;
+        }
+    }
+    return quoted + QLatin1Char('"');
+}
+
+} // namespace
+
 namespace services {
 
 QString mysqlOptionFileText(const QString& mysqlDir) {
@@ -20,8 +65,8 @@ QString mysqlOptionFileText(const QString& mysqlDir) {
         QStringLiteral("default-character-set=utf8"),
         QString(),
         QStringLiteral("[mysqld]"),
-        QStringLiteral("basedir=") + mysqlDir + QStringLiteral("/"),
-        QStringLiteral("datadir=") + mysqlDir + QStringLiteral("/data/"),
+        QStringLiteral("basedir=") + optionValue(mysqlDir + QStringLiteral("/")),
+        QStringLiteral("datadir=") + optionValue(mysqlDir + QStringLiteral("/data/")),
         port,
         QStringLiteral("character-set-server=utf8"),
         QStringLiteral("collation-server=utf8_unicode_ci"),

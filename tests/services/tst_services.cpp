@@ -86,6 +86,37 @@ private Q_SLOTS:
                      .arg(dir));
     }
 
+    // What the database's own option-file reader makes of the paths, whatever the root holds.
+    void optionFileReadsBack_data() {
+        QTest::addColumn<QString>("root");
+        QTest::newRow("plain") << "/home/a b/站点 (旧)";
+        QTest::newRow("comment character") << "/home/u/C# sites";
+        QTest::newRow("backslashes") << "/home/u/a\\b\\nc\\";
+        QTest::newRow("quotes") << "/home/u/\"it's\"";
+        QTest::newRow("line break with an option") << "/home/u/x\n[mysqld]\nskip-grant-tables";
+        QTest::newRow("control characters") << "/home/u/\t\r\b\x01\x1b[0m";
+    }
+
+    void optionFileReadsBack() {
+        QFETCH(QString, root);
+        const QString reader = QStringLiteral("/usr/bin/my_print_defaults");
+        if (!QFileInfo(reader).isExecutable())
+            QSKIP("my_print_defaults (MariaDB) is not installed");
+        QTemporaryDir tmp;
+        const QString file = tmp.filePath(QStringLiteral("my_runtime.cnf"));
+        const QString mysqlDir = root + QStringLiteral("/runtime/mysql");
+        testing::writeFile(file, mysqlOptionFileText(mysqlDir).toUtf8());
+        ChildOptions options;
+        options.out = StdStream::Capture;
+        const Result<ChildExit> r = runChild(
+            reader, {QStringLiteral("--defaults-file=") + file, QStringLiteral("mysqld")}, options);
+        QVERIFY(r && r->exitedCleanly());
+        QCOMPARE(QString::fromUtf8(r->output),
+                 QStringLiteral("--basedir=%1/\n--datadir=%1/data/\n--port=3306\n"
+                                "--character-set-server=utf8\n--collation-server=utf8_unicode_ci\n")
+                     .arg(mysqlDir));
+    }
+
     void databasePatternMatchesOwnServerOnly_data() {
         QTest::addColumn<QString>("rootName");
         QTest::newRow("parentheses, space, plus") << "site (old) c++";
