@@ -20,7 +20,8 @@ QString processOutcomeText(const QString& executable, double timeoutSeconds,
         return QStringLiteral("timeout: ") + executable + QStringLiteral(" 超过 ") + seconds +
                QStringLiteral(" 秒，已强制结束\n解压日志:\n") + output;
     }
-    if (result->exitStatus != 0 && !core::trimmedText(output).isEmpty())
+    // A failed run reads as one even when it printed nothing.
+    if (result->exitStatus != 0)
         return QStringLiteral("exit(") + QString::number(result->exitStatus) +
                QStringLiteral("): ") + output;
     return output;
@@ -31,6 +32,9 @@ bool rsyncOutputIndicatesHardFailure(const QString& text) {
     if (t.isEmpty())
         return false;
     const QString l = t.toLower();
+    // The tool could not be started at all.
+    if (t.startsWith(QStringLiteral("执行失败:")))
+        return true;
     if (l.startsWith(QLatin1String("timeout:")))
         return true;
     if (l.contains(QLatin1String("timeout:")) && l.contains(QStringLiteral("超过")))

@@ -218,9 +218,14 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
         << "更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
            "include/LibZelto/Data 之一）"
         << "0.05 0.1 0.35 0.6 0.6 1" << 0.10;
-    // An rsync that fails without a word counts as success; the check afterwards notices.
-    QTest::newRow("index.php missing after the synchronisation")
+    // An rsync that fails without a word still fails the update.
+    QTest::newRow("rsync fails without a word")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 1"
+        << "更新/修复失败: 同步失败(主文件): exit(1):" << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1"
+        << 0.10;
+    // An rsync that claims success but brings nothing: the check afterwards notices.
+    QTest::newRow("index.php missing after the synchronisation")
+        << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 0"
         << "同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: "
            "$ROOT/runtime/update-extract/site"
         << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1" << 0.10;

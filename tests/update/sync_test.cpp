@@ -38,8 +38,7 @@ void UpdateTest::classifier_data() {
     QTest::newRow("failed") << "Failed to set times" << true;
     QTest::newRow("cannot with a space") << "cannot delete non-empty directory: Data" << true;
     QTest::newRow("cannot without a space") << "cannotbe" << false;
-    QTest::newRow("launch failure without a word")
-        << "执行失败: No such file or directory" << false;
+    QTest::newRow("launch failure without a word") << "执行失败: No such file or directory" << true;
     QTest::newRow("ordinary listing") << "sending incremental file list\n./\nindex.php" << false;
 }
 
@@ -58,9 +57,12 @@ void UpdateTest::runnerTexts_data() {
     QTest::newRow("failure with output") << "printf 'bad\\n'; exit 3" << true << "exit(3): bad\n";
     QTest::newRow("standard error is merged")
         << "echo out; echo err >&2; exit 2" << true << "exit(2): out\nerr\n";
-    QTest::newRow("failure without output") << "exit 3" << true << "";
-    QTest::newRow("failure with blank output") << "printf '  \\n'; exit 3" << true << "  \n";
-    QTest::newRow("invalid UTF-8 reads as nothing") << "printf '\\377\\376'; exit 5" << true << "";
+    // A failure stays one without output.
+    QTest::newRow("failure without output") << "exit 3" << true << "exit(3): ";
+    QTest::newRow("failure with blank output")
+        << "printf '  \\n'; exit 3" << true << "exit(3):   \n";
+    QTest::newRow("invalid UTF-8 reads as nothing")
+        << "printf '\\377\\376'; exit 5" << true << "exit(5): ";
     QTest::newRow("missing program") << "" << true << "执行失败: No such file or directory";
     QTest::newRow("not executable") << "exit 0" << false << "执行失败: Permission denied";
     // Output larger than any pipe buffer is drained while the tool runs.
