@@ -67,6 +67,10 @@ std::optional<QString> wwwWithIndex(const QString& dir) {
         }
         if (path.filename() != "www")
             continue;
+        // A link named www may lead anywhere, out of the archive too: never the site.
+        std::error_code linkError;
+        if (it->is_symlink(linkError) || linkError)
+            continue;
         const QString candidate = fromFsPath(path);
         if (!has(candidate, "index.php"))
             continue;

@@ -18,7 +18,7 @@ inline constexpr int kSiteRootDescentLimit = 6;
 std::optional<QString> resolveUpdateWebSource(const QString& extractDir);
 
 // The best directory named exactly "www" with an "index.php" anywhere below dir (hidden
-// entries are neither listed nor entered): the highest completeness score wins, then the
+// entries are neither listed nor entered; a link named "www" is no directory): the highest completeness score wins, then the
 // longer path; the first found wins a full tie.
 std::optional<QString> wwwWithIndex(const QString& dir);
 

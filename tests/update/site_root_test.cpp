@@ -47,13 +47,19 @@ void UpdateTest::siteRoot_data() {
         << QStringList{"1/2/3/4/5/6/index.php", "1/2/3/4/5/6/include/"} << "";
     QTest::newRow("www in a hidden folder is not seen")
         << QStringList{".site/www/index.php", ".site/www/include/"} << "";
+    // $OUT: a complete site outside the tree.
+    QTest::newRow("a www link out of the tree is no site") << QStringList{"www->$OUT"} << "";
+    QTest::newRow("a www link inside the tree is no site either")
+        << QStringList{"pkg/index.php", "pkg/include/", "www->pkg"} << "pkg";
 }
 
 void UpdateTest::siteRoot() {
     QFETCH(QStringList, layout);
     QFETCH(QString, expected);
     QTemporaryDir tmp;
-    makeTree(tmp.path(), layout);
+    QTemporaryDir outside;
+    makeTree(outside.path(), {"www/index.php", "www/include/"});
+    makeTree(tmp.path(), layout.replaceInStrings(QStringLiteral("$OUT"), outside.path() + "/www"));
     const QString want = expected.isEmpty() ? QString()
                          : expected == u"." ? tmp.path()
                                             : tmp.path() + QLatin1Char('/') + expected;
