@@ -171,7 +171,7 @@ printf '%s\n' '<?php' "\$cfg['blowfish_secret'] = 'qarmo-desk-cipher-7315';" '$i
 start_php 900 "$root/runtime/phpmyadmin" "$root/runtime/config/phpmyadmin.log"
 if ! check "phpMyAdmin answers on 900" wait_for 20 answers 900; then
     sed 's/^/      /' "$root/runtime/config/phpmyadmin.log"
-    [ "$(id -u)" -eq 0 ] || say "      (port 900 needs scripts/allow-low-ports.sh for an ordinary user)"
+    [ "$(id -u)" -eq 0 ] || say "      (port 900 needs scripts/allow-port-900.sh and authbind's preload for an ordinary user)"
 fi
 check "the listener on 900 is this phpMyAdmin server" listener_is 900 "${php_pids[1]}"
 login_page=$(curl -s --max-time 30 http://127.0.0.1:900/)

@@ -17,7 +17,8 @@ PACKAGES=(
   php-cli php-mysql php-mbstring
   mariadb-server mariadb-client
   phpmyadmin
-  rsync lsof procps curl iproute2
+  rsync lsof procps curl authbind iproute2
+  clang libclang-rt-dev
   fonts-noto-cjk xvfb xauth
   desktop-file-utils appstream
 )

@@ -30,8 +30,9 @@ app_id=org.zelto.Panel
 
 if [ "$build_first" -eq 1 ]; then
   bash scripts/install-deps.sh
-  # phpMyAdmin listens on port 900, below Linux's default bound for unprivileged ports.
-  bash scripts/allow-low-ports.sh || echo "Warning: phpMyAdmin on port 900 may need root until the setting applies." >&2
+  # phpMyAdmin listens on port 900, below Linux's bound for unprivileged ports: a grant for
+  # this user and that port only.
+  bash scripts/allow-port-900.sh || echo "Warning: without the grant, phpMyAdmin on port 900 needs root." >&2
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELTO_BUILD_TESTS=OFF -DZELTO_BUILD_BENCH=OFF
   cmake --build "$build"
 fi

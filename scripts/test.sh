@@ -14,6 +14,12 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# The fuzz targets, each for a fixed time (ZELTO_FUZZ_SECONDS per target, 25 by default;
+# 0 skips them): a crash fails the run.
+if [ "${ZELTO_FUZZ_SECONDS:-25}" != 0 ]; then
+  bash scripts/fuzz.sh
+fi
+
 read -r -a presets <<<"${ZELTO_TEST_PRESETS:-default asan tsan}"
 failed=()
 for preset in "${presets[@]}"; do
