@@ -1,7 +1,10 @@
-// The pid-file and port-listing parsers: what a pid file or lsof's terse output may hold.
+// The pid-file and port-listing parsers: what a pid file or lsof's terse output may hold, and
+// the process table's reading of a /proc command line and its pattern matching.
 
 #include "core/process_helpers.h"
 #include "fuzz_support.h"
+#include "platform/files.h"
+#include "platform/process_table.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -10,7 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const std::optional<QString> decoded = decodeUtf8(bytes);
+    const std::optional<QString> decoded = platform::decodeUtf8(bytes);
     // Strict decoding: what decodes encodes back to the same bytes.
     if (decoded)
         FUZZ_CHECK(decoded->toUtf8() == bytes);
@@ -36,6 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const QString& line : text.split(QRegularExpression(QStringLiteral("\\R"))))
             found = found || parseProcessId(trimmedText(line)) == first;
         FUZZ_CHECK(found);
+    }
+
+    // A raw /proc cmdline (NUL-separated arguments) as pgrep -f matches it: one line of
+    // printable, valid UTF-8 text.
+    const QByteArray matchable = platform::matchableCommandLine(bytes, QByteArrayLiteral("x"));
+    FUZZ_CHECK(platform::decodeUtf8(matchable).has_value());
+    for (const char c : matchable)
+        FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f);
+    // A pattern made from a text matches that text literally.
+    if (!text.contains(QChar(0))) {
+        const platform::ExtendedRegex literal(escapeExtendedRegex(text));
+        FUZZ_CHECK(literal.isValid() && literal.matches(text.toUtf8().constData()));
     }
     return 0;
 }

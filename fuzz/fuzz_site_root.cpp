@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const QString root = FuzzSandbox::qt(tree);
-    for (const std::optional<QString>& found : {resolveUpdateWebSource(root), wwwWithIndex(root)}) {
+    for (const std::optional<QString>& found :
+         {update::resolveUpdateWebSource(root), update::wwwWithIndex(root)}) {
         if (!found)
             continue;
         const fs::path p = found->toStdString();

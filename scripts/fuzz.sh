@@ -14,7 +14,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${ZELTO_FUZZ_SECONDS:-25}"
-cmake --preset fuzz >/dev/null
+# The newest clang installed: the code uses std::expected, which needs clang 16 or later (on
+# Debian 12 the package clang-16; its default clang is 14).
+cxx=clang++
+for candidate in clang++-21 clang++-20 clang++-19 clang++-18 clang++-17 clang++-16; do
+  if command -v "$candidate" >/dev/null; then cxx=$candidate; break; fi
+done
+if [ -f build-fuzz/CMakeCache.txt ] && ! grep -q "^CMAKE_CXX_COMPILER:[A-Z]*=.*/$cxx\$" build-fuzz/CMakeCache.txt; then
+  rm -rf build-fuzz
+fi
+cmake --preset fuzz -DCMAKE_CXX_COMPILER="$(command -v "$cxx")" >/dev/null
 cmake --build --preset fuzz
 
 targets=("$@")

@@ -31,6 +31,11 @@ report_php() {
   echo "PHP: $version (/usr/bin/php$version)"
 }
 
+# The fuzz targets need clang 16 or later (std::expected); Debian 12's default clang is 14.
+if [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ]; then
+  PACKAGES+=(clang-16 libclang-rt-16-dev)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
