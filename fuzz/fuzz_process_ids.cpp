@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = decoded.value_or(QString::fromUtf8(bytes));
 
     // A pid is a decimal integer that fits in 32 bits.
-    const std::optional<qint64> wide = parseDecimalInteger(text);
-    const std::optional<qint32> pid = parseProcessId(text);
+    const std::optional<qint64> wide = core::parseDecimalInteger(text);
+    const std::optional<qint32> pid = core::parseProcessId(text);
     if (wide && *wide >= std::numeric_limits<qint32>::min() &&
         *wide <= std::numeric_limits<qint32>::max())
         FUZZ_CHECK(pid && *pid == *wide);
@@ -29,15 +29,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!pid);
 
     // The pid file as the panel reads it.
-    const QString trimmed = trimmedText(text);
-    FUZZ_CHECK(trimmedText(trimmed) == trimmed);
-    (void)parseProcessId(trimmed);
+    const QString trimmed = core::trimmedText(text);
+    FUZZ_CHECK(core::trimmedText(trimmed) == trimmed);
+    (void)core::parseProcessId(trimmed);
 
     // lsof -t: the first line that is a pid, and it is one of the lines.
-    if (const std::optional<qint32> first = firstProcessIdInLines(text)) {
+    if (const std::optional<qint32> first = core::firstProcessIdInLines(text)) {
         bool found = false;
         for (const QString& line : text.split(QRegularExpression(QStringLiteral("\\R"))))
-            found = found || parseProcessId(trimmedText(line)) == first;
+            found = found || core::parseProcessId(core::trimmedText(line)) == first;
         FUZZ_CHECK(found);
     }
 
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f);
     // A pattern made from a text matches that text literally.
     if (!text.contains(QChar(0))) {
-        const platform::ExtendedRegex literal(escapeExtendedRegex(text));
+        const platform::ExtendedRegex literal(core::escapeExtendedRegex(text));
         FUZZ_CHECK(literal.isValid() && literal.matches(text.toUtf8().constData()));
     }
     return 0;

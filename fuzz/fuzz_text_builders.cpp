@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString mysqlDir = root + QStringLiteral("/runtime/mysql");
 
     // The option file: its 13 lines stay 13, and the paths read back as written.
-    const QString option = mysqlOptionFileText(mysqlDir);
+    const QString option = services::mysqlOptionFileText(mysqlDir);
     const QStringList lines = option.split(QLatin1Char('\n'));
     FUZZ_CHECK(lines.size() == 13);
     FUZZ_CHECK(lines[8].startsWith(QStringLiteral("basedir=")));
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                mysqlDir + QStringLiteral("/data/"));
 
     // The process pattern matches the root literally.
-    const QRegularExpression pattern(QStringLiteral("^") + escapeExtendedRegex(mysqlDir) +
+    const QRegularExpression pattern(QStringLiteral("^") + core::escapeExtendedRegex(mysqlDir) +
                                      QStringLiteral("$"));
     FUZZ_CHECK(pattern.isValid() && pattern.match(mysqlDir).hasMatch());
 

@@ -143,7 +143,7 @@ private Q_SLOTS:
         testing::waitFor([] { return !portAnswers(kSitePort) && !portAnswers(kAdminPort); }, 30000);
         const SystemTools tools = SystemTools::debian();
         (void)runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"),
-                                     escapeExtendedRegex(m_box.base())});
+                                     core::escapeExtendedRegex(m_box.base())});
     }
 
     // From this machine both servers answer: phpMyAdmin with its login page.

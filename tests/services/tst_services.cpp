@@ -105,7 +105,7 @@ private Q_SLOTS:
         QTemporaryDir tmp;
         const QString file = tmp.filePath(QStringLiteral("my_runtime.cnf"));
         const QString mysqlDir = root + QStringLiteral("/runtime/mysql");
-        testing::writeFile(file, mysqlOptionFileText(mysqlDir).toUtf8());
+        testing::writeFile(file, services::mysqlOptionFileText(mysqlDir).toUtf8());
         ChildOptions options;
         options.out = StdStream::Capture;
         const Result<ChildExit> r = runChild(
