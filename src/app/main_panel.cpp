@@ -47,6 +47,7 @@ const ButtonSpec kButtons[] = {
      &PanelViewModel::openPhpMyAdmin, false},
     {2, QT_TRID_NOOP("action.update_repair"), "update_repair", &PanelViewModel::updateOrRepairFiles,
      false},
+    {2, QT_TRID_NOOP("action.undo_update"), "undo_update", &PanelViewModel::undoLastUpdate, false},
     {2, QT_TRID_NOOP("action.copy_logs"), "copy_logs", &PanelViewModel::copyLogs, false},
 };
 
@@ -143,6 +144,11 @@ void MainPanel::buildButtons() {
         const auto action = spec.action;
         connect(button, &QAbstractButton::clicked, this, [this, action] { action(*m_model); });
         m_buttons.push_back(button);
+        // Shown only while there is an update to undo.
+        if (QLatin1String(spec.titleKey) == QLatin1String("action.undo_update")) {
+            m_undoButton = button;
+            button->setVisible(false);
+        }
     }
 }
 
@@ -182,6 +188,7 @@ void MainPanel::render() {
     m_errorNotice->setVisible(!errors.isEmpty());
 
     m_log->setLogs(m.logs());
+    m_undoButton->setVisible(m.undoAvailable());
 }
 
 void MainPanel::paintEvent(QPaintEvent*) {

@@ -68,6 +68,7 @@ private:
     GroupedPanel* m_sections[3] = {};
     AdaptiveGridLayout* m_grids[3] = {};
     std::vector<IconButton*> m_buttons;
+    IconButton* m_undoButton = nullptr;
     ProgressCard* m_progress = nullptr;
     WarningCard* m_permissionNotice = nullptr;
     WarningCard* m_errorNotice = nullptr;

@@ -12,7 +12,7 @@
 
 // How a long operation ended, handed out once it has published its final report.
 
-enum class Operation { StartAll, StopAll, UpdateOrRepair };
+enum class Operation { StartAll, StopAll, UpdateOrRepair, UndoLastUpdate };
 
 struct ServiceOutcome {
     Service service = Service::Database;
@@ -24,9 +24,9 @@ struct ServiceOutcome {
 struct OperationOutcome {
     Operation operation = Operation::StartAll;
     // Start-all and stop-all: every service succeeded. Update: the site was synchronised and
-    // found in place.
+    // found in place. Undo: the previous generation was put back.
     bool succeeded = false;
-    // Start-all and stop-all: one per service, in table order. Update: none.
+    // Start-all and stop-all: one per service, in table order. Update and undo: none.
     std::vector<ServiceOutcome> services;
     // The final report, as published in the log.
     QString report;

@@ -33,6 +33,7 @@ class PanelViewModel : public QObject, public std::enable_shared_from_this<Panel
     Q_PROPERTY(QString permissionHint READ permissionHint NOTIFY changed)
     Q_PROPERTY(double updateProgress READ updateProgress NOTIFY changed)
     Q_PROPERTY(QString updateProgressText READ updateProgressText NOTIFY changed)
+    Q_PROPERTY(bool undoAvailable READ undoAvailable NOTIFY changed)
 
 public:
     // --- Construction and published state (core/panel_view_model.cpp) ---
@@ -52,6 +53,8 @@ public:
     QString permissionHint() const { return m_permissionHint; }
     double updateProgress() const { return m_updateProgress; }
     QString updateProgressText() const { return m_updateProgressText; }
+    // True while a previous generation of the site is kept (the undo button shows then).
+    bool undoAvailable() const { return m_undoAvailable; }
 
     // Assignments of published fields: main thread only, each emits changed() once. The log
     // editor writes logs; the model's operations write the rest.
@@ -71,6 +74,7 @@ public:
     void startAll();               // services/start_all.cpp
     void stopAll();                // services/stop_all.cpp
     void updateOrRepairFiles();    // update/update_pipeline.cpp
+    void undoLastUpdate();         // update/undo.cpp
     void copyLogs();               // core/desktop_actions.cpp
     void openPhpMyAdmin();         // core/desktop_actions.cpp
     void openRuntimeDirectory();   // core/desktop_actions.cpp
@@ -177,6 +181,17 @@ public:
     QString runProcessWithTimeout(const QString& executable, const QStringList& args,
                                   double timeoutSeconds) const;
 
+    // --- Undo of the last update (update/undo.cpp) ---
+    // Where the site's previous generation is kept: below the installed root, beside the site.
+    QString previousSiteGenerationDir() const;
+    // Publishes whether a previous generation exists (main thread; emits only on a change).
+    void refreshUndoAvailable();
+    // Puts the previous generation back into the site on the calling (worker) thread;
+    // progress(fraction, text) is called on that thread. The report text; a failed undo's
+    // report is the error's text.
+    Result<QString>
+    restorePreviousSiteGeneration(const std::function<void(double, const QString&)>& progress);
+
     // --- Dispatch ---
     // Queue fn on the main thread / run it on a worker. Both keep the model alive until fn
     // has run.
@@ -190,7 +205,7 @@ public:
 Q_SIGNALS:
     // Emitted once per assignment of a published field.
     void changed();
-    // Emitted once per start-all, stop-all and update, right after its final report.
+    // Emitted once per start-all, stop-all, update and undo, right after its final report.
     void finished(const OperationOutcome& outcome);
 
 private:
@@ -211,4 +226,5 @@ private:
     QString m_permissionHint;
     double m_updateProgress = 0.0;
     QString m_updateProgressText;
+    bool m_undoAvailable = false;
 };

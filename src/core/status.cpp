@@ -81,6 +81,7 @@ ServiceStatus PanelViewModel::refreshStatus() {
         setServiceRunning(service, found.isRunning(service));
     setLogs(core::statusText(m_status, zeltoPanelRoot()));
     updateErrorSummary();
+    refreshUndoAvailable();
     return m_status;
 }
 

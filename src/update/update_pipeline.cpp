@@ -1,25 +1,48 @@
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "platform/files.h"
 #include "update/download.h"
 #include "update/extraction.h"
+#include "update/generation.h"
+#include "update/site_job.h"
 #include "update/site_root.h"
 #include "update/update_lock.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <optional>
+#include <thread>
 
 namespace {
 
-// One update at a time in the whole process: every window's model shares the archive, the
-// extraction directory and the site.
-std::atomic<bool> g_updateRunning{false};
+std::atomic<bool> g_siteJobRunning{false};
+
+// Intermediate progress values within a stage: at most ten a second.
+class IntermediateThrottle {
+public:
+    bool allow() {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_last && now - *m_last < std::chrono::milliseconds(100))
+            return false;
+        m_last = now;
+        return true;
+    }
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_last;
+};
+
+QString megabytes(qint64 bytes) {
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
+}
 
 const QString kRunningTitle = QStringLiteral("=== 更新/修复ZELTO文件 ===");
 const QString kDoneTitle = QStringLiteral("=== 更新/修复完成 ===");
-const QString kAlreadyRunning = QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
 const QString kNote =
     QStringLiteral("说明: 识别站点根后 rsync 至 runtime/www：① 先同步站点文件（Data "
                    "第二轮单独合并，避免误删）；② 比对 Data/ 缺啥补啥，已有文件不覆盖。会先创建 "
@@ -38,18 +61,6 @@ std::unexpected<Error> reported(const QString& text) {
     return failure(text);
 }
 
-// A second request while a run is under way changes nothing but the log.
-void refuseSecondRun(PanelViewModel& model) {
-    model.postToMain([](PanelViewModel& m) {
-        m.setLogs(kAlreadyRunning);
-        m.updateErrorSummary();
-        OperationOutcome outcome;
-        outcome.operation = Operation::UpdateOrRepair;
-        outcome.report = kAlreadyRunning;
-        m.finish(std::move(outcome));
-    });
-}
-
 QString downloadFailureText(const Error& error, int stallSeconds) {
     if (error.call == QLatin1String(update::kStalledCall))
         return QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
@@ -58,19 +69,45 @@ QString downloadFailureText(const Error& error, int stallSeconds) {
 
 } // namespace
 
+std::optional<update::UpdateLock> startSiteJob(const QString& runtimeDir) {
+    if (g_siteJobRunning.exchange(true))
+        return std::nullopt;
+    update::UpdateLock lock = update::UpdateLock::acquire(runtimeDir);
+    if (lock.state() == update::UpdateLock::State::Busy) {
+        g_siteJobRunning = false;
+        return std::nullopt;
+    }
+    return lock;
+}
+
+void endSiteJob() {
+    g_siteJobRunning = false;
+}
+
+QString siteJobBusyText() {
+    return QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
+}
+
+QString previousSiteGenerationPath(const QString& installedRoot) {
+    return installedRoot + QStringLiteral("/runtime/www-previous");
+}
+
 // --- PanelViewModel: update/repair pipeline ---
 
 void PanelViewModel::updateOrRepairFiles() {
     assertMainThread();
-    if (g_updateRunning.exchange(true)) {
-        refuseSecondRun(*this);
-        return;
-    }
-    // ... and one in all processes: the window beside the command line, or two of either.
-    update::UpdateLock lock = update::UpdateLock::acquire(runtimeDir());
-    if (lock.state() == update::UpdateLock::State::Busy) {
-        g_updateRunning = false;
-        refuseSecondRun(*this);
+    // One job on the site in this process, and one in all processes (the window beside the
+    // command line, or two of either).
+    std::optional<update::UpdateLock> lock = startSiteJob(runtimeDir());
+    if (!lock) {
+        postToMain([](PanelViewModel& model) {
+            model.setLogs(siteJobBusyText());
+            model.updateErrorSummary();
+            OperationOutcome outcome;
+            outcome.operation = Operation::UpdateOrRepair;
+            outcome.report = siteJobBusyText();
+            model.finish(std::move(outcome));
+        });
         return;
     }
 
@@ -83,7 +120,7 @@ void PanelViewModel::updateOrRepairFiles() {
         model.updateErrorSummary();
     });
 
-    runInBackground([lock](PanelViewModel& model) mutable {
+    runInBackground([lock = std::move(*lock)](PanelViewModel& model) mutable {
         const Result<QString> run = model.downloadUpdateOnly([&model](double fraction,
                                                                       const QString& text) {
             model.postToMain([fraction, text](PanelViewModel& m) {
@@ -114,9 +151,10 @@ void PanelViewModel::updateOrRepairFiles() {
                                QStringLiteral("下载包: ") + m.updateArchivePath(), kNote});
             m.setLogs(outcome.report);
             m.updateErrorSummary();
+            m.refreshUndoAvailable();
             // Only once the report is out may a new run start, so that its publications follow
             // this run's last one.
-            g_updateRunning = false;
+            endSiteJob();
             lock = {}; // released here, before anyone learns that the run has ended
             m.finish(std::move(outcome));
         });
@@ -139,11 +177,43 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     const QString extractDir = updateExtractDir();
     if (Result<> made = platform::createDirectories(runtime); !made)
         return failed(made.error());
+    const QString installedRoot = appBundleRoot()->toLocalFile();
+    const QString target = installedRoot + QStringLiteral("/runtime/www");
+
+    // The site as it is now (but its data) is kept for an undo. The copy of links is made
+    // while the archive arrives and unpacks (it reads only the site, which nothing else
+    // changes meanwhile), and takes the place of the previous generation only when the
+    // synchronisation is about to change the site; a run that ends before leaves the previous
+    // generation as it was.
+    const QString generation = previousSiteGenerationPath(installedRoot);
+    const QString generationCopy = generation + QStringLiteral(".new");
+    bool generationPlaced = false;
+    const auto dropCopy = qScopeGuard([&] {
+        if (!generationPlaced && platform::pathExists(generationCopy))
+            reportIgnored(platform::removePath(generationCopy),
+                          "remove an unused copy of the site");
+    });
+    Result<> copied;
+    std::optional<std::jthread> copying; // joined before dropCopy runs
+    if (platform::isDirectory(target))
+        copying.emplace([&] { copied = update::linkSiteCopy(target, generationCopy); });
+    std::optional<std::jthread> removingOld; // the replaced generation goes during the sync
+
+    // Between the stages' own values, the bytes received and the entries written move the
+    // bar, a few times a second at most.
+    IntermediateThrottle throttle;
 
     // Stage 1: download.
     progress(0.1, QStringLiteral("正在下载更新包"));
+    const auto onBytes = [&](qint64 received, qint64 total) {
+        if (total <= 0 || received <= 0 || received > total || !throttle.allow())
+            return;
+        progress(
+            0.1 + 0.25 * double(received) / double(total),
+            QStringLiteral("正在下载更新包 %1 / %2 MB").arg(megabytes(received), megabytes(total)));
+    };
     if (Result<> downloaded = update::downloadToFile(updateZipDownloadURL(), archivePath,
-                                                     m_config.downloadStallSeconds);
+                                                     m_config.downloadStallSeconds, onBytes);
         !downloaded)
         return reported(QStringLiteral("更新下载失败: ") +
                         downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
@@ -154,7 +224,13 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(removed.error());
     if (Result<> made = platform::createDirectories(extractDir); !made)
         return failed(made.error());
-    if (std::optional<QString> message = unzipUpdateArchive(archivePath, extractDir))
+    const auto onEntries = [&](qint64 done, qint64 total) {
+        if (total <= 0 || !throttle.allow())
+            return;
+        progress(0.35 + 0.25 * double(done) / double(total),
+                 QStringLiteral("正在解压更新包 %1 / %2").arg(done).arg(total));
+    };
+    if (std::optional<QString> message = unzipUpdateArchive(archivePath, extractDir, onEntries))
         return reported(*message);
     if (Result<> cleaned = update::removeMacOSXArtifacts(extractDir); !cleaned)
         return failed(cleaned.error());
@@ -167,11 +243,25 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
 
     // Stage 4: synchronise into the installed root's site directory.
     progress(0.75, QStringLiteral("正在同步到 runtime/www"));
-    const QString installedRoot = appBundleRoot()->toLocalFile();
-    const QString target = installedRoot + QStringLiteral("/runtime/www");
     if (Result<> made = platform::createDirectories(installedRoot + QStringLiteral("/runtime"));
         !made)
         return failed(made.error());
+    if (copying) {
+        copying.reset(); // joins
+        const auto notKept = [](const Error& e) {
+            return failed(
+                Error{QStringLiteral("无法保留上一版站点: ") + e.message, e.path, e.call, e.code});
+        };
+        if (!copied)
+            return notKept(copied.error());
+        const Result<QString> old = update::replaceSiteGeneration(generationCopy, generation);
+        if (!old)
+            return notKept(old.error());
+        generationPlaced = true;
+        removingOld.emplace([path = *old] {
+            reportIgnored(platform::removePath(path), "remove the replaced site generation");
+        });
+    }
     const QString syncError = syncDirectoryContents(
         *source, target, [&progress](int done, int total, const QString& message) {
             const double fraction =

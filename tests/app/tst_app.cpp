@@ -235,7 +235,8 @@ private Q_SLOTS:
             "action.start_all action.stop_all action.refresh_status action.choose_directory "
             "action.open_directory action.privacy_settings action.open_website "
             "action.database_admin action.start_phpmyadmin action.update_repair "
-            "action.copy_logs window.close window.minimize window.zoom"_s.split(u' ');
+            "action.undo_update action.copy_logs window.close window.minimize window.zoom"_s.split(
+                u' ');
         const auto texts = [&] {
             QStringList t;
             for (const QString& key : keys)
@@ -311,7 +312,8 @@ private Q_SLOTS:
     void iconsRender() {
         for (const QString& name :
              u"start_all stop_all refresh_status choose_directory open_directory privacy_settings "
-             "open_website database_admin phpmyadmin_start update_repair copy_logs"_s.split(u' ')) {
+             "open_website database_admin phpmyadmin_start update_repair undo_update "
+             "copy_logs"_s.split(u' ')) {
             const QImage image = icons::render(name, QSize(28, 28), 2.0);
             QCOMPARE(image.size(), QSize(56, 56));
             // Opaque in the middle (the tile), transparent at the very corner (its rounding).
@@ -356,7 +358,7 @@ private Q_SLOTS:
                  panel.progressCard(), panel.permissionNotice(), panel.errorNotice()})
             QVERIFY(!w->isVisibleTo(&panel));
         QVERIFY(panel.logPanel()->editor()->toPlainText().isEmpty());
-        QCOMPARE(int(panel.buttons().size()), 11);
+        QCOMPARE(int(panel.buttons().size()), 12);
         for (IconButton* b : panel.buttons())
             QVERIFY(b->isEnabled());
         QVERIFY(panel.minimumWidth() >= 820 && panel.minimumHeight() >= 740);
@@ -510,13 +512,16 @@ private Q_SLOTS:
             QCOMPARE(p.panel->buttonGrid(i)->currentColumnCount(), buttonColumns);
         QSet<int> rows;
         for (IconButton* b : p.panel->buttons()) {
+            if (!p.shows(b))
+                continue; // the undo button, without an update to undo
             if (b->parentWidget() == p.panel->section(2))
                 rows.insert(b->geometry().top());
             QVERIFY(b->width() >= 170);
             // Inside its section and clear of its neighbours.
             QVERIFY(b->parentWidget()->rect().contains(b->geometry()));
             for (IconButton* other : p.panel->buttons())
-                QVERIFY(other == b || other->parentWidget() != b->parentWidget() ||
+                QVERIFY(other == b || !p.shows(other) ||
+                        other->parentWidget() != b->parentWidget() ||
                         !other->geometry().intersects(b->geometry()));
         }
         QCOMPARE(rows.size(), gridCRows);
@@ -639,6 +644,23 @@ private Q_SLOTS:
         QVERIFY(p.model->logs().startsWith(u"=== 更新/修复完成 ==="_s));
         QCOMPARE(cardShows.shows, 1);
         QVERIFY(!p.shows(p.panel->progressCard()));
+    }
+
+    // The undo button is there only while a previous generation of the site is kept.
+    void undoButtonFollowsThePreviousGeneration() {
+        ShownPanel p;
+        IconButton* undo = p.button(u"action.undo_update"_s);
+        QVERIFY(undo && !p.shows(undo));
+        const QString generation = p.model->previousSiteGenerationDir();
+        QVERIFY(QDir().mkpath(generation));
+        p.model->refreshStatus();
+        p.settle();
+        QVERIFY(p.shows(undo));
+        QCOMPARE(undo->accessibleName(), qtTrId("action.undo_update"));
+        QVERIFY(QDir(generation).removeRecursively());
+        p.model->refreshStatus();
+        p.settle();
+        QVERIFY(!p.shows(undo));
     }
 
     // Screen readers and keyboards: every button and card is named, buttons take focus and

@@ -125,6 +125,44 @@ void UpdateTest::extractionKeepsTheReserveFree() {
     }
 }
 
+void UpdateTest::noWriteThroughLinks_data() {
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("linkBeforehand"); // the directory already holds "pre" -> outside
+    QTest::addColumn<QString>("refused");     // the entry refused, and the path it would write
+
+    QTest::newRow("through a link the archive made")
+        << QStringList{"a/", "l->a", "l/x.txt"} << false << "l/x.txt|l/x.txt";
+    QTest::newRow("spelt with dot and double slash")
+        << QStringList{"l->../../outside", ".//l/./x.txt"} << false << ".//l/./x.txt|.//l/./x.txt";
+    QTest::newRow("in place of the link itself")
+        << QStringList{"l->../../outside", "l=replaced?"} << false << "l|l";
+    QTest::newRow("through a link found in the directory")
+        << QStringList{"pre/x.txt"} << true << "pre/x.txt|pre/x.txt";
+}
+
+// Whether the archive made the link or it was there before, nothing is written through it
+// (the outside stays empty).
+void UpdateTest::noWriteThroughLinks() {
+    QFETCH(QStringList, entries);
+    QFETCH(bool, linkBeforehand);
+    QFETCH(QString, refused);
+    QTemporaryDir tmp;
+    const QString outside = tmp.path() + QStringLiteral("/outside");
+    const QString dir = tmp.path() + QStringLiteral("/a/b");
+    QDir().mkpath(outside);
+    QDir().mkpath(dir);
+    if (linkBeforehand)
+        QVERIFY(QFile::link(outside, dir + QStringLiteral("/pre")));
+    const QString zip = tmp.path() + QStringLiteral("/x.zip");
+    writeZip(zip, entries);
+    const Result<> extracted = extractZipArchive(zip, dir);
+    QVERIFY(!extracted);
+    QCOMPARE(extracted.error().message,
+             refused.section(u'|', 0, 0) + QStringLiteral(": Cannot extract through symlink ") +
+                 QFileInfo(dir).canonicalFilePath() + u'/' + refused.section(u'|', 1));
+    QCOMPARE(QDir(outside).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
 void UpdateTest::macOSXArtifactsAreRemovedDeepestFirst() {
     QTemporaryDir tmp;
     const QString root = tmp.path() + QLatin1Char('/');

@@ -1,9 +1,13 @@
 #include "tst_update.h"
 
+#include "update/site_job.h"
 #include "update_test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -30,19 +34,45 @@ QString finalLog(const QString& report, const QString& root) {
         .arg(kDoneTitle, report, root, kNote);
 }
 
-// Records every change of the log with the progress fields at that moment.
+// The texts of the values published between a stage's own: bytes received, entries written.
+const QRegularExpression kIntermediate(
+    QStringLiteral("^(正在下载更新包 \\d+\\.\\d / \\d+\\.\\d MB|正在解压更新包 \\d+ / \\d+)$"));
+
+// Records every change of the log with the progress fields at that moment; the intermediate
+// values go to a list of their own.
 struct Recorder : QObject {
-    explicit Recorder(PanelViewModel& model) {
+    explicit Recorder(PanelViewModel& model) : last(model.logs()) {
+        timer.start();
         connect(&model, &PanelViewModel::changed, this, [this, &model] {
-            if (model.logs() != (states.isEmpty() ? QString() : states.last().section(u'|', 2))) {
-                states.push_back(
-                    state(model.updateProgress(), model.updateProgressText(), model.logs()));
-                fractions.push_back(QString::number(model.updateProgress()));
+            if (model.logs() == last)
+                return;
+            last = model.logs();
+            allFractions.push_back(model.updateProgress());
+            if (kIntermediate.match(last.section(u'\n', 1, 1)).hasMatch()) {
+                intermediates.push_back(QString::number(model.updateProgress()) + u'|' +
+                                        model.updateProgressText());
+                return;
             }
+            // A log written between two intermediate values (the status) counts at the stage's
+            // own value.
+            double stage = 0;
+            for (double boundary : {0.05, 0.1, 0.35, 0.6, 0.75, 0.825, 0.9, 1.0})
+                stage = model.updateProgress() >= boundary ? boundary : stage;
+            const QString text = kIntermediate.match(model.updateProgressText()).hasMatch()
+                                     ? lastStageText
+                                     : model.updateProgressText();
+            lastStageText = text;
+            states.push_back(state(stage, text, last));
+            fractions.push_back(QString::number(stage));
         });
     }
+    QString last;
+    QString lastStageText;
     QStringList states;
     QStringList fractions;
+    QStringList intermediates;
+    QList<double> allFractions;
+    QElapsedTimer timer;
 };
 
 std::optional<OperationOutcome> runToEnd(PanelViewModel& model) {
@@ -297,7 +327,8 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     const auto untouched = [&] {
         return describe(sandbox->base())
             .filter(QRegularExpression(
-                QStringLiteral("^(?!Zelto-panel/runtime/(update-extract|zelto-update\\.zip=))")));
+                QStringLiteral("^(?!Zelto-panel/runtime/(update-extract|zelto-update\\.zip=|"
+                               "www-previous))")));
     };
     const auto before = untouched();
     Recorder recorder(*model);
@@ -322,4 +353,122 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     const bool downloaded = !entry.startsWith(QStringLiteral("更新下载失败"));
     QCOMPARE(testing::readFile(archive), downloaded ? body : QByteArray("previous archive"));
     QCOMPARE(untouched(), before);
+    // The site is kept for an undo only by a run that went on to change it; the copy made
+    // meanwhile never stays behind.
+    const QString generation = root + QStringLiteral("/runtime/www-previous");
+    QCOMPARE(QFileInfo::exists(generation), fractions.contains(QStringLiteral("0.75")));
+    QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".new")));
+    QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".old")));
+}
+
+void UpdateTest::progressRisesWithBytesAndEntries() {
+    auto sandbox = makeUpdateSandbox();
+    QStringList entries{"site/index.php", "site/include/"};
+    for (int i = 0; i < 3000; ++i)
+        entries << QStringLiteral("site/include/f%1.php=<?php // %1").arg(i);
+    // Incompressible, so that the archive takes a while to arrive in pieces.
+    QByteArray noise(2 << 20, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    entries << QStringLiteral("site/noise.bin=") + QString::fromLatin1(noise.toBase64());
+    LocalHttpServer server;
+    server.response.body = writeZip(sandbox->base() + QStringLiteral("/served.zip"), entries);
+    server.response.chunkDelayMs = 15;
+    auto model = modelFor(*sandbox, server.archiveUrl());
+    Recorder recorder(*model);
+
+    QVERIFY(runToEnd(*model));
+    QVERIFY2(model->logs().contains(QStringLiteral("已自动解压并同步到")),
+             qPrintable(model->logs()));
+    // The stages publish what they always did, in order.
+    QCOMPARE(recorder.fractions.join(u' '),
+             QStringLiteral("0.05 0.1 0.35 0.6 0.75 0.75 0.9 0.9 1 1 1"));
+    // In between, the values only rise, and each lies within its stage.
+    for (qsizetype i = 1; i < recorder.allFractions.size(); ++i)
+        QVERIFY(recorder.allFractions[i] >= recorder.allFractions[i - 1]);
+    const QString total = QString::number(double(server.response.body.size()) / 1048576.0, 'f', 1);
+    int downloads = 0;
+    int extractions = 0;
+    for (const QString& value : recorder.intermediates) {
+        const double fraction = value.section(u'|', 0, 0).toDouble();
+        const QString text = value.section(u'|', 1);
+        if (text.startsWith(QStringLiteral("正在下载更新包 "))) {
+            ++downloads;
+            QVERIFY2(fraction > 0.1 && fraction <= 0.35, qPrintable(value));
+            QVERIFY2(text.endsWith(QStringLiteral(" / ") + total + QStringLiteral(" MB")),
+                     qPrintable(value));
+        } else {
+            ++extractions;
+            QVERIFY2(fraction > 0.35 && fraction <= 0.6, qPrintable(value));
+            QVERIFY2(text.endsWith(QStringLiteral(" / %1").arg(entries.size())), qPrintable(value));
+        }
+    }
+    QVERIFY2(downloads > 0 && extractions > 0, qPrintable(recorder.intermediates.join(u'\n')));
+    // At most ten a second.
+    QVERIFY2(recorder.intermediates.size() <= recorder.timer.elapsed() / 100 + 1,
+             qPrintable(recorder.intermediates.join(u'\n')));
+}
+
+void UpdateTest::undoPutsThePreviousSiteBack() {
+    auto sandbox = makeUpdateSandbox();
+    const QString root = sandbox->installedRoot();
+    const QString www = root + QStringLiteral("/runtime/www");
+    const QString generation = root + QStringLiteral("/runtime/www-previous");
+    makeTree(www, {"index.php=working site", "include/lib.php=working lib", "old.php=kept",
+                   "Data/config.php=site data"});
+    const QStringList before = describe(www);
+    // The update brings a broken site: it replaces index.php and drops old.php.
+    LocalHttpServer server;
+    server.response.body = writeZip(sandbox->base() + QStringLiteral("/served.zip"),
+                                    {"index.php=<?php broken(", "include/lib.php=new lib"});
+    server.response.delayMs = 800;
+    auto model = modelFor(*sandbox, server.archiveUrl());
+    // Before any update, there is nothing to undo.
+    QVERIFY(!model->undoAvailable());
+
+    Recorder during(*model);
+    testing::OutcomeRecorder outcomes(*model);
+    model->updateOrRepairFiles();
+    // One job at a time: an undo pressed during the update only says so.
+    model->undoLastUpdate();
+    QVERIFY(outcomes.waitFor(2));
+    QCOMPARE(outcomes.last().operation, Operation::UpdateOrRepair);
+    QVERIFY(during.states.filter(QStringLiteral("|") + siteJobBusyText()).size() == 1);
+    QCOMPARE(describe(www).filter(QStringLiteral("index.php")),
+             QStringList{"index.php=<?php broken("});
+    // The site as it was, but its data, is kept, and the button may show.
+    QCOMPARE(describe(generation), (QStringList{"include/", "include/lib.php=working lib",
+                                                "index.php=working site", "old.php=kept"}));
+    QVERIFY(model->undoAvailable());
+    // The site goes on writing data after the update.
+    testing::writeFile(www + QStringLiteral("/Data/upload.jpg"), "new upload");
+    testing::writeFile(www + QStringLiteral("/Data/config.php"), "changed since");
+
+    Recorder recorder(*model);
+    const std::optional<OperationOutcome> undone =
+        testing::runToEnd(*model, &PanelViewModel::undoLastUpdate);
+    QVERIFY(undone && undone->succeeded && undone->operation == Operation::UndoLastUpdate);
+    QCOMPARE(undone->report, model->logs());
+    QVERIFY(!recorder.states.isEmpty());
+    QVERIFY(recorder.states.first().startsWith(
+        QStringLiteral("0.05|正在撤销上次更新|=== 撤销上次更新 ===\n正在撤销上次更新...\n")));
+    QCOMPARE(model->logs().section(u'\n', 1, 1),
+             QStringLiteral("已撤销上次更新，runtime/www 已恢复为上一版: ") + www);
+    QCOMPARE(model->updateProgress(), 1.0);
+    QCOMPARE(model->errorSummary(), QString());
+    QCOMPARE(describe(www),
+             (QStringList{"Data/", "Data/config.php=changed since", "Data/upload.jpg=new upload",
+                          "include/", "include/lib.php=working lib", "index.php=working site",
+                          "old.php=kept"}));
+    QVERIFY(before.contains(QStringLiteral("old.php=kept")));
+    // One generation: it is used up.
+    QVERIFY(!QFileInfo::exists(generation));
+    QVERIFY(!model->undoAvailable());
+
+    const QStringList restored = describe(www);
+    const std::optional<OperationOutcome> again =
+        testing::runToEnd(*model, &PanelViewModel::undoLastUpdate);
+    QVERIFY(again && !again->succeeded);
+    QCOMPARE(model->logs().section(u'\n', 1, 1),
+             QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation);
+    QCOMPARE(describe(www), restored);
 }

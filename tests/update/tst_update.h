@@ -24,6 +24,8 @@ private Q_SLOTS:
     void extractionKeepsTreeModesAndLinks();
     void extractionKeepsTheReserveFree_data();
     void extractionKeepsTheReserveFree();
+    void noWriteThroughLinks_data();
+    void noWriteThroughLinks();
     void macOSXArtifactsAreRemovedDeepestFirst();
 
     // sync_test.cpp
@@ -39,6 +41,8 @@ private Q_SLOTS:
     void successfulRunOverExistingSiteRefusingASecondPress();
     void failedRunsLeaveEverythingElseUntouched_data();
     void failedRunsLeaveEverythingElseUntouched();
+    void progressRisesWithBytesAndEntries();
+    void undoPutsThePreviousSiteBack();
 };
 
 namespace updatetest {

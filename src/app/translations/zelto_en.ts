@@ -123,6 +123,10 @@
         <source>Update / repair files</source>
         <translation>Update / repair files</translation>
     </message>
+    <message id="action.undo_update">
+        <source>Undo last update</source>
+        <translation>Undo last update</translation>
+    </message>
     <message id="action.copy_logs">
         <source>Copy log</source>
         <translation>Copy log</translation>

@@ -123,6 +123,10 @@
         <source>Update / repair files</source>
         <translation>更新/修复文件</translation>
     </message>
+    <message id="action.undo_update">
+        <source>Undo last update</source>
+        <translation>撤销上次更新</translation>
+    </message>
     <message id="action.copy_logs">
         <source>Copy log</source>
         <translation>复制日志</translation>

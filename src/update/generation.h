@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <QString>
+
+// The site's previous generation: what the site held (but its top-level "Data") just before an
+// update changed it, kept beside the site so that the update can be undone.
+
+namespace update {
+
+// Makes copy (replacing whatever is there) a copy of site without its top-level "Data"
+// directory. Files and links are hard links to the site's own (the synchronisation replaces
+// files rather than writing into them, so the kept ones stay as they were), copies where the
+// file system refuses a link; directories are new, with the site's modes and times. An
+// unfinished copy is removed.
+Result<> linkSiteCopy(const QString& site, const QString& copy);
+
+// Puts a finished copy in the place of generation by renaming. The generation it replaced is
+// left under the returned path, for the caller to remove when it suits.
+Result<QString> replaceSiteGeneration(const QString& copy, const QString& generation);
+
+// Both in one: generation becomes a copy of site, built beside it (generation + ".new").
+Result<> keepSiteGeneration(const QString& site, const QString& generation);
+
+} // namespace update

@@ -1,0 +1,126 @@
+#include "core/panel_view_model.h"
+#include "platform/files.h"
+#include "update/site_job.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString kRunningTitle = QStringLiteral("=== 撤销上次更新 ===");
+const QString kDoneTitle = QStringLiteral("=== 撤销完成 ===");
+const QString kNote = QStringLiteral(
+    "说明: 撤销只恢复站点文件，runtime/www/Data 保持不变；上一版恢复后即删除，仅保留一版。");
+
+void publishRunning(PanelViewModel& m, const QStringList& entries) {
+    m.setLogs(PanelViewModel::buildLogBlock(
+        kRunningTitle, entries,
+        {QStringLiteral("上一版站点: ") + m.previousSiteGenerationDir(),
+         QStringLiteral("目录: ") + m.zeltoPanelRoot()}));
+    m.updateErrorSummary();
+}
+
+OperationOutcome undoOutcome() {
+    OperationOutcome outcome;
+    outcome.operation = Operation::UndoLastUpdate;
+    return outcome;
+}
+
+} // namespace
+
+// --- PanelViewModel: undo of the last update ---
+
+QString PanelViewModel::previousSiteGenerationDir() const {
+    return previousSiteGenerationPath(appBundleRoot()->toLocalFile());
+}
+
+void PanelViewModel::refreshUndoAvailable() {
+    assertMainThread();
+    const bool available = platform::isDirectory(previousSiteGenerationDir());
+    if (available != m_undoAvailable) {
+        m_undoAvailable = available;
+        Q_EMIT changed();
+    }
+}
+
+void PanelViewModel::undoLastUpdate() {
+    assertMainThread();
+    std::optional<update::UpdateLock> lock = startSiteJob(runtimeDir());
+    if (!lock) {
+        postToMain([](PanelViewModel& model) {
+            model.setLogs(siteJobBusyText());
+            model.updateErrorSummary();
+            OperationOutcome outcome = undoOutcome();
+            outcome.report = siteJobBusyText();
+            model.finish(std::move(outcome));
+        });
+        return;
+    }
+
+    postToMain([](PanelViewModel& model) {
+        model.setUpdateProgress(0.05);
+        model.setUpdateProgressText(QStringLiteral("正在撤销上次更新"));
+        publishRunning(model, {QStringLiteral("正在撤销上次更新...")});
+    });
+
+    runInBackground([lock = std::move(*lock)](PanelViewModel& model) mutable {
+        const Result<QString> run =
+            model.restorePreviousSiteGeneration([&model](double fraction, const QString& text) {
+                model.postToMain([fraction, text](PanelViewModel& m) {
+                    m.setUpdateProgress(fraction);
+                    m.setUpdateProgressText(text);
+                    const int percent = static_cast<int>(std::trunc(fraction * 100.0));
+                    publishRunning(m, {text, QStringLiteral("进度: ") + QString::number(percent) +
+                                                 QStringLiteral("%")});
+                });
+            });
+        OperationOutcome outcome = undoOutcome();
+        outcome.succeeded = run.has_value();
+        const QString report = run ? *run : run.error().message;
+        model.postToMain([report, outcome = std::move(outcome),
+                          lock = std::move(lock)](PanelViewModel& m) mutable {
+            m.refreshStatus();
+            m.setUpdateProgress(1.0);
+            m.setUpdateProgressText(QStringLiteral("完成"));
+            outcome.report = buildLogBlock(kDoneTitle, {report},
+                                           {QStringLiteral("目录: ") + m.zeltoPanelRoot(), kNote});
+            m.setLogs(outcome.report);
+            m.updateErrorSummary();
+            m.refreshUndoAvailable();
+            // As for an update: the next job may start once this report is out.
+            endSiteJob();
+            lock = {};
+            m.finish(std::move(outcome));
+        });
+    });
+}
+
+Result<QString> PanelViewModel::restorePreviousSiteGeneration(
+    const std::function<void(double, const QString&)>& progress) {
+    const QString generation = previousSiteGenerationDir();
+    const QString target = appBundleRoot()->toLocalFile() + QStringLiteral("/runtime/www");
+    if (!platform::isDirectory(generation))
+        return failure(QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation,
+                       generation);
+
+    // The same two passes as an update, from the kept generation: the site's files become
+    // that generation's, and the data directory, which it does not hold, is left alone.
+    progress(0.1, QStringLiteral("正在恢复上一版站点"));
+    const QString error = syncDirectoryContents(
+        generation, target, [&progress](int done, int total, const QString& message) {
+            const double fraction =
+                total == 0 ? 0.9 : std::min(0.1 + double(done) / double(total) * 0.8, 0.9);
+            progress(fraction, QStringLiteral("正在恢复到 www: ") + message);
+        });
+    if (!error.isEmpty())
+        return failure(QStringLiteral("撤销失败: ") + error, target, QStringLiteral("sync"));
+
+    // One generation only: once restored it is gone, and the next update keeps a new one.
+    progress(0.9, QStringLiteral("正在清理上一版站点"));
+    if (Result<> removed = platform::removePath(generation); !removed)
+        return failure(QStringLiteral("已恢复上一版站点，但无法删除 ") + generation +
+                           QStringLiteral(": ") + removed.error().message,
+                       generation, removed.error().call, removed.error().code);
+    progress(1.0, QStringLiteral("完成"));
+    return QStringLiteral("已撤销上次更新，runtime/www 已恢复为上一版: ") + target;
+}
