@@ -65,7 +65,8 @@ pid_t processHolding(const std::vector<ListeningSocket>& sockets) {
         if (!ok)
             continue;
         const QByteArray fdDir = "/proc/" + name.toLatin1() + "/fd";
-        const QStringList fds = QDir(QString::fromLatin1(fdDir)).entryList(QDir::Files | QDir::System);
+        const QStringList fds =
+            QDir(QString::fromLatin1(fdDir)).entryList(QDir::Files | QDir::System);
         for (const QString& fd : fds) {
             const QByteArray path = fdDir + '/' + fd.toLatin1();
             const ssize_t n = ::readlink(path.constData(), link, sizeof link - 1);

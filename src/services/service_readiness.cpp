@@ -17,7 +17,6 @@ namespace {
 constexpr int kLogLines = 5;
 constexpr std::chrono::seconds kStopCheckLimit{5};
 
-
 } // namespace
 
 QString startFailureEntry(const QString& label, quint16 port, const ReadinessResult& result,
@@ -120,7 +119,8 @@ std::vector<ServiceReadiness> servicesStillListening(const PanelViewModel& model
     std::vector<quint16> ports;
     for (Service service : kServices)
         ports.push_back(config.probePort(service));
-    const std::vector<std::optional<PortHolder>> holders = waitUntilPortsFree(ports, kStopCheckLimit);
+    const std::vector<std::optional<PortHolder>> holders =
+        waitUntilPortsFree(ports, kStopCheckLimit);
     std::vector<ServiceReadiness> survivors;
     for (size_t i = 0; i < kServices.size(); ++i) {
         if (!holders[i])

@@ -136,16 +136,16 @@ void startAllSteps(PanelViewModel& model) {
     };
     outcome.succeeded = allSucceeded(outcome.services);
 
-    model.postToMain([reports = QStringList{w, i, mysqld, readyOf(Service::Database), p,
-                                            readyOf(Service::Site), a,
-                                            readyOf(Service::PhpMyAdmin)},
-                      outcome = std::move(outcome)](PanelViewModel& m) mutable {
-        m.refreshStatus();
-        outcome.report = startAllFinalBlock(reports, m.phpBinDisplay(), m.zeltoPanelRoot());
-        m.setLogs(outcome.report);
-        m.updateErrorSummary();
-        m.finish(std::move(outcome));
-    });
+    model.postToMain(
+        [reports = QStringList{w, i, mysqld, readyOf(Service::Database), p, readyOf(Service::Site),
+                               a, readyOf(Service::PhpMyAdmin)},
+         outcome = std::move(outcome)](PanelViewModel& m) mutable {
+            m.refreshStatus();
+            outcome.report = startAllFinalBlock(reports, m.phpBinDisplay(), m.zeltoPanelRoot());
+            m.setLogs(outcome.report);
+            m.updateErrorSummary();
+            m.finish(std::move(outcome));
+        });
 }
 
 } // namespace

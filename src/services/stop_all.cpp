@@ -48,18 +48,17 @@ void stopAllSteps(PanelViewModel& model) {
     outcome.operation = Operation::StopAll;
     const QString kill = QStringLiteral("pkill");
     outcome.services = {
-        serviceOutcomeOf(Service::Database, {reportedFailure(c, QStringLiteral("shutdown")),
-                                             reportedFailure(e, kill),
-                                             survivor(Service::Database)}),
+        serviceOutcomeOf(Service::Database,
+                         {reportedFailure(c, QStringLiteral("shutdown")), reportedFailure(e, kill),
+                          survivor(Service::Database)}),
         serviceOutcomeOf(Service::Site, {reportedFailure(a, QStringLiteral("stop")),
                                          reportedFailure(d, kill), survivor(Service::Site)}),
-        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(b, QStringLiteral("stop")),
-                                               reportedFailure(d, kill),
-                                               survivor(Service::PhpMyAdmin)}),
+        serviceOutcomeOf(Service::PhpMyAdmin,
+                         {reportedFailure(b, QStringLiteral("stop")), reportedFailure(d, kill),
+                          survivor(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
-    model.postToMain([reports = entries,
-                      outcome = std::move(outcome)](PanelViewModel& m) mutable {
+    model.postToMain([reports = entries, outcome = std::move(outcome)](PanelViewModel& m) mutable {
         m.refreshStatus();
         outcome.report = stopAllFinalBlock(reports);
         m.setLogs(outcome.report);

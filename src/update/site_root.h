@@ -18,8 +18,8 @@ inline constexpr int kSiteRootDescentLimit = 6;
 std::optional<QString> resolveUpdateWebSource(const QString& extractDir);
 
 // The best directory named exactly "www" with an "index.php" anywhere below dir (hidden
-// entries are neither listed nor entered; a link named "www" is no directory): the highest completeness score wins, then the
-// longer path; the first found wins a full tie.
+// entries are neither listed nor entered; a link named "www" is no directory): the highest
+// completeness score wins, then the longer path; the first found wins a full tie.
 std::optional<QString> wwwWithIndex(const QString& dir);
 
 // How complete a "www" candidate looks: install/index.php 800, include 200, LibZelto 200,

@@ -175,8 +175,8 @@ void TestReadiness::linesWritten_data() {
         << QByteArray() << QByteArray("bad \xff byte\n") << false
         << QStringList{QStringLiteral("bad \uFFFD byte")};
     QByteArray huge(1 << 20, 'x');
-    QTest::newRow("megabytes written: the end")
-        << QByteArray() << huge + "\nlast\n" << false << QStringList{"last"};
+    QTest::newRow("megabytes written: the end") << QByteArray() << huge + "\nlast\n"
+                                                << false << QStringList{"last"};
 }
 
 void TestReadiness::linesWritten() {

@@ -80,22 +80,22 @@ void FakeStack::installPhpServer(const QString& version) const {
     // port it was given, as the real server does.
     const QString path = phpPath(version);
     testing::writeFile(
-        path,
-        QStringLiteral("#!/usr/bin/perl\n"
-                       "BEGIN { $0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV); }\n"
-                       "use Cwd;\n"
-                       "open(my $r, '>>', '%1/php') or die;\n"
-                       "print $r join('|', getcwd(), @ARGV), \"\\n\";\n"
-                       "close $r;\n"
-                       "$| = 1;\n"
-                       "print \"php @ARGV\\n\";\n"
-                       "open(my $p, '>>', '%1/php-pids') or die;\n"
-                       "print $p \"$$\\n\";\n"
-                       "close $p;\n"
-                       "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n")
-                .arg(m_records)
-                .toUtf8() +
-            kListenLoop);
+        path, QStringLiteral(
+                  "#!/usr/bin/perl\n"
+                  "BEGIN { $0 = join(' ', $0, map { s/^0\\.0\\.0\\.0:/test-0.0.0.0:/r } @ARGV); }\n"
+                  "use Cwd;\n"
+                  "open(my $r, '>>', '%1/php') or die;\n"
+                  "print $r join('|', getcwd(), @ARGV), \"\\n\";\n"
+                  "close $r;\n"
+                  "$| = 1;\n"
+                  "print \"php @ARGV\\n\";\n"
+                  "open(my $p, '>>', '%1/php-pids') or die;\n"
+                  "print $p \"$$\\n\";\n"
+                  "close $p;\n"
+                  "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n")
+                      .arg(m_records)
+                      .toUtf8() +
+                  kListenLoop);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
@@ -112,19 +112,19 @@ QString FakeStack::installReport() {
 
 void FakeStack::installDatabase() const {
     const QString bin = m_root + QStringLiteral("/runtime/mysql/bin/");
-    testing::writeScript(bin + QStringLiteral("mysqladmin"), recorder(QStringLiteral("mysqladmin")));
+    testing::writeScript(bin + QStringLiteral("mysqladmin"),
+                         recorder(QStringLiteral("mysqladmin")));
     // mysqld --daemonize leaves a server behind that shows the command line it was given and
     // listens on the test's database port, then returns.
     const QString server = m_records + QStringLiteral("/fake-mysqld.pl");
-    testing::writeFile(server,
-                       QStringLiteral("open(my $p, '>>', '%1/mysqld-pids') or die;\n"
-                                      "print $p \"$$\\n\";\n"
-                                      "close $p;\n"
-                                      "my $port = 3306;\n"
-                                      "$0 = join(' ', @ARGV);\n")
-                               .arg(m_records)
-                               .toUtf8() +
-                           kListenLoop);
+    testing::writeFile(server, QStringLiteral("open(my $p, '>>', '%1/mysqld-pids') or die;\n"
+                                              "print $p \"$$\\n\";\n"
+                                              "close $p;\n"
+                                              "my $port = 3306;\n"
+                                              "$0 = join(' ', @ARGV);\n")
+                                       .arg(m_records)
+                                       .toUtf8() +
+                                   kListenLoop);
     testing::writeScript(bin + QStringLiteral("mysqld"),
                          recorder(QStringLiteral("mysqld")) +
                              QStringLiteral("setsid perl '%1' \"$0\" \"$@\" "

@@ -306,8 +306,7 @@ private Q_SLOTS:
         QTest::newRow("log file is a directory")
             << "logIsDir" << false << "PHP Web: Is a directory";
         // The server came up and runs on (stop-all's kill ends it); the record is what failed.
-        QTest::newRow("pid file cannot be written")
-            << "pidIsDir" << true << "PHP Web: 启动失败: ";
+        QTest::newRow("pid file cannot be written") << "pidIsDir" << true << "PHP Web: 启动失败: ";
     }
 
     void launcherFailureReports() {

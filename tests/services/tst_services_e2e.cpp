@@ -136,8 +136,8 @@ QStringList blockEntries(const QString& block, const QString& title) {
     if (!block.startsWith(title + QLatin1Char('\n')))
         return {QStringLiteral("<not a block: ") + block + QLatin1Char('>')};
     const QString body = block.mid(title.size() + 1);
-    return body.left(body.indexOf(QStringLiteral("\n\n"))).split(QLatin1Char('\n'),
-                                                              Qt::SkipEmptyParts);
+    return body.left(body.indexOf(QStringLiteral("\n\n")))
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // A server that is neither PHP nor the database, holding port until it is destroyed.
@@ -155,9 +155,9 @@ struct ForeignListener {
 
 // "<label>: 启动失败: 端口 <port> 已被 zelto_port_list (pid <pid>, 用户 <user>, 命令: ...) 占用"
 bool namesListener(const QString& entry, const QString& head, int port, pid_t pid) {
-    return entry.startsWith(head + QStringLiteral("端口 %1 已被 zelto_port_list (pid %2, 用户 ")
-                                       .arg(port)
-                                       .arg(pid)) &&
+    return entry.startsWith(
+               head +
+               QStringLiteral("端口 %1 已被 zelto_port_list (pid %2, 用户 ").arg(port).arg(pid)) &&
            entry.contains(QStringLiteral(", 命令: ") + QStringLiteral(ZELTO_PORT_LISTENER)) &&
            entry.endsWith(QStringLiteral(") 占用"));
 }
@@ -375,7 +375,8 @@ private Q_SLOTS:
             admin.emplace(900);
             QVERIFY(testing::waitFor([] { return portAnswers(8000) && portAnswers(900); }));
         } else if (fault == QLatin1String("broken php")) {
-            const QString php = root + QStringLiteral("/runtime/php/PHP" ZELTO_PHP_VERSION "/bin/php");
+            const QString php =
+                root + QStringLiteral("/runtime/php/PHP" ZELTO_PHP_VERSION "/bin/php");
             QVERIFY(removePath(php));
             testing::writeScript(php, QStringLiteral("echo 'PHP Fatal error: this interpreter "
                                                      "cannot start' >&2\nexit 255"));
@@ -390,13 +391,15 @@ private Q_SLOTS:
         // The first start initialises the database; the initialiser's own report is not
         // looked at here.
         QStringList entries = blockEntries(report, QStringLiteral("=== 启动完成 ==="));
-        entries.removeIf([](const QString& e) { return e.startsWith(QStringLiteral("mysql_install_db: ")); });
+        entries.removeIf(
+            [](const QString& e) { return e.startsWith(QStringLiteral("mysql_install_db: ")); });
         qInfo().noquote() << "final report:" << report;
         QStringList expectedSummary;
         if (fault == QLatin1String("listeners")) {
             QCOMPARE(entries.size(), 2);
-            QVERIFY2(namesListener(entries[0], QStringLiteral("PHP Web: 启动失败: "), 8000, web->pid),
-                     qPrintable(entries[0]));
+            QVERIFY2(
+                namesListener(entries[0], QStringLiteral("PHP Web: 启动失败: "), 8000, web->pid),
+                qPrintable(entries[0]));
             QVERIFY2(namesListener(entries[1], QStringLiteral("phpMyAdmin: 启动失败: "), 900,
                                    admin->pid),
                      qPrintable(entries[1]));
@@ -438,14 +441,16 @@ private Q_SLOTS:
                                                  QStringLiteral("=== 停止完成 ==="));
         if (fault == QLatin1String("listeners")) {
             QCOMPARE(stopped.size(), 2);
-            QVERIFY2(stopped[0].startsWith(
-                         QStringLiteral("PHP Web: 停止失败: 端口 8000 仍被 zelto_port_list (pid %1, ")
-                             .arg(web->pid)),
-                     qPrintable(stopped[0]));
-            QVERIFY2(stopped[1].startsWith(
-                         QStringLiteral("phpMyAdmin: 停止失败: 端口 900 仍被 zelto_port_list (pid %1, ")
-                             .arg(admin->pid)),
-                     qPrintable(stopped[1]));
+            QVERIFY2(
+                stopped[0].startsWith(
+                    QStringLiteral("PHP Web: 停止失败: 端口 8000 仍被 zelto_port_list (pid %1, ")
+                        .arg(web->pid)),
+                qPrintable(stopped[0]));
+            QVERIFY2(
+                stopped[1].startsWith(
+                    QStringLiteral("phpMyAdmin: 停止失败: 端口 900 仍被 zelto_port_list (pid %1, ")
+                        .arg(admin->pid)),
+                qPrintable(stopped[1]));
             QCOMPARE(model->errorSummary(), stopped.join(QLatin1Char('\n')));
             QVERIFY(processAlive(web->pid) && processAlive(admin->pid));
         } else {
@@ -501,14 +506,15 @@ private Q_SLOTS:
             QVERIFY(allAre(model->status(), true));
         }
         // One server per port, and it is the one the pid file names.
-        for (const auto& [port, pidPath] :
-             {std::pair{8000, first->phpWebPidPath()}, std::pair{900, first->phpMyAdminPidPath()}}) {
-            const std::optional<platform::PortHolder> holder = platform::tcpPortHolder(quint16(port));
+        for (const auto& [port, pidPath] : {std::pair{8000, first->phpWebPidPath()},
+                                            std::pair{900, first->phpMyAdminPidPath()}}) {
+            const std::optional<platform::PortHolder> holder =
+                platform::tcpPortHolder(quint16(port));
             QVERIFY(holder);
             QCOMPARE(QString::number(holder->pid), pidFileText(pidPath));
         }
-        const QString servers = QStringLiteral(" -S 0\\.0\\.0\\.0:(8000|900) -t ") +
-                                core::escapeExtendedRegex(root);
+        const QString servers =
+            QStringLiteral(" -S 0\\.0\\.0\\.0:(8000|900) -t ") + core::escapeExtendedRegex(root);
         QCOMPARE(platform::pidsMatching(servers).size(), size_t(2));
         QCOMPARE(platform::pidsMatching(
                      core::escapeExtendedRegex(root + QStringLiteral("/runtime/mysql/bin/mysqld ")))

@@ -251,8 +251,8 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
     // An rsync that fails without a word still fails the update.
     QTest::newRow("rsync fails without a word")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 1"
-        << "更新/修复失败: 同步失败(主文件): exit(1):" << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1"
-        << 0.10;
+        << "更新/修复失败: 同步失败(主文件): exit(1):"
+        << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1" << 0.10;
     // An rsync that claims success but brings nothing: the check afterwards notices.
     QTest::newRow("index.php missing after the synchronisation")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 0"
