@@ -79,10 +79,8 @@ ParsedArguments parseArguments(const QStringList& args) {
     };
 
     static const std::pair<const char*, Command> plain[] = {
-        {"status", Command::Status},
-        {"start", Command::Start},
-        {"stop", Command::Stop},
-        {"update", Command::Update},
+        {"status", Command::Status}, {"start", Command::Start}, {"stop", Command::Stop},
+        {"update", Command::Update}, {"undo", Command::Undo},
     };
     for (const auto& [word, command] : plain) {
         if (name == QLatin1String(word)) {
@@ -205,6 +203,8 @@ QString usageText(const QString& program) {
                "                     update or repair the site from the update archive (from "
                "URL\n"
                "                     instead of the update server, e.g. a mirror)\n"
+               "  undo               put back the site files as they were before the last "
+               "update\n"
                "  root               print the panel root in use\n"
                "  root set DIR       pick DIR as the panel root (it must hold runtime/mysql/"
                "bin/mysqld,\n"

@@ -145,8 +145,9 @@ private:
         case Command::Stop:
             return longOperation([this] { m_model->stopAll(); });
         case Command::Update:
-            return update();
+            return withProgress([this] { m_model->updateOrRepairFiles(); });
         case Command::Undo:
+            return withProgress([this] { m_model->undoLastUpdate(); });
         case Command::Help:
         case Command::Version:
             break;
@@ -179,10 +180,10 @@ private:
             {{QStringLiteral("outcome"), outcomeJson(commandName(m_invocation.command), outcome)}}};
     }
 
-    // An update, with its steps shown as they are published: a bar on a terminal, otherwise
-    // a line each. With --json, standard output holds the JSON object alone, so the bar goes
-    // to standard error and only when that is a terminal.
-    Result update() {
+    // An update or an undo, with its steps shown as they are published: a bar on a terminal,
+    // otherwise a line each. With --json, standard output holds the JSON object alone, so the
+    // bar goes to standard error and only when that is a terminal.
+    Result withProgress(const std::function<void()>& start) {
         ProgressPrinter::Style style = ProgressPrinter::Style::Lines;
         FILE* stream = g_results;
         if (m_invocation.json) {
@@ -193,7 +194,7 @@ private:
             style = ProgressPrinter::Style::Bar;
         }
         ProgressPrinter printer(*m_model, stream, style);
-        Result result = longOperation([this] { m_model->updateOrRepairFiles(); });
+        Result result = longOperation(start);
         printer.finish();
         result.fields.insert(QStringLiteral("steps"), printer.steps());
         result.fields.insert(QStringLiteral("updateProgress"), m_model->updateProgress());

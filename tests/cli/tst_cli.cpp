@@ -40,6 +40,7 @@ private Q_SLOTS:
     void update();
     void updateOnTerminalDrawsOneBar();
     void oneUpdateAtATimeAcrossProcesses();
+    void undoPutsBackTheSiteOfBeforeTheLastUpdate();
 };
 
 void CliTest::usageErrors_data() {
@@ -100,7 +101,7 @@ void CliTest::versionAndHelp() {
     for (const char* help : {"--help", "-h", "help"}) {
         const CliSandbox::Run r = box.run({QString::fromLatin1(help)});
         QCOMPARE(r.exitCode, 0);
-        for (const char* command : {"status", "start", "stop", "update", "root set DIR",
+        for (const char* command : {"status", "start", "stop", "update", "undo", "root set DIR",
                                     "open site", "open phpmyadmin", "open dir", "--json"})
             QVERIFY2(r.outText().contains(QString::fromLatin1(command)), command);
     }
@@ -309,6 +310,45 @@ void CliTest::oneUpdateAtATimeAcrossProcesses() {
         box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()});
     QCOMPARE(third.exitCode, 0);
     QCOMPARE(server.requestTargets.size(), 2);
+}
+
+void CliTest::undoPutsBackTheSiteOfBeforeTheLastUpdate() {
+    CliSandbox box(false);
+    QVERIFY(box.isValid());
+    LocalHttpServer server;
+    const QString index = box.installedRoot() + QStringLiteral("/runtime/www/index.php");
+    const auto updateTo = [&](const char* version) {
+        server.response.body =
+            writeZip(box.base() + QStringLiteral("/served.zip"),
+                     {QStringLiteral("www/index.php=") + QLatin1String(version)});
+        return box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()})
+            .exitCode;
+    };
+    QCOMPARE(updateTo("first"), 0);
+    QCOMPARE(updateTo("second"), 0);
+    QCOMPARE(testing::readFile(index), QByteArray("second"));
+
+    const CliSandbox::Run undo = box.run({QStringLiteral("undo"), QStringLiteral("--json")});
+    QCOMPARE(undo.exitCode, 0);
+    QCOMPARE(testing::readFile(index), QByteArray("first"));
+    const QJsonObject json = undo.json();
+    QCOMPARE(json.value(QStringLiteral("outcome"))
+                 .toObject()
+                 .value(QStringLiteral("operation"))
+                 .toString(),
+             QStringLiteral("undo"));
+    QCOMPARE(json.value(QStringLiteral("steps"))
+                 .toArray()
+                 .last()
+                 .toObject()
+                 .value(QStringLiteral("text"))
+                 .toString(),
+             QStringLiteral("完成"));
+
+    // One generation only: a second undo has nothing to put back.
+    const CliSandbox::Run again = box.run({QStringLiteral("undo")});
+    QCOMPARE(again.exitCode, 1);
+    QCOMPARE(testing::readFile(index), QByteArray("first"));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
