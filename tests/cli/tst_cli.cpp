@@ -1,7 +1,7 @@
 // The command-line panel as a user runs it, on what needs no fixed port: arguments and usage
 // errors, the version, the panel root and its choice with the chooser's rules, the open
-// commands without a desktop, and updates from a local server, one at a time across
-// processes.
+// commands without a desktop, and updates from a local server and their undo, one at a time
+// across processes.
 
 #include "cli_sandbox.h"
 #include "test_support.h"
@@ -300,6 +300,10 @@ void CliTest::oneUpdateAtATimeAcrossProcesses() {
     QCOMPARE(second.exitCode, 1);
     QCOMPARE(second.json().value(QStringLiteral("report")).toString(), kAlreadyRunning);
     QCOMPARE(server.requestTargets.size(), 1);
+    // An undo waits its turn too: it would put back a site the update is replacing.
+    const CliSandbox::Run undo = box.run({QStringLiteral("undo"), QStringLiteral("--json")});
+    QCOMPARE(undo.exitCode, 1);
+    QCOMPARE(undo.json().value(QStringLiteral("report")).toString(), kAlreadyRunning);
 
     // A run that ended without its final report (killed) leaves its lock behind; the next run
     // takes it over.
@@ -315,40 +319,44 @@ void CliTest::oneUpdateAtATimeAcrossProcesses() {
 void CliTest::undoPutsBackTheSiteOfBeforeTheLastUpdate() {
     CliSandbox box(false);
     QVERIFY(box.isValid());
+    const QString www = box.installedRoot() + QStringLiteral("/runtime/www");
+    testing::writeFile(www + QStringLiteral("/index.php"), "before");
+    testing::writeFile(www + QStringLiteral("/old.php"), "gone after the update");
+    testing::writeFile(www + QStringLiteral("/Data/user.db"), "the user's");
     LocalHttpServer server;
-    const QString index = box.installedRoot() + QStringLiteral("/runtime/www/index.php");
-    const auto updateTo = [&](const char* version) {
-        server.response.body =
-            writeZip(box.base() + QStringLiteral("/served.zip"),
-                     {QStringLiteral("www/index.php=") + QLatin1String(version)});
-        return box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()})
-            .exitCode;
-    };
-    QCOMPARE(updateTo("first"), 0);
-    QCOMPARE(updateTo("second"), 0);
-    QCOMPARE(testing::readFile(index), QByteArray("second"));
+    server.response.body = writeZip(box.base() + QStringLiteral("/served.zip"), kPackage);
+    QCOMPARE(box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()})
+                 .exitCode,
+             0);
+    QVERIFY(!QFileInfo::exists(www + QStringLiteral("/old.php")));
+    const QByteArray shippedDefaults = testing::readFile(www + QStringLiteral("/Data/defaults.txt"));
+    QCOMPARE(shippedDefaults, QByteArray("shipped"));
 
+    // The site's files come back; Data stays as the update left it.
     const CliSandbox::Run undo = box.run({QStringLiteral("undo"), QStringLiteral("--json")});
     QCOMPARE(undo.exitCode, 0);
-    QCOMPARE(testing::readFile(index), QByteArray("first"));
+    QCOMPARE(testing::readFile(www + QStringLiteral("/index.php")), QByteArray("before"));
+    QCOMPARE(testing::readFile(www + QStringLiteral("/old.php")),
+             QByteArray("gone after the update"));
+    QVERIFY(!QFileInfo::exists(www + QStringLiteral("/include/lib.php")));
+    QCOMPARE(testing::readFile(www + QStringLiteral("/Data/user.db")), QByteArray("the user's"));
+    QCOMPARE(testing::readFile(www + QStringLiteral("/Data/defaults.txt")), shippedDefaults);
     const QJsonObject json = undo.json();
-    QCOMPARE(json.value(QStringLiteral("outcome"))
-                 .toObject()
-                 .value(QStringLiteral("operation"))
-                 .toString(),
-             QStringLiteral("undo"));
-    QCOMPARE(json.value(QStringLiteral("steps"))
-                 .toArray()
-                 .last()
-                 .toObject()
-                 .value(QStringLiteral("text"))
-                 .toString(),
-             QStringLiteral("完成"));
+    const QJsonObject outcome = json.value(QStringLiteral("outcome")).toObject();
+    QCOMPARE(outcome.value(QStringLiteral("operation")).toString(), QStringLiteral("undo"));
+    QVERIFY(outcome.value(QStringLiteral("succeeded")).toBool());
+    QVERIFY(json.value(QStringLiteral("report")).toString().startsWith(
+        QStringLiteral("=== 撤销完成 ===\n已撤销上次更新")));
+    const QJsonArray steps = json.value(QStringLiteral("steps")).toArray();
+    QCOMPARE(steps.first().toObject().value(QStringLiteral("text")),
+             QStringLiteral("正在撤销上次更新"));
+    QCOMPARE(steps.last().toObject().value(QStringLiteral("text")), QStringLiteral("完成"));
 
-    // One generation only: a second undo has nothing to put back.
+    // One generation only: a second undo has nothing to put back, and says so in its report.
     const CliSandbox::Run again = box.run({QStringLiteral("undo")});
     QCOMPARE(again.exitCode, 1);
-    QCOMPARE(testing::readFile(index), QByteArray("first"));
+    QVERIFY2(again.outText().contains(QStringLiteral("没有可撤销的更新")), again.out.constData());
+    QCOMPARE(testing::readFile(www + QStringLiteral("/index.php")), QByteArray("before"));
 }
 
 QTEST_GUILESS_MAIN(CliTest)
