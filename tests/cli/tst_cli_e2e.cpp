@@ -16,40 +16,16 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <optional>
+
 using namespace platform;
 
 namespace {
 
+using testing::portAnswers;
+
 const QStringList kServiceKeys = {"mysql", "phpWeb", "phpMyAdmin"};
 const QList<int> kPorts = {3306, 8000, 900};
-
-bool portAnswers(int port) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    const bool connected = socket.waitForConnected(500);
-    socket.abort();
-    return connected;
-}
-
-// Ends whatever still runs from the sandbox (servers, adaptors), politely, then for good.
-struct StackCleanup {
-    QString base;
-    ~StackCleanup() {
-        const QString pattern = core::escapeExtendedRegex(base);
-        const SystemTools tools = SystemTools::debian();
-        (void)runChild(tools.pkill, {QStringLiteral("-f"), pattern});
-        ChildOptions quiet;
-        quiet.out = StdStream::Null;
-        testing::waitFor(
-            [&] {
-                const Result<ChildExit> found =
-                    runChild(tools.pgrep, {QStringLiteral("-f"), pattern}, quiet);
-                return !found || found->exitStatus != 0;
-            },
-            60000);
-        (void)runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
-    }
-};
 
 // Checks the three services of a status object: all running with their ports and live
 // process ids, or all stopped without ids.
@@ -89,7 +65,7 @@ private Q_SLOTS:
     void startStatusStop() {
         CliSandbox box(true);
         QVERIFY(box.isValid());
-        StackCleanup cleanup{box.base()};
+        const testing::EndProcessesUnder cleanup(box.base());
         const QString root = box.installedRoot();
 
         const CliSandbox::Run before =
@@ -151,32 +127,59 @@ private Q_SLOTS:
         QCOMPARE(box.run({QStringLiteral("stop")}).exitCode, 0);
     }
 
-    // A database that cannot be set up: start reports it and ends with 1, naming the service.
+    // A service that does not come up: start ends with 1, its outcome names the service that
+    // failed, and the report gives the cause.
+    void failedServiceGivesExitStatusOne_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("service");
+        QTest::newRow("database cannot be set up") << "data directory is a file" << "mysql";
+        QTest::newRow("site port held by another program") << "listener on 8000" << "phpWeb";
+    }
+
     void failedServiceGivesExitStatusOne() {
+        QFETCH(QString, fault);
+        QFETCH(QString, service);
         CliSandbox box(true);
         QVERIFY(box.isValid());
-        StackCleanup cleanup{box.base()};
+        const testing::EndProcessesUnder cleanup(box.base());
         QCOMPARE(box.run({QStringLiteral("root")}).exitCode, 0); // installs the runtime
-        // A file where the data directory belongs.
-        const QString data = box.installedRoot() + QStringLiteral("/runtime/mysql/data");
-        QVERIFY(QDir(data).removeRecursively());
-        testing::writeFile(data, "not a directory");
+        std::optional<testing::ForeignListener> listener;
+        QString cause;
+        if (fault == QLatin1String("listener on 8000")) {
+            listener.emplace(8000);
+            QVERIFY(testing::waitFor([] { return portAnswers(8000); }));
+            cause = QStringLiteral("端口 8000 已被 zelto_port_list (pid %1, ").arg(listener->pid);
+        } else {
+            const QString data = box.installedRoot() + QStringLiteral("/runtime/mysql/data");
+            QVERIFY(QDir(data).removeRecursively());
+            testing::writeFile(data, "not a directory");
+        }
 
         const CliSandbox::Run start = box.run({QStringLiteral("start"), QStringLiteral("--json")});
         QCOMPARE(start.exitCode, 1);
-        const QJsonObject outcome = start.json().value(QStringLiteral("outcome")).toObject();
+        const QJsonObject json = start.json();
+        QCOMPARE(json.value(QStringLiteral("ok")).toBool(true), false);
+        const QJsonObject outcome = json.value(QStringLiteral("outcome")).toObject();
         QCOMPARE(outcome.value(QStringLiteral("succeeded")).toBool(true), false);
-        const QJsonObject database = outcome.value(QStringLiteral("services"))
-                                         .toObject()
-                                         .value(QStringLiteral("mysql"))
-                                         .toObject();
-        QCOMPARE(database.value(QStringLiteral("succeeded")).toBool(true), false);
-        QVERIFY(!database.value(QStringLiteral("cause"))
-                     .toObject()
-                     .value(QStringLiteral("message"))
-                     .toString()
-                     .isEmpty());
+        const QJsonObject services = outcome.value(QStringLiteral("services")).toObject();
+        const auto succeeded = [&](const QString& key) {
+            return services.value(key).toObject().value(QStringLiteral("succeeded")).toBool();
+        };
+        QVERIFY(!succeeded(service));
+        if (service != QLatin1String("mysql"))
+            QVERIFY(succeeded(QStringLiteral("mysql")));
+        const QString message = services.value(service)
+                                    .toObject()
+                                    .value(QStringLiteral("cause"))
+                                    .toObject()
+                                    .value(QStringLiteral("message"))
+                                    .toString();
+        QVERIFY2(!message.isEmpty() && message.contains(cause), qPrintable(message));
+        QVERIFY2(json.value(QStringLiteral("report")).toString().contains(message),
+                 start.out.constData());
         box.run({QStringLiteral("stop")});
+        if (listener)
+            QVERIFY(processAlive(listener->pid)); // a program the panel did not start is left alone
     }
 };
 

@@ -214,16 +214,3 @@ pid_t startSleeper(const QString& scriptPath, const QStringList& args) {
     return spawnDetached(scriptPath, args, QString()).value_or(-1);
 }
 
-bool processAlive(pid_t pid) {
-    // A zombie has an empty command line; it is as good as gone.
-    return pid > 0 && processCommandLine(pid).has_value();
-}
-
-void endProcess(pid_t pid, const QString& marker) {
-    const std::optional<QString> commandLine = processCommandLine(pid);
-    if (pid <= 0 || !commandLine || !commandLine->contains(marker))
-        return;
-    ::kill(pid, SIGTERM);
-    for (int i = 0; i < 200 && processAlive(pid); ++i)
-        QThread::msleep(10);
-}

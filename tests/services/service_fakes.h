@@ -65,10 +65,6 @@ quint16 freeTcpPort();
 // than any test on a loaded machine), with its own command line intact. Started detached;
 // returns its pid.
 pid_t startSleeper(const QString& scriptPath, const QStringList& args);
-// True while pid names a live (not zombie) process.
-bool processAlive(pid_t pid);
-// Sends SIGTERM to pid when its command line contains marker; waits until it has gone.
-void endProcess(pid_t pid, const QString& marker);
 
 // True for the report of a status refresh.
 inline bool isStatusText(const QString& text) {

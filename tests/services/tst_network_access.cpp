@@ -19,14 +19,10 @@ using namespace platform;
 
 namespace {
 
+using testing::portAnswers;
+
 constexpr int kSitePort = 8000;
 constexpr int kAdminPort = 900;
-
-bool portAnswers(int port) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    return socket.waitForConnected(500);
-}
 
 QByteArray httpGet(const QString& host, int port, const QByteArray& path) {
     QTcpSocket socket;

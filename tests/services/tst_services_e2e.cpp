@@ -25,16 +25,11 @@ using namespace platform;
 
 namespace {
 
+using testing::ForeignListener;
+using testing::portAnswers;
+
 const QList<int> kPorts = {3306, 8000, 900};
 constexpr int kStartLimitMs = 180000;
-
-bool portAnswers(int port) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    const bool connected = socket.waitForConnected(500);
-    socket.abort();
-    return connected;
-}
 
 // True when every port answers (answering) or none does (!answering).
 bool allPorts(const QList<int>& ports, bool answering) {
@@ -99,27 +94,6 @@ QByteArray fileText(const QString& path) {
     return testing::readFile(path).trimmed();
 }
 
-// Ends whatever still runs from the test's temporary directory (servers, adaptors, the test's
-// own stand-ins), first politely, then for good.
-struct StackCleanup {
-    QString base;
-    ~StackCleanup() {
-        const QString pattern = core::escapeExtendedRegex(base);
-        const SystemTools tools = SystemTools::debian();
-        (void)runChild(tools.pkill, {QStringLiteral("-f"), pattern});
-        ChildOptions quiet;
-        quiet.out = StdStream::Null;
-        testing::waitFor(
-            [&] {
-                const Result<ChildExit> found =
-                    runChild(tools.pgrep, {QStringLiteral("-f"), pattern}, quiet);
-                return !found || found->exitStatus != 0;
-            },
-            60000);
-        (void)runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
-    }
-};
-
 // A runtime copied into the sandbox's installed root (nothing shipped, so a missing part
 // stays missing).
 QString installRuntimeCopy(TestSandbox& box, const QString& runtime) {
@@ -139,19 +113,6 @@ QStringList blockEntries(const QString& block, const QString& title) {
     return body.left(body.indexOf(QStringLiteral("\n\n")))
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
-
-// A server that is neither PHP nor the database, holding port until it is destroyed.
-struct ForeignListener {
-    pid_t pid = -1;
-    explicit ForeignListener(int port) {
-        pid = spawnDetached(QStringLiteral(ZELTO_PORT_LISTENER),
-                            {QString::number(port), QStringLiteral("46"), QStringLiteral("0"),
-                             QStringLiteral("600")},
-                            QString())
-                  .value_or(-1);
-    }
-    ~ForeignListener() { endProcess(pid, QStringLiteral("zelto_port_listener")); }
-};
 
 // "<label>: 启动失败: 端口 <port> 已被 zelto_port_list (pid <pid>, 用户 <user>, 命令: ...) 占用"
 bool namesListener(const QString& entry, const QString& head, int port, pid_t pid) {
@@ -195,7 +156,7 @@ private Q_SLOTS:
     void startRestartStop() {
         QFETCH(QString, rootName);
         TestSandbox box;
-        StackCleanup cleanup{box.base()};
+        const testing::EndProcessesUnder cleanup(box.base());
         const QString root =
             rootName.isEmpty() ? box.installedRoot() : box.base() + QLatin1Char('/') + rootName;
         // The installed root comes from the resources; another is the user's choice.
@@ -331,7 +292,7 @@ private Q_SLOTS:
 
     void openPhpMyAdminWithoutItsDirectory() {
         TestSandbox box;
-        StackCleanup cleanup{box.base()};
+        const testing::EndProcessesUnder cleanup(box.base());
         box.noResourcePath = true;
         const QString root = box.installedRoot();
         QVERIFY(QDir().mkpath(root));
@@ -366,7 +327,7 @@ private Q_SLOTS:
     void failuresAreNamed() {
         QFETCH(QString, fault);
         TestSandbox box;
-        StackCleanup cleanup{box.base()};
+        const testing::EndProcessesUnder cleanup(box.base());
         const QString root = installRuntimeCopy(box, m_runtime);
         QVERIFY(!root.isEmpty());
         std::optional<ForeignListener> web, admin;
@@ -470,7 +431,7 @@ private Q_SLOTS:
     void startTogether() {
         QFETCH(bool, processes);
         TestSandbox box;
-        StackCleanup cleanup{box.base()};
+        const testing::EndProcessesUnder cleanup(box.base());
         const QString root = installRuntimeCopy(box, m_runtime);
         QVERIFY(!root.isEmpty());
         // A first start initialises the database, so that both runs below are restarts.

@@ -1,11 +1,18 @@
 #include "test_support.h"
 
+#include "core/process_helpers.h"
+#include "platform/process.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpSocket>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -142,4 +149,54 @@ FileModesApply::~FileModesApply() {
     }
 }
 
+bool portAnswers(int port) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    const bool connected = socket.waitForConnected(500);
+    socket.abort();
+    return connected;
+}
+
+EndProcessesUnder::~EndProcessesUnder() {
+    const QString pattern = core::escapeExtendedRegex(m_base);
+    const SystemTools tools = SystemTools::debian();
+    (void)platform::runChild(tools.pkill, {QStringLiteral("-f"), pattern});
+    platform::ChildOptions quiet;
+    quiet.out = platform::StdStream::Null;
+    waitFor(
+        [&] {
+            const Result<platform::ChildExit> found =
+                platform::runChild(tools.pgrep, {QStringLiteral("-f"), pattern}, quiet);
+            return !found || found->exitStatus != 0;
+        },
+        60000);
+    (void)platform::runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
+}
+
+ForeignListener::ForeignListener(int port) {
+    pid = platform::spawnDetached(QStringLiteral(ZELTO_PORT_LISTENER),
+                                  {QString::number(port), QStringLiteral("46"),
+                                   QStringLiteral("0"), QStringLiteral("600")},
+                                  QString())
+              .value_or(-1);
+}
+
+ForeignListener::~ForeignListener() {
+    endProcess(pid, QStringLiteral("zelto_port_listener"));
+}
+
 } // namespace testing
+
+bool processAlive(pid_t pid) {
+    // A zombie has an empty command line; it is as good as gone.
+    return pid > 0 && platform::processCommandLine(pid).has_value();
+}
+
+void endProcess(pid_t pid, const QString& marker) {
+    const std::optional<QString> commandLine = platform::processCommandLine(pid);
+    if (pid <= 0 || !commandLine || !commandLine->contains(marker))
+        return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 200 && processAlive(pid); ++i)
+        QThread::msleep(10);
+}

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <sys/types.h>
+
 #include <deque>
 #include <memory>
 #include <optional>
@@ -128,4 +130,37 @@ private:
     bool m_holds = true;
 };
 
+// --- End to end: real servers on real ports ---
+
+// True when something accepts a connection on port of 127.0.0.1 within half a second.
+bool portAnswers(int port);
+
+// Ends, when it goes, whatever still runs with base (a test's temporary directory) in its
+// command line (servers, adaptors, the test's own stand-ins): first politely, then for good.
+class EndProcessesUnder {
+public:
+    explicit EndProcessesUnder(QString base) : m_base(std::move(base)) {}
+    ~EndProcessesUnder();
+    EndProcessesUnder(const EndProcessesUnder&) = delete;
+    EndProcessesUnder& operator=(const EndProcessesUnder&) = delete;
+
+private:
+    QString m_base;
+};
+
+// A server that is neither PHP nor the database (the port listener), holding port on every
+// address until it is destroyed.
+struct ForeignListener {
+    explicit ForeignListener(int port);
+    ~ForeignListener();
+    ForeignListener(const ForeignListener&) = delete;
+    ForeignListener& operator=(const ForeignListener&) = delete;
+    pid_t pid = -1;
+};
+
 } // namespace testing
+
+// True while pid names a live (not zombie) process.
+bool processAlive(pid_t pid);
+// Sends SIGTERM to pid when its command line contains marker; waits until it has gone.
+void endProcess(pid_t pid, const QString& marker);
