@@ -23,7 +23,7 @@ public:
     QProcessEnvironment environment() const { return m_env; }
 
     struct Run {
-        int exitCode = -1;
+        int exitCode = -1; // -1: did not end normally; -2: a sanitizer reported a finding
         QByteArray out;
         QByteArray err;
         // stdout as one JSON object (an empty object when it is not one).

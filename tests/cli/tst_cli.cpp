@@ -325,11 +325,12 @@ void CliTest::undoPutsBackTheSiteOfBeforeTheLastUpdate() {
     testing::writeFile(www + QStringLiteral("/Data/user.db"), "the user's");
     LocalHttpServer server;
     server.response.body = writeZip(box.base() + QStringLiteral("/served.zip"), kPackage);
-    QCOMPARE(box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()})
-                 .exitCode,
-             0);
+    QCOMPARE(
+        box.run({QStringLiteral("update"), QStringLiteral("--from"), server.archiveUrl()}).exitCode,
+        0);
     QVERIFY(!QFileInfo::exists(www + QStringLiteral("/old.php")));
-    const QByteArray shippedDefaults = testing::readFile(www + QStringLiteral("/Data/defaults.txt"));
+    const QByteArray shippedDefaults =
+        testing::readFile(www + QStringLiteral("/Data/defaults.txt"));
     QCOMPARE(shippedDefaults, QByteArray("shipped"));
 
     // The site's files come back; Data stays as the update left it.
@@ -345,8 +346,9 @@ void CliTest::undoPutsBackTheSiteOfBeforeTheLastUpdate() {
     const QJsonObject outcome = json.value(QStringLiteral("outcome")).toObject();
     QCOMPARE(outcome.value(QStringLiteral("operation")).toString(), QStringLiteral("undo"));
     QVERIFY(outcome.value(QStringLiteral("succeeded")).toBool());
-    QVERIFY(json.value(QStringLiteral("report")).toString().startsWith(
-        QStringLiteral("=== 撤销完成 ===\n已撤销上次更新")));
+    QVERIFY(json.value(QStringLiteral("report"))
+                .toString()
+                .startsWith(QStringLiteral("=== 撤销完成 ===\n已撤销上次更新")));
     const QJsonArray steps = json.value(QStringLiteral("steps")).toArray();
     QCOMPARE(steps.first().toObject().value(QStringLiteral("text")),
              QStringLiteral("正在撤销上次更新"));

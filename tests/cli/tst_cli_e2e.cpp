@@ -132,8 +132,10 @@ private Q_SLOTS:
     void failedServiceGivesExitStatusOne_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("service");
-        QTest::newRow("database cannot be set up") << "data directory is a file" << "mysql";
-        QTest::newRow("site port held by another program") << "listener on 8000" << "phpWeb";
+        QTest::newRow("database cannot be set up") << "data directory is a file"
+                                                   << "mysql";
+        QTest::newRow("site port held by another program") << "listener on 8000"
+                                                           << "phpWeb";
     }
 
     void failedServiceGivesExitStatusOne() {

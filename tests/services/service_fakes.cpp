@@ -213,4 +213,3 @@ pid_t startSleeper(const QString& scriptPath, const QStringList& args) {
                                                         "INT\nsleep 600 &\nwait"));
     return spawnDetached(scriptPath, args, QString()).value_or(-1);
 }
-

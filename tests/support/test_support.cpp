@@ -175,8 +175,8 @@ EndProcessesUnder::~EndProcessesUnder() {
 
 ForeignListener::ForeignListener(int port) {
     pid = platform::spawnDetached(QStringLiteral(ZELTO_PORT_LISTENER),
-                                  {QString::number(port), QStringLiteral("46"),
-                                   QStringLiteral("0"), QStringLiteral("600")},
+                                  {QString::number(port), QStringLiteral("46"), QStringLiteral("0"),
+                                   QStringLiteral("600")},
                                   QString())
               .value_or(-1);
 }
