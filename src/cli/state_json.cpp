@@ -42,18 +42,22 @@ QJsonObject stateJson(const PanelViewModel& model) {
     QJsonObject services;
     for (const Service service : kServices) {
         const bool running = status.isRunning(service);
-        const std::optional<pid_t> pid = running ? runningPid(model, service) : std::nullopt;
-        services.insert(
-            serviceKey(service),
-            QJsonObject{
-                {QStringLiteral("label"), serviceLabel(service)},
-                {QStringLiteral("running"), running},
-                {QStringLiteral("port"), servicePort(service)},
-                {QStringLiteral("address"), service == Service::Database
-                                                ? serviceHostPort(service)
-                                                : serviceHttpAddress(service)},
-                {QStringLiteral("pid"), pid && *pid > 0 ? QJsonValue(qint64(*pid)) : QJsonValue()},
-            });
+        // null while stopped or where the id is not known.
+        QJsonValue pid;
+        if (running) {
+            if (const std::optional<pid_t> known = runningPid(model, service); known && *known > 0)
+                pid = qint64(*known);
+        }
+        services.insert(serviceKey(service),
+                        QJsonObject{
+                            {QStringLiteral("label"), serviceLabel(service)},
+                            {QStringLiteral("running"), running},
+                            {QStringLiteral("port"), servicePort(service)},
+                            {QStringLiteral("address"), service == Service::Database
+                                                            ? serviceHostPort(service)
+                                                            : serviceHttpAddress(service)},
+                            {QStringLiteral("pid"), pid},
+                        });
     }
     return {
         {QStringLiteral("root"), model.zeltoPanelRoot()},
