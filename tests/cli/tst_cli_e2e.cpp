@@ -1,10 +1,9 @@
 // The command-line panel against the real stack: the assembled runtime installed into the
 // sandbox's panel root, MariaDB, PHP and phpMyAdmin on the fixed ports. Whatever the test
-// started is ended by its temporary directory's path.
+// started is ended by its temporary directory's path, a listener of its own by its pid.
 
 #include "cli_sandbox.h"
 
-#include "core/process_helpers.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "test_support.h"
@@ -13,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <optional>
