@@ -1,7 +1,9 @@
 <?php
 // Sample site of the local stack: shows the PHP version and whether the database answers with
-// the panel's account, in each of the three ways a site on this machine reaches it:
-//   'localhost'  the database's Unix socket (mysqli.default_socket, pdo_mysql.default_socket)
+// the panel's account, through mysqli and PDO, in each of the three ways a site on this machine
+// reaches it:
+//   'localhost'  the database's Unix socket (mysqli.default_socket, pdo_mysql.default_socket,
+//                which the panel sets for the PHP servers it starts)
 //   '127.0.0.1'  TCP over IPv4 loopback, port 3306
 //   '[::1]'      TCP over IPv6 loopback, port 3306 (PHP's MySQL drivers want the brackets)
 // In your own code the usual forms work as they are, for example
@@ -51,9 +53,11 @@ function viaPdo(string $dsn): array
 
 $ways = [
     'localhost' => ['mysqli: localhost (socket ' . (ini_get('mysqli.default_socket') ?: '-') . ')', viaMysqli('localhost')],
-    'pdo-localhost' => ['PDO: mysql:host=localhost', viaPdo('mysql:host=localhost')],
+    'pdo-localhost' => ['PDO: mysql:host=localhost (socket ' . (ini_get('pdo_mysql.default_socket') ?: '-') . ')', viaPdo('mysql:host=localhost')],
     'ipv4' => ['mysqli: 127.0.0.1:3306', viaMysqli('127.0.0.1')],
+    'pdo-ipv4' => ['PDO: mysql:host=127.0.0.1;port=3306', viaPdo('mysql:host=127.0.0.1;port=3306')],
     'ipv6' => ['mysqli: [::1]:3306', viaMysqli('[::1]')],
+    'pdo-ipv6' => ['PDO: mysql:host=[::1];port=3306', viaPdo('mysql:host=[::1];port=3306')],
 ];
 $h = static fn (string $text): string => htmlspecialchars($text, ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');
 ?><!DOCTYPE html>

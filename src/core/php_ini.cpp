@@ -1,5 +1,6 @@
 #include "core/php_ini.h"
 
+#include "core/database_files.h"
 #include "platform/files.h"
 
 namespace {
@@ -50,7 +51,11 @@ call_user_func(function () {
 } // namespace
 
 QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir) {
+    // PHP's MySQL drivers take the host "localhost" to mean this socket.
+    const QString databaseSocket = mysqlSocketPathFor(runtimeDir + QStringLiteral("/mysql"));
     return {
+        {PhpIniScope::Both, QStringLiteral("mysqli.default_socket"), databaseSocket},
+        {PhpIniScope::Both, QStringLiteral("pdo_mysql.default_socket"), databaseSocket},
         // Every phpMyAdmin request passes the guard first.
         {PhpIniScope::PhpMyAdmin, QStringLiteral("auto_prepend_file"),
          phpLoopbackGuardPath(runtimeDir)},

@@ -29,7 +29,9 @@ struct PhpIniSetting {
     QString value; // the raw value; quoted when written
 };
 
-// The settings of both servers for the runtime in runtimeDir (absolute, no trailing "/").
+// The settings of both servers for the runtime in runtimeDir (absolute, no trailing "/"): the
+// runtime database's socket as the default of mysqli and PDO (so that a site reaches it as
+// "localhost"), and the loopback guard before every phpMyAdmin script.
 QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir);
 
 // The ini directory of a scope, and the guard script, below runtimeDir.

@@ -1,6 +1,7 @@
 // The PHP servers' ini directories and the phpMyAdmin loopback guard, read by the real PHP of
 // the assembled runtime; the per-user grant of a low port, tried with an unprivileged user.
 
+#include "core/database_files.h"
 #include "core/php_ini.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -176,11 +177,16 @@ private Q_SLOTS:
             {QStringLiteral("-r"),
              QStringLiteral("echo extension_loaded('mysqli') && extension_loaded('pdo_mysql') && "
                             "extension_loaded('mbstring') ? 'ext' : 'no ext', '|', "
-                            "ini_get('auto_prepend_file');")},
+                            "ini_get('auto_prepend_file'), '|', ini_get('mysqli.default_socket'), "
+                            "'|', ini_get('pdo_mysql.default_socket');")},
             root, env);
         QCOMPARE(run.exitCode, 0);
+        // Both servers take "localhost" to be the runtime database's socket.
+        const QString socket = mysqlSocketPathFor(runtime + QStringLiteral("/mysql"));
+        QVERIFY(socket.startsWith(runtime));
         QCOMPARE(QString::fromUtf8(run.output),
-                 QStringLiteral("ext|") + (guarded ? phpLoopbackGuardPath(runtime) : QString()));
+                 QStringLiteral("ext|") + (guarded ? phpLoopbackGuardPath(runtime) : QString()) +
+                     QLatin1Char('|') + socket + QLatin1Char('|') + socket);
     }
 
     // authbind's grant for one port and one user: with the launch environment the panel gives

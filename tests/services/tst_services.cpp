@@ -6,7 +6,7 @@
 #include "platform/process.h"
 #include "service_fakes.h"
 #include "services/database.h"
-#include "services/database_files.h"
+#include "core/database_files.h"
 #include "services/web_services.h"
 
 #include <QDir>

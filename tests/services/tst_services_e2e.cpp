@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
@@ -48,6 +49,40 @@ QByteArray httpGet(int port, const QByteArray& path) {
     while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(30000))
         response += socket.readAll();
     return response + socket.readAll();
+}
+
+// Whether phpMyAdmin on 900 signs root in with password (its login form, then the page with a
+// sign-out link), through curl with a cookie jar in dir.
+bool phpMyAdminSignsIn(const QString& dir, const QString& password) {
+    const QString jar = dir + QStringLiteral("/cookies-") + password;
+    const QString curl = QStringLiteral("/usr/bin/curl");
+    const QStringList common = {QStringLiteral("-sS"),
+                                QStringLiteral("--max-time"),
+                                QStringLiteral("30"),
+                                QStringLiteral("-c"),
+                                jar,
+                                QStringLiteral("-b"),
+                                jar};
+    ChildOptions options;
+    options.out = StdStream::Capture;
+    options.timeout = std::chrono::seconds(60);
+    const Result<ChildExit> form =
+        runChild(curl, common + QStringList{QStringLiteral("http://127.0.0.1:900/")}, options);
+    if (!form)
+        return false;
+    const QRegularExpression tokenField(QStringLiteral(R"re(name="token" value="([^"]*)")re"));
+    const QString token = tokenField.match(QString::fromUtf8(form->output)).captured(1);
+    const Result<ChildExit> page = runChild(
+        curl,
+        common + QStringList{QStringLiteral("-L"), QStringLiteral("--data-urlencode"),
+                             QStringLiteral("token=") + token, QStringLiteral("--data-urlencode"),
+                             QStringLiteral("pma_username=root"),
+                             QStringLiteral("--data-urlencode"),
+                             QStringLiteral("pma_password=") + password,
+                             QStringLiteral("--data-urlencode"), QStringLiteral("server=1"),
+                             QStringLiteral("http://127.0.0.1:900/index.php?route=/")},
+        options);
+    return page && page->output.contains("route=/logout");
 }
 
 // What the database answers to root with the panel's password over TCP.
@@ -205,14 +240,18 @@ private Q_SLOTS:
         model->refreshStatus();
         QVERIFY(allAre(model->status(), true));
         QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
-        // The site reaches the database over both loopback addresses.
+        // The site reaches the database through mysqli and PDO, as localhost (the socket) and
+        // over both loopback addresses.
         const QByteArray site = httpGet(8000, "/");
-        for (const char* way : {"ipv4", "ipv6"})
+        for (const char* way :
+             {"localhost", "pdo-localhost", "ipv4", "pdo-ipv4", "ipv6", "pdo-ipv6"})
             QVERIFY2(site.contains(QByteArray("id=\"db-") + way + "\" class=\"ok\""),
-                     site.constData());
+                     (way + QByteArray(": ") + site).constData());
         const QByteArray login = httpGet(900, "/");
         QVERIFY2(login.contains("input_username") && login.contains("input_password"),
                  login.left(2000).constData());
+        QVERIFY(phpMyAdminSignsIn(box.base(), QStringLiteral("kpzw")));
+        QVERIFY(!phpMyAdminSignsIn(box.base(), QStringLiteral("wrong")));
         QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/phpmyadmin/config.inc.php")),
                  services::phpMyAdminConfigText().toUtf8());
 

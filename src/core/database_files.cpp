@@ -1,4 +1,4 @@
-#include "services/database_files.h"
+#include "core/database_files.h"
 
 #include <QCryptographicHash>
 #include <QFile>
