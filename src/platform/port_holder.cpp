@@ -52,32 +52,40 @@ std::vector<ListeningSocket> listeningSockets(quint16 port) {
     return sockets;
 }
 
-// The first process with an open descriptor on one of the sockets; 0 when none can be seen.
-pid_t processHolding(const std::vector<ListeningSocket>& sockets) {
+// Whether pid has an open descriptor on one of targets ("socket:[inode]").
+bool holdsOneOf(const QByteArray& pidName, const std::vector<QByteArray>& targets) {
+    const QByteArray fdDir = "/proc/" + pidName + "/fd";
+    const QStringList fds = QDir(QString::fromLatin1(fdDir)).entryList(QDir::Files | QDir::System);
+    char link[64];
+    for (const QString& fd : fds) {
+        const QByteArray path = fdDir + '/' + fd.toLatin1();
+        const ssize_t n = ::readlink(path.constData(), link, sizeof link - 1);
+        if (n <= 0)
+            continue;
+        const QByteArray target(link, n);
+        if (std::find(targets.begin(), targets.end(), target) != targets.end())
+            return true;
+    }
+    return false;
+}
+
+// The first process with an open descriptor on one of the sockets, the likely ones looked at
+// before all others; 0 when none can be seen.
+pid_t processHolding(const std::vector<ListeningSocket>& sockets,
+                     const std::vector<pid_t>& likely) {
     std::vector<QByteArray> targets;
     for (const ListeningSocket& s : sockets)
         targets.push_back("socket:[" + QByteArray::number(s.inode) + ']');
+    for (const pid_t pid : likely) {
+        if (pid > 0 && holdsOneOf(QByteArray::number(pid), targets))
+            return pid;
+    }
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    char link[64];
     for (const QString& name : pids) {
         bool ok = false;
         const pid_t pid = name.toInt(&ok);
-        if (!ok)
-            continue;
-        const QByteArray fdDir = "/proc/" + name.toLatin1() + "/fd";
-        const QStringList fds =
-            QDir(QString::fromLatin1(fdDir)).entryList(QDir::Files | QDir::System);
-        for (const QString& fd : fds) {
-            const QByteArray path = fdDir + '/' + fd.toLatin1();
-            const ssize_t n = ::readlink(path.constData(), link, sizeof link - 1);
-            if (n <= 0)
-                continue;
-            const QByteArray target(link, n);
-            for (const QByteArray& t : targets) {
-                if (target == t)
-                    return pid;
-            }
-        }
+        if (ok && holdsOneOf(name.toLatin1(), targets))
+            return pid;
     }
     return 0;
 }
@@ -97,14 +105,14 @@ bool isTcpPortListening(quint16 port) {
     return !listeningSockets(port).empty();
 }
 
-std::optional<PortHolder> tcpPortHolder(quint16 port) {
+std::optional<PortHolder> tcpPortHolder(quint16 port, const std::vector<pid_t>& likely) {
     const std::vector<ListeningSocket> sockets = listeningSockets(port);
     if (sockets.empty())
         return std::nullopt;
     PortHolder holder;
     holder.uid = sockets.front().uid;
     holder.user = userName(holder.uid);
-    holder.pid = processHolding(sockets);
+    holder.pid = processHolding(sockets, likely);
     if (holder.pid > 0) {
         if (const std::optional<ProcessInfo> info = ProcessTable().process(holder.pid)) {
             holder.program = info->program;

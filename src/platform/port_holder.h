@@ -22,7 +22,9 @@ struct PortHolder {
 };
 
 // The process listening on port (IPv4 or IPv6, any address), or nothing when nobody listens.
-std::optional<PortHolder> tcpPortHolder(quint16 port);
+// The processes in likely are asked first, one read of their open files each; only when none
+// of them holds the socket is every process of the machine searched.
+std::optional<PortHolder> tcpPortHolder(quint16 port, const std::vector<pid_t>& likely = {});
 
 // True when some socket listens on port (IPv4 or IPv6, any address). Cheaper than
 // tcpPortHolder: no process is looked up.

@@ -79,8 +79,12 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
 
     // The port answered: ready when the listener is the launched server; another listener
     // is recorded and the probe goes on (the launched server may still take over).
+    auto holderOf = [&](size_t i) {
+        return tcpPortHolder(probes[i].port, probes[i].likelyHolders ? probes[i].likelyHolders()
+                                                                     : std::vector<pid_t>{});
+    };
     auto answered = [&](size_t i) {
-        const std::optional<PortHolder> holder = tcpPortHolder(probes[i].port);
+        const std::optional<PortHolder> holder = holderOf(i);
         if (holder && probes[i].isOwnServer(*holder)) {
             results[i] = {Readiness::Ready, holder};
             attempts[i].done = true;
@@ -95,7 +99,7 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
         attempts[i].done = true;
         results[i].state = state;
         // A server that bound its port at its very last moment still counts as ready.
-        const std::optional<PortHolder> holder = tcpPortHolder(probes[i].port);
+        const std::optional<PortHolder> holder = holderOf(i);
         if (holder && probes[i].isOwnServer(*holder))
             results[i] = {Readiness::Ready, holder};
         else

@@ -18,6 +18,9 @@ struct ReadinessProbe {
     std::function<bool(const PortHolder&)> isOwnServer;
     // True while what this run launched still runs; once false, the probe ends at once.
     std::function<bool()> launchAlive;
+    // The processes that most likely listen once the port answers (the launched server),
+    // asked first when the listener is named; may be empty.
+    std::function<std::vector<pid_t>()> likelyHolders;
 };
 
 enum class Readiness {

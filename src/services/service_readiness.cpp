@@ -10,12 +10,35 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace platform;
 
 namespace {
 
 constexpr int kLogLines = 5;
 constexpr std::chrono::seconds kStopCheckLimit{5};
+
+// The processes of this runtime's database server (its adaptor while that still runs): the
+// ones found last are asked again first, and the machine is searched only once they are gone.
+struct DatabaseProcesses {
+    explicit DatabaseProcesses(const QString& pattern) : regex(pattern) {}
+
+    bool anyAlive() {
+        const ProcessTable table;
+        for (const pid_t pid : seen) {
+            const std::optional<ProcessInfo> info = table.process(pid);
+            if (info && regex.matches(info->commandLine.toUtf8().constData()))
+                return true;
+        }
+        seen = table.pidsMatching(regex);
+        std::erase(seen, ::getpid());
+        return !seen.empty();
+    }
+
+    const ExtendedRegex regex;
+    std::vector<pid_t> seen;
+};
 
 } // namespace
 
@@ -56,12 +79,13 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
         if (server.service == Service::Database) {
             probe.limit = std::chrono::seconds(config.databaseReadySeconds);
             // The server daemonizes: it is found by its command line, as the kills find it.
-            const QString pattern = serviceProcessPattern(Service::Database, mysqlDir);
-            const auto regex = std::make_shared<const ExtendedRegex>(pattern);
-            probe.isOwnServer = [regex](const PortHolder& h) {
-                return regex->matches(h.commandLine.toUtf8());
+            const auto processes = std::make_shared<DatabaseProcesses>(
+                serviceProcessPattern(Service::Database, mysqlDir));
+            probe.isOwnServer = [processes](const PortHolder& h) {
+                return processes->regex.matches(h.commandLine.toUtf8().constData());
             };
-            probe.launchAlive = [pattern] { return !pidsMatching(pattern).empty(); };
+            probe.launchAlive = [processes] { return processes->anyAlive(); };
+            probe.likelyHolders = [processes] { return processes->seen; };
         } else {
             probe.limit = std::chrono::seconds(config.webReadySeconds);
             // This run's server, or the same server of this runtime started by a run that
@@ -79,6 +103,7 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
                 return false;
             };
             probe.launchAlive = [pid = server.pid] { return isProcessAlive(pid); };
+            probe.likelyHolders = [pid = server.pid] { return std::vector<pid_t>{pid}; };
         }
         probes.push_back(std::move(probe));
     }

@@ -67,14 +67,13 @@ void startAllSteps(PanelViewModel& model) {
     // Two runs at the same time (two windows, two panels) take turns from here to their final
     // report, so that they end with one stack and each pid file names its live server.
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
-    // The PHP servers are launched right after the kill: they must find their ports free, so
-    // the servers the kill ends are waited for (the database's own start waits for its own).
+    // The PHP servers must find their ports free, so the servers the kill ends are waited for
+    // before they are launched (the database's own start waits for its own).
     const std::vector<pid_t> ending =
         platform::signallableProcessesMatching(serviceProcessPattern(Service::Site, mysqlDir));
     for (const Service service : {Service::Site, Service::Database})
         reportIgnored(model.killMatching(serviceProcessPattern(service, mysqlDir)),
                       "end running servers", &outcome.warnings);
-    platform::waitUntilEnded(ending, kPortReleaseLimit);
 
     const QString defaultsFile = model.mysqlCnfPath();
     const Result<> written =
@@ -97,6 +96,7 @@ void startAllSteps(PanelViewModel& model) {
         return startAllStageText({w, i, mysqld}, serviceLabel(Service::Site), m.zeltoPanelRoot());
     });
 
+    platform::waitUntilEnded(ending, kPortReleaseLimit);
     LaunchedServer site{Service::Site, 0, 0};
     const QString p = model.startPhpWeb(&site);
     if (site.pid > 0)

@@ -48,7 +48,7 @@ struct Listener {
 
 ReadinessProbe probeFor(quint16 port, pid_t own, std::chrono::milliseconds limit) {
     return {port, limit, [own](const PortHolder& h) { return h.pid == own; },
-            [own] { return isProcessAlive(own); }};
+            [own] { return isProcessAlive(own); }, [own] { return std::vector<pid_t>{own}; }};
 }
 
 } // namespace
@@ -128,6 +128,10 @@ void TestReadiness::holderIsNamed() {
     QVERIFY(!tcpPortHolder(port));
     Listener l(port, QStringLiteral("6"), 0);
     QVERIFY(testing::waitFor([&] { return isTcpPortListening(port); }, 10000));
+    // Whether asked first about the listener, about other processes or about none.
+    for (const std::vector<pid_t>& likely :
+         {std::vector<pid_t>{l.pid}, std::vector<pid_t>{::getpid(), 999999}, std::vector<pid_t>{}})
+        QCOMPARE(tcpPortHolder(port, likely)->pid, l.pid);
     const std::optional<PortHolder> holder = tcpPortHolder(port);
     QVERIFY(holder);
     QCOMPARE(holder->pid, l.pid);
