@@ -13,6 +13,7 @@
 
 #include <array>
 #include <functional>
+#include <future>
 #include <utility>
 
 namespace services {
@@ -71,9 +72,15 @@ void startAllSteps(PanelViewModel& model) {
     // before they are launched (the database's own start waits for its own).
     const std::vector<pid_t> ending =
         platform::signallableProcessesMatching(serviceProcessPattern(Service::Site, mysqlDir));
-    for (const Service service : {Service::Site, Service::Database})
-        reportIgnored(model.killMatching(serviceProcessPattern(service, mysqlDir)),
-                      "end running servers", &outcome.warnings);
+    // The two kills run at the same time (each costs a kill tool's run); both have returned
+    // before anything is written or launched.
+    std::future<Result<>> siteKill = std::async(std::launch::async, [&model, &mysqlDir] {
+        return model.killMatching(serviceProcessPattern(Service::Site, mysqlDir));
+    });
+    const Result<> databaseKill =
+        model.killMatching(serviceProcessPattern(Service::Database, mysqlDir));
+    for (const Result<>& kill : {siteKill.get(), databaseKill})
+        reportIgnored(kill, "end running servers", &outcome.warnings);
 
     const QString defaultsFile = model.mysqlCnfPath();
     const Result<> written =
