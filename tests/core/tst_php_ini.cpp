@@ -226,11 +226,14 @@ private Q_SLOTS:
                            "<?php echo 'preload:', getenv('LD_PRELOAD') === false ? 'none' : "
                            "getenv('LD_PRELOAD');");
         const QString address = QStringLiteral("0.0.0.0:%1").arg(port);
+        // The interpreter by its real path: the runtime's link may sit in a directory that
+        // the other user cannot enter (a clone under /root, say).
+        const QString php = QFileInfo(m_php).canonicalFilePath();
         auto serve = [&](const QStringList& env) {
             QStringList args = {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                                 QStringLiteral("--clear-groups"), QStringLiteral("--"),
                                 QStringLiteral("/usr/bin/env")};
-            args << env << m_php << QStringLiteral("-S") << address << QStringLiteral("-t")
+            args << env << php << QStringLiteral("-S") << address << QStringLiteral("-t")
                  << docroot.path();
             return spawnDetached(QStringLiteral("/usr/bin/setpriv"), args, QStringLiteral("/"));
         };
@@ -256,7 +259,7 @@ private Q_SLOTS:
         } stop{*granted};
         QVERIFY(testing::waitFor(answers, 30000));
         QCOMPARE(processCommandLine(*granted).value_or(QString()),
-                 m_php + QStringLiteral(" -S ") + address + QStringLiteral(" -t ") +
+                 php + QStringLiteral(" -S ") + address + QStringLiteral(" -t ") +
                      docroot.path());
         QCOMPARE(QFileInfo(QStringLiteral("/proc/%1").arg(*granted)).ownerId(), nobody);
         // The grant is the server's only: the library took itself out of the environment that
