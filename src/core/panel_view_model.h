@@ -18,6 +18,10 @@
 
 #include <sys/types.h>
 
+namespace update {
+struct ArchiveSurvey;
+}
+
 // The panel's one model and controller. It holds the state the window shows and every
 // operation behind the window's buttons. Published fields are assigned on the main thread
 // only, and each assignment emits changed() once. Long operations run their work on a worker
@@ -171,10 +175,12 @@ public:
     // called on that thread. The report text; a failed run's report is the error's text.
     Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
     // nothing on success, else the failure message. progress(done, total) follows the
-    // entries written.
+    // entries written. surveyed, when given, is update::surveyZipArchive(archivePath) taken
+    // beforehand.
     std::optional<QString>
     unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
-                       const std::function<void(qint64, qint64)>& progress = {}) const;
+                       const std::function<void(qint64, qint64)>& progress = {},
+                       const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
     // "" on success, else the failure's description.
     QString syncDirectoryContents(const QString& source, const QString& target,
                                   const std::function<void(int, int, const QString&)>& step);

@@ -20,6 +20,17 @@ struct ExtractionLimits {
 // Called after each entry written, with the entries done and their total.
 using ExtractionProgress = std::function<void(qint64 done, qint64 total)>;
 
+// What the headers of an archive declare.
+struct ArchiveSurvey {
+    qint64 entries = 0;
+    long double declaredBytes = 0; // the sizes of all entries together
+};
+
+// Reads every header of the ZIP archive at archivePath without unpacking anything. Fails, as
+// an extraction would (code kArchiveErrorStatus), on an archive that cannot be read and on an
+// unsafe entry name (absolute, or with a ".." component).
+Result<ArchiveSurvey> surveyZipArchive(const QString& archivePath);
+
 // Unpacks the ZIP archive at archivePath into the existing directory extractDir, keeping file
 // modes (without set-id bits) and times but not ownership. Before anything is written, every
 // entry name is checked (absolute names and ".." components are refused) and the sizes the
@@ -28,9 +39,12 @@ using ExtractionProgress = std::function<void(qint64 done, qint64 total)>;
 // corrupt entry (checksum or size wrong, even where the library calls that a warning), a write
 // through a symbolic link, or the free space falling below the reserve stops the extraction
 // there. A failure's message is the reason (possibly empty), its code kArchiveErrorStatus.
+// surveyedBefore, when given, is surveyZipArchive(archivePath) taken beforehand (while the
+// directory was being prepared, say), and is used instead of surveying again.
 Result<> extractZipArchive(const QString& archivePath, const QString& extractDir,
                            const ExtractionLimits& limits = {},
-                           const ExtractionProgress& progress = {});
+                           const ExtractionProgress& progress = {},
+                           const Result<ArchiveSurvey>* surveyedBefore = nullptr);
 
 // The status a failed extraction reports, in the place of an unpacking tool's exit status.
 inline constexpr int kArchiveErrorStatus = 1;

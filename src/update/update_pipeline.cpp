@@ -219,8 +219,15 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
                         downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
 
     // Stage 2: a fresh extraction directory, the archive unpacked into it, artefacts removed.
+    // The archive's headers are read while the last run's extraction directory goes.
     progress(0.35, QStringLiteral("正在解压更新包"));
-    if (Result<> removed = platform::removePath(extractDir); !removed)
+    std::optional<Result<update::ArchiveSurvey>> surveyed;
+    Result<> removed;
+    {
+        const std::jthread surveying([&] { surveyed = update::surveyZipArchive(archivePath); });
+        removed = platform::removePath(extractDir);
+    }
+    if (!removed)
         return failed(removed.error());
     if (Result<> made = platform::createDirectories(extractDir); !made)
         return failed(made.error());
@@ -230,7 +237,8 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         progress(0.35 + 0.25 * double(done) / double(total),
                  QStringLiteral("正在解压更新包 %1 / %2").arg(done).arg(total));
     };
-    if (std::optional<QString> message = unzipUpdateArchive(archivePath, extractDir, onEntries))
+    if (std::optional<QString> message =
+            unzipUpdateArchive(archivePath, extractDir, onEntries, &*surveyed))
         return reported(*message);
     if (Result<> cleaned = update::removeMacOSXArtifacts(extractDir); !cleaned)
         return failed(cleaned.error());

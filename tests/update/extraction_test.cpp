@@ -125,6 +125,100 @@ void UpdateTest::extractionKeepsTheReserveFree() {
     }
 }
 
+namespace {
+
+constexpr int kManyEntries = 2000;
+
+QString manyName(int i) {
+    return QStringLiteral("d%1/f%2.txt").arg(i / 100).arg(i);
+}
+
+// About 1.5 KB that differ from entry to entry.
+QByteArray manyData(int i) {
+    return QByteArray::number(i).repeated(1500 / QByteArray::number(i).size() + 1).left(1500);
+}
+
+} // namespace
+
+void UpdateTest::manyEntriesStopAtTheFirstFault_data() {
+    QTest::addColumn<QByteArray>("zip");
+    QTest::addColumn<int>("faulty"); // the entry that fails; kManyEntries: none
+    QTest::addColumn<QString>("reason");
+
+    // Enough entries and bytes that reading and writing go on side by side for a while.
+    const auto raw = [](int faulty, auto fault) {
+        QList<RawZipEntry> entries;
+        for (int i = 0; i < kManyEntries; ++i) {
+            RawZipEntry e(manyName(i), manyData(i), i % 2 == 0);
+            entries << (i == faulty ? fault(e) : e);
+        }
+        return rawZip(entries);
+    };
+    const auto same = [](const RawZipEntry& e) { return e; };
+    QTest::newRow("all whole") << raw(-1, same) << kManyEntries << "";
+    QTest::newRow("stored entry with a flipped byte, late")
+        << raw(1801, [](const RawZipEntry& e) { return e.flipping(700); }) << 1801
+        << "ZIP bad CRC";
+    QTest::newRow("deflated entry failing its checksum, early")
+        << raw(40, [](const RawZipEntry& e) { return e.withWrongChecksum(); }) << 40
+        << "ZIP bad CRC";
+
+    // A link made early, and a name through it far later.
+    QTemporaryDir tmp;
+    QStringList layout;
+    for (int i = 0; i < kManyEntries; ++i) {
+        if (i == 10)
+            layout << QStringLiteral("l->d0");
+        layout << manyName(i) + u'=' + QString::fromLatin1(manyData(i));
+        if (i == 1500)
+            layout << QStringLiteral("l/x.txt=through");
+    }
+    QTest::newRow("through a link made long before")
+        << writeZip(tmp.path() + QStringLiteral("/l.zip"), layout) << 1501
+        << "Cannot extract through symlink";
+}
+
+// Every entry before a faulty one is written whole, none after it, and the fault is the one
+// reported; a whole archive arrives whole.
+void UpdateTest::manyEntriesStopAtTheFirstFault() {
+    QFETCH(QByteArray, zip);
+    QFETCH(int, faulty);
+    QFETCH(QString, reason);
+    QTemporaryDir tmp;
+    const QString archive = tmp.path() + QStringLiteral("/many.zip");
+    testing::writeFile(archive, zip);
+    const QString dir = tmp.path() + QStringLiteral("/x");
+    QDir().mkpath(dir);
+
+    qint64 last = 0;
+    bool ordered = true;
+    const Result<> extracted = extractZipArchive(archive, dir, {0, 0.0}, [&](qint64 done, qint64) {
+        ordered = ordered && done == last + 1;
+        last = done;
+    });
+    QVERIFY(ordered);
+    if (reason.isEmpty()) {
+        QVERIFY2(extracted, qPrintable(extracted ? QString() : extracted.error().context()));
+        QCOMPARE(last, qint64(kManyEntries));
+    } else {
+        QVERIFY(!extracted);
+        QVERIFY2(extracted.error().message.contains(reason), qPrintable(extracted.error().message));
+        QVERIFY2(extracted.error().message.contains(QStringLiteral("f%1.txt").arg(faulty)) ||
+                     extracted.error().message.startsWith(QStringLiteral("l/x.txt")),
+                 qPrintable(extracted.error().message));
+    }
+    for (int i = 0; i < kManyEntries; ++i) {
+        QFile file(dir + u'/' + manyName(i));
+        if (i < faulty) {
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(manyName(i)));
+            QCOMPARE(file.readAll(), manyData(i));
+        } else if (i > faulty) {
+            QVERIFY2(!file.exists(), qPrintable(manyName(i)));
+        }
+    }
+    QVERIFY(!QFileInfo::exists(dir + QStringLiteral("/d0/x.txt")));
+}
+
 void UpdateTest::noWriteThroughLinks_data() {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<bool>("linkBeforehand"); // the directory already holds "pre" -> outside

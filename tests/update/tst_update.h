@@ -24,6 +24,8 @@ private Q_SLOTS:
     void extractionKeepsTreeModesAndLinks();
     void extractionKeepsTheReserveFree_data();
     void extractionKeepsTheReserveFree();
+    void manyEntriesStopAtTheFirstFault_data();
+    void manyEntriesStopAtTheFirstFault();
     void noWriteThroughLinks_data();
     void noWriteThroughLinks();
     void macOSXArtifactsAreRemovedDeepestFirst();
