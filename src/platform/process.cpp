@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -149,7 +150,8 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
     if (rc != 0)
         return launchFailure(rc, program, "posix_spawn");
 
-    const auto start = Clock::now();
+    const auto now = [&options] { return options.clock ? options.clock() : Clock::now(); };
+    const auto start = now();
     bool pipeOpen = capture;
     bool exited = false;
     bool terminated = false;
@@ -168,7 +170,7 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
         int waitMs = 50;
         if (options.timeout && !terminated) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                start + *options.timeout - Clock::now());
+                start + *options.timeout - now());
             if (left.count() <= 0) {
                 // The child may have ended since the last look: only one that still runs now
                 // has overrun its time.
@@ -185,12 +187,12 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
                 result.timedOut = true;
                 terminated = true;
                 ::kill(pid, SIGTERM);
-                killAt = Clock::now() + options.killGrace;
+                killAt = now() + options.killGrace;
                 continue;
             }
             waitMs = static_cast<int>(std::min<long long>(left.count(), waitMs));
         }
-        if (terminated && Clock::now() >= killAt) {
+        if (terminated && now() >= killAt) {
             ::kill(pid, SIGKILL);
             killAt = Clock::time_point::max();
         }
@@ -357,6 +359,13 @@ std::optional<QString> processCommandLine(pid_t pid) {
         raw.chop(1);
     raw.replace('\0', ' ');
     return QString::fromUtf8(raw);
+}
+
+Result<> lowerThisThreadPriority() {
+    // On Linux the nice value belongs to the thread named by its id.
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) != 0)
+        return errnoFailure(errno, QString(), QStringLiteral("setpriority"));
+    return {};
 }
 
 } // namespace platform

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 #include <sys/types.h>
@@ -34,6 +35,9 @@ struct ChildOptions {
     std::optional<std::chrono::milliseconds> timeout;
     // After the time limit: SIGTERM, then SIGKILL when the child is still alive after this.
     std::chrono::milliseconds killGrace = kDefaultKillGrace;
+    // The time the limits are measured in; empty: the steady clock. Tests stand in for it to
+    // put a moment exactly at the deadline.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 // How a child that was started ended.
@@ -78,5 +82,10 @@ Result<> sendSignal(pid_t pid, int signal);
 bool isProcessAlive(pid_t pid);
 // The command line of a live process (arguments joined by spaces), or nothing.
 std::optional<QString> processCommandLine(pid_t pid);
+
+// Lowers the scheduling priority of the calling thread (only this thread, for the rest of its
+// life): for work done beside work that someone waits for, so that it takes the processor time
+// that work leaves over. The error when the system refused.
+Result<> lowerThisThreadPriority();
 
 } // namespace platform

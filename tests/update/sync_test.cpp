@@ -5,9 +5,15 @@
 #include "update_test_support.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace update;
 
@@ -104,6 +110,48 @@ void UpdateTest::runnerKillsAChildThatIgnoresTerm() {
     const QList<QByteArray> lines = testing::readFile(marks).split('\n');
     QCOMPARE(lines.value(1), QByteArray("TERM"));
     QVERIFY(lines[0].toInt() > 0 && ::kill(lines[0].toInt(), 0) != 0);
+}
+
+// A child that ends just as its time runs out has not overrun it. The stand-in clock makes
+// that moment exact: at the first look at the deadline it lets the child end, waits until it
+// has (without reaping it), and only then says that the time is up.
+void UpdateTest::runnerTakesAChildEndedAtItsDeadlineAsEnded() {
+    QTemporaryDir tmp;
+    const QByteArray go = QFile::encodeName(tmp.path() + QStringLiteral("/go"));
+    const QString pidFile = tmp.path() + QStringLiteral("/pid");
+    QCOMPARE(::mkfifo(go.constData(), 0600), 0);
+    const QString tool = tmp.path() + QStringLiteral("/tool");
+    testing::writeScript(tool, QStringLiteral("printf %s $$ > '%1'; read word < '%2'; echo ended")
+                                   .arg(pidFile, QFile::decodeName(go)));
+
+    platform::ChildOptions options;
+    options.out = platform::StdStream::Capture;
+    options.timeout = std::chrono::seconds(10);
+    int looks = 0;
+    std::chrono::steady_clock::time_point start;
+    options.clock = [&] {
+        if (++looks == 1)
+            return start = std::chrono::steady_clock::now();
+        if (looks == 2) {
+            // The child waits for a word before it ends: it is still running now. Opening the
+            // pipe waits for the child to open its end.
+            const int fd = ::open(go.constData(), O_WRONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                [[maybe_unused]] const ssize_t n = ::write(fd, "end\n", 4);
+                ::close(fd);
+            }
+            siginfo_t info{};
+            ::waitid(P_PID, static_cast<id_t>(testing::readFile(pidFile).toInt()), &info,
+                     WEXITED | WNOWAIT);
+        }
+        return start + *options.timeout + std::chrono::seconds(1);
+    };
+    const Result<platform::ChildExit> ran = platform::runChild(tool, {}, options);
+    QVERIFY(ran);
+    QVERIFY(looks >= 2);
+    QVERIFY(!ran->timedOut);
+    QVERIFY(ran->exitedCleanly());
+    QCOMPARE(ran->output, QByteArray("ended\n"));
 }
 
 void UpdateTest::syncPasses_data() {

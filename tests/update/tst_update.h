@@ -36,6 +36,7 @@ private Q_SLOTS:
     void runnerTexts_data();
     void runnerTexts();
     void runnerKillsAChildThatIgnoresTerm();
+    void runnerTakesAChildEndedAtItsDeadlineAsEnded();
     void syncPasses_data();
     void syncPasses();
 
