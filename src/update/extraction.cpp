@@ -483,8 +483,7 @@ Result<> extractZipArchive(const QString& archivePath, const QString& extractDir
     // The archive is read on a thread of its own; this one writes. The reader stops at its
     // next batch once the writer has stopped, and is joined before the archive is freed.
     BatchChannel channel(4);
-    const std::jthread reading(
-        [&] { readEntries(reader.get(), prefix, channel); });
+    const std::jthread reading([&] { readEntries(reader.get(), prefix, channel); });
     const auto stopReading = qScopeGuard([&] { channel.stop(); });
 
     std::string name; // of the entry being written
@@ -504,8 +503,8 @@ Result<> extractZipArchive(const QString& archivePath, const QString& extractDir
                 break;
             case Step::Kind::Data:
                 sinceSpaceCheck += static_cast<qint64>(step.size);
-                if (archive_write_data_block(writer.get(), batch->bytes.data() + step.at,
-                                             step.size, step.offset) < ARCHIVE_WARN)
+                if (archive_write_data_block(writer.get(), batch->bytes.data() + step.at, step.size,
+                                             step.offset) < ARCHIVE_WARN)
                     return fail(withEntryName(name.c_str(), libraryMessage(writer.get())));
                 if (sinceSpaceCheck >= kSpaceRecheckBytes) {
                     // Others may fill the disk meanwhile; the reserve is kept all the same.

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "core/operation_outcome.h"
 #include "update/update_lock.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+
+class PanelViewModel;
 
 // One job on the site at a time in the whole process, an update or an undo: every window's
 // model shares the archive, the extraction directory, the site and its previous generation.
@@ -20,3 +24,19 @@ QString siteJobBusyText();
 
 // The previous generation of the site below an installed root.
 QString previousSiteGenerationPath(const QString& installedRoot);
+
+// The start of a job on model's site: the job's lock, or nothing when one is running, and
+// then the press is answered on the main thread: the busy text in the log and in the outcome
+// of operation, which finishes at once.
+std::optional<update::UpdateLock> beginSiteJob(PanelViewModel& model, Operation operation);
+
+// On the main thread, a step of a running job: the bar at fraction with text, and the log block
+// "title / text / 进度: N% / details".
+void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction,
+                        const QString& text, const QStringList& details);
+
+// On the main thread, the end of a job: the status refreshed, the bar full ("完成"), the final
+// report "title / result / details" in the log and the outcome, the undo button brought up to
+// date; then the job's guard and lock are released and finished() is emitted.
+void finishSiteJob(PanelViewModel& m, update::UpdateLock lock, OperationOutcome outcome,
+                   const QString& title, const QString& result, const QStringList& details);

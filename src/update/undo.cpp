@@ -3,7 +3,6 @@
 #include "update/site_job.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -12,18 +11,9 @@ const QString kDoneTitle = QStringLiteral("=== 撤销完成 ===");
 const QString kNote = QStringLiteral(
     "说明: 撤销只恢复站点文件，runtime/www/Data 保持不变；上一版恢复后即删除，仅保留一版。");
 
-void publishRunning(PanelViewModel& m, const QStringList& entries) {
-    m.setLogs(PanelViewModel::buildLogBlock(
-        kRunningTitle, entries,
-        {QStringLiteral("上一版站点: ") + m.previousSiteGenerationDir(),
-         QStringLiteral("目录: ") + m.zeltoPanelRoot()}));
-    m.updateErrorSummary();
-}
-
-OperationOutcome undoOutcome() {
-    OperationOutcome outcome;
-    outcome.operation = Operation::UndoLastUpdate;
-    return outcome;
+QStringList runningDetails(PanelViewModel& m) {
+    return {QStringLiteral("上一版站点: ") + m.previousSiteGenerationDir(),
+            QStringLiteral("目录: ") + m.zeltoPanelRoot()};
 }
 
 } // namespace
@@ -45,52 +35,33 @@ void PanelViewModel::refreshUndoAvailable() {
 
 void PanelViewModel::undoLastUpdate() {
     assertMainThread();
-    std::optional<update::UpdateLock> lock = startSiteJob(runtimeDir());
-    if (!lock) {
-        postToMain([](PanelViewModel& model) {
-            model.setLogs(siteJobBusyText());
-            model.updateErrorSummary();
-            OperationOutcome outcome = undoOutcome();
-            outcome.report = siteJobBusyText();
-            model.finish(std::move(outcome));
-        });
+    std::optional<update::UpdateLock> lock = beginSiteJob(*this, Operation::UndoLastUpdate);
+    if (!lock)
         return;
-    }
 
     postToMain([](PanelViewModel& model) {
         model.setUpdateProgress(0.05);
         model.setUpdateProgressText(QStringLiteral("正在撤销上次更新"));
-        publishRunning(model, {QStringLiteral("正在撤销上次更新...")});
+        model.setLogs(buildLogBlock(kRunningTitle, {QStringLiteral("正在撤销上次更新...")},
+                                    runningDetails(model)));
+        model.updateErrorSummary();
     });
 
     runInBackground([lock = std::move(*lock)](PanelViewModel& model) mutable {
         const Result<QString> run =
             model.restorePreviousSiteGeneration([&model](double fraction, const QString& text) {
                 model.postToMain([fraction, text](PanelViewModel& m) {
-                    m.setUpdateProgress(fraction);
-                    m.setUpdateProgressText(text);
-                    const int percent = static_cast<int>(std::trunc(fraction * 100.0));
-                    publishRunning(m, {text, QStringLiteral("进度: ") + QString::number(percent) +
-                                                 QStringLiteral("%")});
+                    publishSiteJobStep(m, kRunningTitle, fraction, text, runningDetails(m));
                 });
             });
-        OperationOutcome outcome = undoOutcome();
+        OperationOutcome outcome;
+        outcome.operation = Operation::UndoLastUpdate;
         outcome.succeeded = run.has_value();
         const QString report = run ? *run : run.error().message;
         model.postToMain([report, outcome = std::move(outcome),
                           lock = std::move(lock)](PanelViewModel& m) mutable {
-            m.refreshStatus();
-            m.setUpdateProgress(1.0);
-            m.setUpdateProgressText(QStringLiteral("完成"));
-            outcome.report = buildLogBlock(kDoneTitle, {report},
-                                           {QStringLiteral("目录: ") + m.zeltoPanelRoot(), kNote});
-            m.setLogs(outcome.report);
-            m.updateErrorSummary();
-            m.refreshUndoAvailable();
-            // As for an update: the next job may start once this report is out.
-            endSiteJob();
-            lock = {};
-            m.finish(std::move(outcome));
+            finishSiteJob(m, std::move(lock), std::move(outcome), kDoneTitle, report,
+                          {QStringLiteral("目录: ") + m.zeltoPanelRoot(), kNote});
         });
     });
 }

@@ -12,15 +12,11 @@
 #include <QScopeGuard>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <optional>
 #include <thread>
 
 namespace {
-
-std::atomic<bool> g_siteJobRunning{false};
 
 // Intermediate progress values within a stage: at most ten a second.
 class IntermediateThrottle {
@@ -69,47 +65,15 @@ QString downloadFailureText(const Error& error, int stallSeconds) {
 
 } // namespace
 
-std::optional<update::UpdateLock> startSiteJob(const QString& runtimeDir) {
-    if (g_siteJobRunning.exchange(true))
-        return std::nullopt;
-    update::UpdateLock lock = update::UpdateLock::acquire(runtimeDir);
-    if (lock.state() == update::UpdateLock::State::Busy) {
-        g_siteJobRunning = false;
-        return std::nullopt;
-    }
-    return lock;
-}
-
-void endSiteJob() {
-    g_siteJobRunning = false;
-}
-
-QString siteJobBusyText() {
-    return QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
-}
-
-QString previousSiteGenerationPath(const QString& installedRoot) {
-    return installedRoot + QStringLiteral("/runtime/www-previous");
-}
-
 // --- PanelViewModel: update/repair pipeline ---
 
 void PanelViewModel::updateOrRepairFiles() {
     assertMainThread();
     // One job on the site in this process, and one in all processes (the window beside the
     // command line, or two of either).
-    std::optional<update::UpdateLock> lock = startSiteJob(runtimeDir());
-    if (!lock) {
-        postToMain([](PanelViewModel& model) {
-            model.setLogs(siteJobBusyText());
-            model.updateErrorSummary();
-            OperationOutcome outcome;
-            outcome.operation = Operation::UpdateOrRepair;
-            outcome.report = siteJobBusyText();
-            model.finish(std::move(outcome));
-        });
+    std::optional<update::UpdateLock> lock = beginSiteJob(*this, Operation::UpdateOrRepair);
+    if (!lock)
         return;
-    }
 
     postToMain([](PanelViewModel& model) {
         model.setUpdateProgress(0.05);
@@ -121,42 +85,24 @@ void PanelViewModel::updateOrRepairFiles() {
     });
 
     runInBackground([lock = std::move(*lock)](PanelViewModel& model) mutable {
-        const Result<QString> run = model.downloadUpdateOnly([&model](double fraction,
-                                                                      const QString& text) {
-            model.postToMain([fraction, text](PanelViewModel& m) {
-                m.setUpdateProgress(fraction);
-                m.setUpdateProgressText(text);
-                const int percent = static_cast<int>(std::trunc(fraction * 100.0));
-                m.setLogs(buildLogBlock(kRunningTitle,
-                                        {text, QStringLiteral("进度: ") + QString::number(percent) +
-                                                   QStringLiteral("%")},
-                                        {QStringLiteral("地址: ") +
-                                             m.updateZipDownloadURL().toString(QUrl::FullyEncoded),
-                                         QStringLiteral("目录: ") + m.zeltoPanelRoot()}));
-                m.updateErrorSummary();
+        const Result<QString> run =
+            model.downloadUpdateOnly([&model](double fraction, const QString& text) {
+                model.postToMain([fraction, text](PanelViewModel& m) {
+                    publishSiteJobStep(m, kRunningTitle, fraction, text,
+                                       {QStringLiteral("地址: ") +
+                                            m.updateZipDownloadURL().toString(QUrl::FullyEncoded),
+                                        QStringLiteral("目录: ") + m.zeltoPanelRoot()});
+                });
             });
-        });
         OperationOutcome outcome;
         outcome.operation = Operation::UpdateOrRepair;
         outcome.succeeded = run.has_value();
         const QString report = run ? *run : run.error().message;
         model.postToMain([report, outcome = std::move(outcome),
                           lock = std::move(lock)](PanelViewModel& m) mutable {
-            m.refreshStatus();
-            m.setUpdateProgress(1.0);
-            m.setUpdateProgressText(QStringLiteral("完成"));
-            outcome.report =
-                buildLogBlock(kDoneTitle, {report},
-                              {QStringLiteral("目录: ") + m.zeltoPanelRoot(),
-                               QStringLiteral("下载包: ") + m.updateArchivePath(), kNote});
-            m.setLogs(outcome.report);
-            m.updateErrorSummary();
-            m.refreshUndoAvailable();
-            // Only once the report is out may a new run start, so that its publications follow
-            // this run's last one.
-            endSiteJob();
-            lock = {}; // released here, before anyone learns that the run has ended
-            m.finish(std::move(outcome));
+            finishSiteJob(m, std::move(lock), std::move(outcome), kDoneTitle, report,
+                          {QStringLiteral("目录: ") + m.zeltoPanelRoot(),
+                           QStringLiteral("下载包: ") + m.updateArchivePath(), kNote});
         });
     });
 }
@@ -195,8 +141,13 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     });
     Result<> copied;
     std::optional<std::jthread> copying; // joined before dropCopy runs
+    // Both helper threads below work beside the download, the extraction and rsync, which the
+    // user waits for: they run at a lower priority and take what those leave of the processor.
     if (platform::isDirectory(target))
-        copying.emplace([&] { copied = update::linkSiteCopy(target, generationCopy); });
+        copying.emplace([&] {
+            reportIgnored(platform::lowerThisThreadPriority(), "lower the copy's priority");
+            copied = update::linkSiteCopy(target, generationCopy);
+        });
     std::optional<std::jthread> removingOld; // the replaced generation goes during the sync
 
     // Between the stages' own values, the bytes received and the entries written move the
@@ -267,6 +218,7 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
             return notKept(old.error());
         generationPlaced = true;
         removingOld.emplace([path = *old] {
+            reportIgnored(platform::lowerThisThreadPriority(), "lower the removal's priority");
             reportIgnored(platform::removePath(path), "remove the replaced site generation");
         });
     }

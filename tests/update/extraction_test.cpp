@@ -157,8 +157,7 @@ void UpdateTest::manyEntriesStopAtTheFirstFault_data() {
     const auto same = [](const RawZipEntry& e) { return e; };
     QTest::newRow("all whole") << raw(-1, same) << kManyEntries << "";
     QTest::newRow("stored entry with a flipped byte, late")
-        << raw(1801, [](const RawZipEntry& e) { return e.flipping(700); }) << 1801
-        << "ZIP bad CRC";
+        << raw(1801, [](const RawZipEntry& e) { return e.flipping(700); }) << 1801 << "ZIP bad CRC";
     QTest::newRow("deflated entry failing its checksum, early")
         << raw(40, [](const RawZipEntry& e) { return e.withWrongChecksum(); }) << 40
         << "ZIP bad CRC";

@@ -1,0 +1,77 @@
+#include "update/site_job.h"
+
+#include "core/panel_view_model.h"
+
+#include <atomic>
+#include <cmath>
+
+namespace {
+
+std::atomic<bool> g_siteJobRunning{false};
+
+} // namespace
+
+std::optional<update::UpdateLock> startSiteJob(const QString& runtimeDir) {
+    if (g_siteJobRunning.exchange(true))
+        return std::nullopt;
+    update::UpdateLock lock = update::UpdateLock::acquire(runtimeDir);
+    if (lock.state() == update::UpdateLock::State::Busy) {
+        g_siteJobRunning = false;
+        return std::nullopt;
+    }
+    return lock;
+}
+
+void endSiteJob() {
+    g_siteJobRunning = false;
+}
+
+QString siteJobBusyText() {
+    return QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
+}
+
+QString previousSiteGenerationPath(const QString& installedRoot) {
+    return installedRoot + QStringLiteral("/runtime/www-previous");
+}
+
+std::optional<update::UpdateLock> beginSiteJob(PanelViewModel& model, Operation operation) {
+    std::optional<update::UpdateLock> lock = startSiteJob(model.runtimeDir());
+    if (!lock) {
+        model.postToMain([operation](PanelViewModel& m) {
+            m.setLogs(siteJobBusyText());
+            m.updateErrorSummary();
+            OperationOutcome outcome;
+            outcome.operation = operation;
+            outcome.report = siteJobBusyText();
+            m.finish(std::move(outcome));
+        });
+    }
+    return lock;
+}
+
+void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction,
+                        const QString& text, const QStringList& details) {
+    m.setUpdateProgress(fraction);
+    m.setUpdateProgressText(text);
+    const int percent = static_cast<int>(std::trunc(fraction * 100.0));
+    m.setLogs(PanelViewModel::buildLogBlock(
+        title, {text, QStringLiteral("进度: ") + QString::number(percent) + QStringLiteral("%")},
+        details));
+    m.updateErrorSummary();
+}
+
+void finishSiteJob(PanelViewModel& m, update::UpdateLock lock, OperationOutcome outcome,
+                   const QString& title, const QString& result, const QStringList& details) {
+    m.refreshStatus();
+    m.setUpdateProgress(1.0);
+    m.setUpdateProgressText(QStringLiteral("完成"));
+    outcome.report = PanelViewModel::buildLogBlock(title, {result}, details);
+    m.setLogs(outcome.report);
+    m.updateErrorSummary();
+    m.refreshUndoAvailable();
+    // Only once the report is out may a new job start, so that its publications follow this
+    // job's last one; the lock goes before anyone learns that the job has ended.
+    endSiteJob();
+    lock = {};
+    m.finish(std::move(outcome));
+}
