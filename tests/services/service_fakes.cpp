@@ -28,8 +28,10 @@ FakeStack::~FakeStack() {
 }
 
 QString FakeStack::recorder(const QString& program) const {
-    return QStringLiteral("{ printf '%s' \"$(pwd)\"; for a in \"$@\"; do printf '|%s' \"$a\"; "
-                          "done; echo; } >> '%1/%2'\n")
+    // One write per call, so that calls made at the same time never interleave their lines.
+    return QStringLiteral("recorded_call=$(pwd); for a in \"$@\"; do "
+                          "recorded_call=\"$recorded_call|$a\"; done; "
+                          "printf '%s\\n' \"$recorded_call\" >> '%1/%2'\n")
         .arg(m_records, program);
 }
 
