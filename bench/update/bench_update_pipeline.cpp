@@ -26,9 +26,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QMap>
 #include <QThread>
+#include <QTimer>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -37,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -130,6 +133,24 @@ qint64 writePackage(const QString& zipPath, int files, qint64 totalBytes) {
     archive_write_close(a);
     archive_write_free(a);
     return written;
+}
+
+// Runs the event loop until done() holds, looking whenever signal of sender fires: the main
+// thread (which serves the archive and takes the panel's publications) waits as the window's
+// does, never asleep while something is due. Polling with sleeps in between made the loopback
+// server stall and every publication wait.
+template <class Sender, class Signal>
+bool runUntil(Sender* sender, Signal signal, const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QObject::connect(sender, signal, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    loop.exec();
+    return done();
 }
 
 double median(std::vector<double> v) {
@@ -249,7 +270,8 @@ int main(int argc, char** argv) {
                         : qPrintable(QStringLiteral(" FAILED: ") + downloaded.error().context()));
     });
     worker->start();
-    testing::waitFor([&] { return worker->isFinished(); }, 600000);
+    runUntil(
+        worker, &QThread::finished, [&] { return worker->isFinished(); }, 600000);
     delete worker;
     QFile::remove(box.base() + QStringLiteral("/dl.zip"));
 
@@ -272,7 +294,8 @@ int main(int argc, char** argv) {
             QElapsedTimer t;
             t.start();
             model->updateOrRepairFiles();
-            const bool done = testing::waitFor(
+            const bool done = runUntil(
+                model.get(), &PanelViewModel::changed,
                 [&] { return model->logs().startsWith(QStringLiteral("=== 更新/修复完成 ===")); },
                 1800000);
             f.panel.push_back(t.nsecsElapsed() / 1e6);
