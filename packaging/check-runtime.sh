@@ -50,7 +50,9 @@ SERVER_PATTERN="$(ere_escape "$B/bin/mysqld")"
 PANEL_PATTERN="mysqld.*$(ere_escape "$B")"
 
 answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-listening() { answers "$1" || lsof -nP -iTCP:"$1" -sTCP:LISTEN -t >/dev/null 2>&1; }
+# The pids of the processes listening on a TCP port, one a line.
+listener_pids() { ss -Hltnp "sport = :$1" 2>/dev/null | grep -o 'pid=[0-9]*' | cut -d= -f2 | sort -u; }
+listening() { answers "$1" || [ -n "$(ss -Hltn "sport = :$1" 2>/dev/null)" ]; }
 wait_for() { # wait_for SECONDS COMMAND...
     local tries=$(($1 * 10))
     shift
@@ -63,7 +65,7 @@ wait_for() { # wait_for SECONDS COMMAND...
 }
 not() { ! "$@"; }
 listener_is() { # listener_is PORT PID: PID (and nobody else) listens on PORT
-    test "$(lsof -nP -iTCP:"$1" -sTCP:LISTEN -t 2>/dev/null | sort -u)" = "$2"
+    test "$(listener_pids "$1")" = "$2"
 }
 server_pids() { pgrep -f -- "$SERVER_PATTERN"; }
 no_server() { ! server_pids >/dev/null; }

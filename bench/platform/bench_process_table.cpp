@@ -26,6 +26,7 @@
 
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +87,7 @@ pid_t startListener(quint16& port) {
     port = ntohs(a.sin_port);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives the benchmark
         for (;;)
             ::pause();
     }

@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@ public:
             return -1;
         const pid_t pid = ::fork();
         if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that crashed
             // Nothing inherited but the report pipe: the child holds only its own sockets.
             const auto keep = static_cast<unsigned>(ready[1]);
             ::close_range(3, keep - 1, 0);
