@@ -1,13 +1,11 @@
-// The pid-file and port-listing parsers: what a pid file or lsof's terse output may hold, and
-// the process table's reading of a /proc command line and its pattern matching.
+// The pid-file parser (what a pid file may hold), and the process table's reading of a /proc
+// command line and its pattern matching.
 
 #include "core/process_helpers.h"
 #include "fuzz_support.h"
 #include "platform/files.h"
 #include "platform/process_table.h"
 
-#include <QRegularExpression>
-#include <QStringList>
 
 #include <limits>
 
@@ -32,14 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString trimmed = core::trimmedText(text);
     FUZZ_CHECK(core::trimmedText(trimmed) == trimmed);
     (void)core::parseProcessId(trimmed);
-
-    // lsof -t: the first line that is a pid, and it is one of the lines.
-    if (const std::optional<qint32> first = core::firstProcessIdInLines(text)) {
-        bool found = false;
-        for (const QString& line : text.split(QRegularExpression(QStringLiteral("\\R"))))
-            found = found || core::parseProcessId(core::trimmedText(line)) == first;
-        FUZZ_CHECK(found);
-    }
 
     // A raw /proc cmdline (NUL-separated arguments) as pgrep -f matches it: one line of
     // printable, valid UTF-8 text.

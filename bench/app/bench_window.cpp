@@ -8,12 +8,21 @@
 // start and the child's clock at its first frame compare directly. The stalls are measured in
 // this process with a 1 ms timer on the main thread: the longest gap between two ticks is the
 // longest time the main thread was busy. Every run uses a sandbox: pkill is a script that kills
-// nothing, the update server is a local one in a thread of its own; lsof and pgrep are the real
-// ones (they only read) unless --fake-probes is given.
+// nothing, the update server is a local one in a thread of its own, the status comes from the
+// process table.
+//
+// With --real, the stalls are measured with the assembled runtime instead (the real MariaDB
+// and PHP servers on the fixed ports 3306, 8000 and 900, and the real pkill), along with the
+// live status: the panel's processor time over a minute at rest, how often its threads wake,
+// and the time from a kill -9 of the database to the status turning false. Hold the ports'
+// lock: flock /tmp/zelto-panel-fixed-ports.lock bench_app_window --real
 
 #include "app/application.h"
 #include "app/main_panel.h"
 #include "app/panel_window.h"
+#include "core/process_helpers.h"
+#include "platform/files.h"
+#include "platform/process_table.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -21,6 +30,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -28,6 +39,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -94,19 +106,13 @@ private:
     std::shared_ptr<Dispatcher> m_real = qtDispatcher();
 };
 
-// A sandbox whose pkill kills nothing; lsof and pgrep real unless fakeProbes.
+// A sandbox whose pkill kills nothing.
 struct BenchSandbox {
-    explicit BenchSandbox(bool fakeProbes) {
+    explicit BenchSandbox(bool) {
         const QString bin = box.base() + QStringLiteral("/bin");
         testing::writeScript(bin + QStringLiteral("/pkill"), QStringLiteral("exit 1"));
-        testing::writeScript(bin + QStringLiteral("/pgrep"), QStringLiteral("exit 1"));
-        testing::writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("exit 1"));
         SystemTools tools = SystemTools::debian();
         tools.pkill = bin + QStringLiteral("/pkill");
-        if (fakeProbes) {
-            tools.pgrep = bin + QStringLiteral("/pgrep");
-            tools.lsof = bin + QStringLiteral("/lsof");
-        }
         box.tools = tools;
         testing::makeValidRoot(box.installedRoot());
     }
@@ -407,6 +413,185 @@ void measureStalls(bool fakeProbes) {
                 median(renders), median(paints));
 }
 
+// --- The real stack: stalls, live status at rest, a killed database ------------------------
+
+bool portAnswers(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Processor time of this whole process (all threads), and how many times its threads were
+// switched to, voluntarily or not: each wake-up counts once.
+struct ProcessCost {
+    double cpuMs = 0;
+    long switches = 0;
+};
+
+ProcessCost processCost() {
+    ProcessCost cost;
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    cost.cpuMs = double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(QStringLiteral("/proc/self/task/%1/status").arg(task));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:") ||
+                line.startsWith("nonvoluntary_ctxt_switches:"))
+                cost.switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+        }
+    }
+    return cost;
+}
+
+// Ends whatever still runs from the sandbox (servers, adaptors): their command lines name it.
+void endEverythingUnder(const QString& base) {
+    const QString pattern = core::escapeExtendedRegex(base);
+    (void)runChild(QStringLiteral("/usr/bin/pkill"), {QStringLiteral("-f"), pattern});
+    spinUntil(
+        [&] { return !platform::ProcessTable().anyMatching(platform::ExtendedRegex(pattern)); },
+        30000);
+    (void)runChild(QStringLiteral("/usr/bin/pkill"),
+                   {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
+}
+
+template <typename F>
+double stallOf(const char* label, TimingDispatcher& dispatcher, F&& operation) {
+    StallMonitor monitor;
+    dispatcher.blocks.clear();
+    monitor.start();
+    QElapsedTimer t;
+    t.start();
+    operation();
+    const double ms = t.nsecsElapsed() / 1e6;
+    spinUntil([] { return false; }, 100);
+    monitor.stop();
+    std::printf("  %s took %.0f ms\n", label, ms);
+    printGaps(label, monitor, dispatcher.blocks);
+    return monitor.longest();
+}
+
+int measureRealStack(int restSeconds) {
+    QString runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        runtime = QStringLiteral(ZELTO_DEFAULT_RUNTIME_DIR);
+    if (!QFileInfo::exists(runtime + QStringLiteral("/mysql/bin/mysqld"))) {
+        std::fprintf(stderr, "no assembled runtime at %s\n", qPrintable(runtime));
+        return 1;
+    }
+    for (const quint16 port : {3306, 8000, 900}) {
+        if (portAnswers(port)) {
+            std::fprintf(stderr, "port %d is taken: hold the ports' lock, stop what runs there\n",
+                         port);
+            return 1;
+        }
+    }
+    BenchSandbox sandbox(false);
+    sandbox.box.tools = SystemTools::debian();
+    sandbox.box.noResourcePath = true;
+    sandbox.box.machineDatabasePort = true;
+    const QString root = sandbox.box.installedRoot();
+    (void)removePath(root);
+    QDir().mkpath(root);
+    if (!copyTree(runtime, root + QStringLiteral("/runtime"))) {
+        std::fprintf(stderr, "cannot copy the runtime\n");
+        return 1;
+    }
+    QTemporaryDir site;
+    FileServer server(makeSiteArchive(site.path(), 300));
+    auto model = sandbox.model(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/zelto-update.zip").arg(server.port())));
+    const auto cleanup = qScopeGuard([&] { endEverythingUnder(sandbox.box.base()); });
+    MainPanel panel(model);
+    panel.resize(900, 1000);
+    panel.show();
+    spinUntil([&] { return panel.firstStatusRequested() && !model->logs().isEmpty(); });
+    const auto allRunning = [&] {
+        const ServiceStatus s = model->status();
+        return s.isRunning(Service::Database) && s.isRunning(Service::Site) &&
+               s.isRunning(Service::PhpMyAdmin);
+    };
+    const auto logStarts = [&](const char* head) {
+        return model->logs().startsWith(QString::fromUtf8(head));
+    };
+    std::printf("main thread with the real stack (goal: longest stall <= 16 ms in each):\n");
+
+    // A first start-all initialises the data directory; the measured one restarts the stack.
+    model->startAll();
+    spinUntil([&] { return logStarts("=== 启动完成 ==="); }, 180000);
+    double worst = 0;
+    worst = std::max(worst, stallOf("start-all", *sandbox.dispatcher, [&] {
+                         model->startAll();
+                         spinUntil([&] { return logStarts("=== 启动完成 ==="); }, 180000);
+                     }));
+    spinUntil([&] { return allRunning(); }, 30000);
+    worst = std::max(worst, stallOf("refresh (20 presses)", *sandbox.dispatcher, [&] {
+                         for (int i = 0; i < 20; ++i) {
+                             model->setLogs(QString());
+                             model->refreshStatusInBackground(); // what the button does
+                             spinUntil([&] { return logStarts("=== 服务状态 ==="); }, 10000);
+                         }
+                     }));
+    worst = std::max(worst, stallOf("update (300-file site)", *sandbox.dispatcher, [&] {
+                         model->updateOrRepairFiles();
+                         spinUntil([&] { return model->updateProgress() == 1.0; }, 120000);
+                     }));
+
+    // At rest: the window shown, the stack running, nothing pressed.
+    spinUntil([] { return false; }, 1000);
+    const QString logsAtRest = model->logs();
+    const ProcessCost before = processCost();
+    QElapsedTimer rest;
+    rest.start();
+    spinUntil([] { return false; }, restSeconds * 1000);
+    const ProcessCost after = processCost();
+    const double restMs = double(rest.elapsed());
+    std::printf("live status at rest over %.0f s (stack running): %.2f %% of one core (goal < 0.5 "
+                "%%), %.1f wake-ups per second (goal: a few)%s\n",
+                restMs / 1000, 100.0 * (after.cpuMs - before.cpuMs) / restMs,
+                double(after.switches - before.switches) * 1000.0 / restMs,
+                model->logs() == logsAtRest ? "" : "; the log changed!");
+
+    // A database killed behind the panel's back.
+    std::vector<double> noticed;
+    for (int i = 0; i < 3; ++i) {
+        spinUntil([&] { return model->status().isRunning(Service::Database); }, 30000);
+        const std::optional<pid_t> server = platform::ProcessTable().firstPidOnPort(3306);
+        if (!server)
+            break;
+        const QString logs = model->logs();
+        QElapsedTimer t;
+        t.start();
+        ::kill(*server, SIGKILL);
+        spinUntil([&] { return !model->status().isRunning(Service::Database); }, 10000);
+        noticed.push_back(model->status().isRunning(Service::Database) ? -1
+                                                                       : t.nsecsElapsed() / 1e6);
+        if (model->logs() != logs)
+            std::printf("  the log changed while the status followed the kill!\n");
+        model->startAll();
+        spinUntil([&] { return logStarts("=== 启动完成 ==="); }, 180000);
+    }
+    std::printf("kill -9 of the database to the status field turning false (goal < 2000 ms):");
+    for (const double ms : noticed)
+        std::printf(" %.0f ms", ms);
+    std::printf("\n");
+
+    worst = std::max(worst, stallOf("stop-all", *sandbox.dispatcher, [&] {
+                         model->stopAll();
+                         spinUntil([&] { return logStarts("=== 停止完成 ==="); }, 120000);
+                     }));
+    std::printf("longest main-thread stall of all four: %.1f ms (goal <= 16 ms)\n", worst);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -418,12 +603,20 @@ int main(int argc, char** argv) {
     app::configureApplication(application);
     int runs = 5;
     bool fakeProbes = false;
+    bool real = false;
+    int restSeconds = 60;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--fake-probes") == 0)
             fakeProbes = true;
+        else if (std::strcmp(argv[i], "--real") == 0)
+            real = true;
+        else if (std::strncmp(argv[i], "--rest=", 7) == 0)
+            restSeconds = std::max(1, std::atoi(argv[i] + 7));
         else
             runs = std::max(1, std::atoi(argv[i]));
     }
+    if (real)
+        return measureRealStack(restSeconds);
     std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
 
     std::vector<double> frames, rss, peak;
@@ -441,8 +634,7 @@ int main(int argc, char** argv) {
                 median(peak));
 
     std::printf("main thread:\n");
-    measureProbe("real lsof and pgrep", false, 20);
-    measureProbe("script tools", true, 20);
+    measureProbe("process table", false, 20);
     measureStalls(fakeProbes);
     return 0;
 }

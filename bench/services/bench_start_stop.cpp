@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     }
 
     TestSandbox box;
+    box.machineDatabasePort = true; // the real server on the real port
     box.noResourcePath = true;
     const QString root = box.installedRoot();
     QDir().mkpath(root);

@@ -213,12 +213,8 @@ int main(int argc, char** argv) {
     const QString root = box.installedRoot();
     testing::makeValidRoot(root);
     const QString tools = box.base() + QStringLiteral("/tools");
-    for (const char* tool : {"pkill", "pgrep", "lsof"})
-        testing::writeScript(tools + QLatin1Char('/') + QLatin1String(tool),
-                             QStringLiteral("exit 1"));
-    box.tools =
-        SystemTools::withPkill(tools + QStringLiteral("/pkill"), tools + QStringLiteral("/lsof"),
-                               QStringLiteral("/usr/bin/rsync"));
+    testing::writeScript(tools + QStringLiteral("/pkill"), QStringLiteral("exit 1"));
+    box.tools = SystemTools::of(tools + QStringLiteral("/pkill"), QStringLiteral("/usr/bin/rsync"));
 
     const QString zip = box.base() + QStringLiteral("/package.zip");
     QElapsedTimer gen;

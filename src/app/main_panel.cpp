@@ -32,8 +32,8 @@ struct ButtonSpec {
 const ButtonSpec kButtons[] = {
     {0, QT_TRID_NOOP("action.start_all"), "start_all", &PanelViewModel::startAll, true},
     {0, QT_TRID_NOOP("action.stop_all"), "stop_all", &PanelViewModel::stopAll, false},
-    {0, QT_TRID_NOOP("action.refresh_status"), "refresh_status", &PanelViewModel::refreshStatus,
-     false},
+    {0, QT_TRID_NOOP("action.refresh_status"), "refresh_status",
+     &PanelViewModel::refreshStatusInBackground, false},
     {1, QT_TRID_NOOP("action.choose_directory"), "choose_directory",
      &PanelViewModel::choosePanelRoot, false},
     {1, QT_TRID_NOOP("action.open_directory"), "open_directory",
@@ -204,13 +204,21 @@ void MainPanel::paintEvent(QPaintEvent*) {
 
 void MainPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The status follows the services by itself while the panel is on screen.
+    m_model->setLiveStatus(true);
     if (!m_statusRequested)
         QTimer::singleShot(kFirstStatusFallbackMs, this, &MainPanel::requestFirstStatus);
+}
+
+void MainPanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_model->setLiveStatus(false);
 }
 
 void MainPanel::requestFirstStatus() {
     if (m_statusRequested)
         return;
     m_statusRequested = true;
-    m_model->refreshStatus();
+    // Off the main thread: the first resolution of the root may install the runtime.
+    m_model->refreshStatusInBackground();
 }

@@ -6,12 +6,16 @@
 #include "core/service_table.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/process_table.h"
+#include "platform/turns.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +25,15 @@
 namespace update {
 struct ArchiveSurvey;
 }
+
+// What one status probe found: taken on any thread, published on the main thread.
+struct StatusSnapshot {
+    QString permissionHint;
+    ServiceStatus status;
+    QString panelRoot;
+    // Whether a previous generation of the site is kept (the undo button shows then).
+    bool undoAvailable = false;
+};
 
 // The panel's one model and controller. It holds the state the window shows and every
 // operation behind the window's buttons. Published fields are assigned on the main thread
@@ -123,7 +136,7 @@ public:
     std::optional<QString> readTextFile(const QString& path) const;
     QString makeDir(const QString& path) const;
     QString tryWrite(const QString& path, const QString& content) const;
-    // The process listening on the database's port, as lsof reports it.
+    // The first process holding a socket on the database's port, as lsof -ti lists them.
     std::optional<pid_t> mysqlPidFromPort() const;
 
     // --- PHP server launcher (core/php_launcher.cpp) ---
@@ -146,6 +159,23 @@ public:
     bool isMariaDBRunning() const;
     bool isPhpWebRunning() const;
     bool isPhpMyAdminRunning() const;
+    // refreshStatus() in two halves: the probe (any thread) and its publications (main thread).
+    StatusSnapshot probeStatus() const;
+    void publishStatus(const StatusSnapshot& snapshot);
+    // How many full status reports (publishStatus) this model has published.
+    quint64 statusPublications() const { return m_statusGeneration; }
+
+    // --- Status off the main thread and the live status (core/live_status.cpp) ---
+    // What the window's refresh does: refreshStatus() with its probe on a worker; its
+    // publications follow on the main thread, in the order the refreshes were asked for.
+    void refreshStatusInBackground();
+    // While on, the three services are probed every interval on a worker, and the three status
+    // fields and the permission hint are published when (and only when) they change; the log
+    // is never touched.
+    void setLiveStatus(bool on, std::chrono::milliseconds interval = std::chrono::seconds(1));
+    bool isLiveStatusOn() const;
+    // One beat of the live status.
+    void refreshLiveStatus();
 
     // --- Log blocks (core/log_block.cpp) ---
     static QString buildLogBlock(const QString& title, const QStringList& entries,
@@ -192,6 +222,7 @@ public:
     QString previousSiteGenerationDir() const;
     // Publishes whether a previous generation exists (main thread; emits only on a change).
     void refreshUndoAvailable();
+    void setUndoAvailable(bool available);
     // Puts the previous generation back into the site on the calling (worker) thread;
     // progress(fraction, text) is called on that thread. The report text; a failed undo's
     // report is the error's text.
@@ -221,6 +252,7 @@ private:
     QString underRoot(const QString& relative) const;
     bool isPidFileServerRunning(const QString& pidPath) const;
     QString stopPhpServerByPidFile(const QString& pidPath) const;
+    void publishChangedStatus(const StatusSnapshot& snapshot);
 
     Platform m_platform;
     PanelConfig m_config;
@@ -233,4 +265,12 @@ private:
     double m_updateProgress = 0.0;
     QString m_updateProgressText;
     bool m_undoAvailable = false;
+
+    // Which processes hold the database's port and which command lines match; it remembers
+    // the port's last holder, so a running database is confirmed in one read.
+    platform::ProcessTable m_processes;
+    platform::Turns m_probeTickets;
+    QTimer m_liveTimer;
+    bool m_liveProbeRunning = false; // main thread only
+    quint64 m_statusGeneration = 0;  // full status publications so far; main thread only
 };

@@ -4,8 +4,6 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
-#include <QRegularExpression>
-
 #include <limits>
 
 namespace core {
@@ -91,16 +89,6 @@ QString processReportText(const Result<platform::ChildExit>& result) {
     return platform::decodeUtf8(result->output).value_or(QString());
 }
 
-std::optional<qint32> firstProcessIdInLines(const QString& output) {
-    static const QRegularExpression lineBreaks(
-        QStringLiteral("\\r\\n|[\\n\\v\\f\\r\\x{0085}\\x{2028}\\x{2029}]"));
-    for (const QString& line : output.split(lineBreaks, Qt::SkipEmptyParts)) {
-        if (auto pid = parseProcessId(trimmedText(line)))
-            return pid;
-    }
-    return std::nullopt;
-}
-
 } // namespace core
 
 // --- PanelViewModel: process and file helpers ---
@@ -152,18 +140,6 @@ QString PanelViewModel::tryWrite(const QString& path, const QString& content) co
 }
 
 std::optional<pid_t> PanelViewModel::mysqlPidFromPort() const {
-    platform::ChildOptions options;
-    options.out = platform::StdStream::Capture;
-    options.err = platform::StdStream::Null;
-    const QString port = QLatin1Char(':') + QString::number(servicePort(Service::Database));
-    const Result<platform::ChildExit> r =
-        platform::runChild(m_platform.tools.lsof, {QStringLiteral("-ti"), port}, options);
-    if (!r)
-        return std::nullopt;
-    const std::optional<QString> text = platform::decodeUtf8(r->output);
-    if (!text)
-        return std::nullopt;
-    if (auto pid = core::firstProcessIdInLines(*text))
-        return static_cast<pid_t>(*pid);
-    return std::nullopt;
+    // What lsof -ti :PORT would list first.
+    return m_processes.firstPidOnPort(quint16(m_config.databasePort));
 }

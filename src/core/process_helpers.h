@@ -20,10 +20,6 @@ std::optional<qint64> parseDecimalInteger(QStringView text);
 // then one or more ASCII digits and nothing else, fitting in 32 bits. No trimming here.
 std::optional<qint32> parseProcessId(const QString& text);
 
-// The first process id among the lines of lsof's terse output: lines split at every line
-// break, empty lines dropped, each trimmed; lines that are no process id are skipped.
-std::optional<qint32> firstProcessIdInLines(const QString& output);
-
 // text with every character that is special in a POSIX extended regular expression
 // (.[]()*+?{}|^$\) escaped by a backslash, so a pattern built from it matches text literally.
 QString escapeExtendedRegex(const QString& text);

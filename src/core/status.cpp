@@ -73,16 +73,28 @@ QString notWritableHint(const QString& dir, const QString& error) {
 // --- PanelViewModel: status probing and diagnostics ---
 
 ServiceStatus PanelViewModel::refreshStatus() {
-    setPermissionHint(permissionCheckHint());
-    ServiceStatus found;
-    for (const Service service : kServices)
-        found.setRunning(service, isServiceRunning(service));
-    for (const Service service : kServices)
-        setServiceRunning(service, found.isRunning(service));
-    setLogs(core::statusText(m_status, zeltoPanelRoot()));
-    updateErrorSummary();
-    refreshUndoAvailable();
+    publishStatus(probeStatus());
     return m_status;
+}
+
+StatusSnapshot PanelViewModel::probeStatus() const {
+    StatusSnapshot snapshot;
+    snapshot.permissionHint = permissionCheckHint();
+    for (const Service service : kServices)
+        snapshot.status.setRunning(service, isServiceRunning(service));
+    snapshot.panelRoot = zeltoPanelRoot();
+    snapshot.undoAvailable = platform::isDirectory(previousSiteGenerationDir());
+    return snapshot;
+}
+
+void PanelViewModel::publishStatus(const StatusSnapshot& snapshot) {
+    m_statusGeneration += 1;
+    setPermissionHint(snapshot.permissionHint);
+    for (const Service service : kServices)
+        setServiceRunning(service, snapshot.status.isRunning(service));
+    setLogs(core::statusText(m_status, snapshot.panelRoot));
+    updateErrorSummary();
+    setUndoAvailable(snapshot.undoAvailable);
 }
 
 void PanelViewModel::updateErrorSummary() {
@@ -95,7 +107,10 @@ QString PanelViewModel::permissionCheckHint() const {
         if (!platform::isDirectory(dir))
             return core::missingDirectoryHint(dir);
         const QString probe = dir + QStringLiteral("/.zelto-write-test");
-        QString error = tryWrite(probe, QStringLiteral("ok"));
+        // Atomic like tryWrite(), but not flushed to disk: a flush costs milliseconds per
+        // directory and tells nothing more about whether the directory can be written.
+        QString error =
+            core::failureText(platform::writeTextAtomicallyUnsynced(probe, QStringLiteral("ok")));
         if (error.isEmpty()) {
             QFile file(probe);
             if (!file.remove())
@@ -119,12 +134,15 @@ bool PanelViewModel::isServiceRunning(Service service) const {
 }
 
 bool PanelViewModel::isMariaDBRunning() const {
-    if (const std::optional<pid_t> pid = mysqlPidFromPort(); pid && *pid >= 1)
+    // Any holder of the port answers as the first would: the table sees only processes whose
+    // open files it may read, and those it may also signal.
+    if (const std::optional<pid_t> pid = m_processes.holderOfPort(quint16(m_config.databasePort));
+        pid && *pid >= 1)
         return platform::isProcessAlive(*pid);
-    // pgrep reads a regular expression: the path is escaped so that a root such as
-    // "/srv/c++" matches its own server.
-    return isRunning({m_platform.tools.pgrep, QStringLiteral("-f"),
-                      core::escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld"))});
+    // As pgrep -f: the path taken as an extended regular expression, escaped so that a root
+    // such as "/srv/c++" matches its own server.
+    return m_processes.anyMatching(platform::ExtendedRegex(
+        core::escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld"))));
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {

@@ -5,6 +5,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -95,6 +97,39 @@ Result<> writeTextAtomically(const QString& path, const QString& text) {
     }
     if (!file.commit())
         return failure(file.errorString(), path, call);
+    return {};
+}
+
+Result<> writeTextAtomicallyUnsynced(const QString& path, const QString& text) {
+    const QString call = QStringLiteral("write");
+    // A name of its own beside the target, created with the modes any new file gets.
+    static std::atomic<unsigned> counter{0};
+    const QByteArray temporary = QFile::encodeName(path) + '.' + QByteArray::number(::getpid()) +
+                                 '.' + QByteArray::number(counter.fetch_add(1)) + ".tmp";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errnoFailure(errno, path, call);
+    const QByteArray bytes = text.toUtf8();
+    qsizetype written = 0;
+    int error = 0;
+    while (written < bytes.size() && error == 0) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n > 0)
+            written += n;
+        else if (n == 0)
+            error = EIO;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return errnoFailure(error, path, error == errno ? QStringLiteral("rename") : call);
+    }
     return {};
 }
 

@@ -31,6 +31,11 @@ Result<> createDirectories(const QString& path);
 // see the old or the whole new file.
 Result<> writeTextAtomically(const QString& path, const QString& text);
 
+// The same replacement without waiting for the disk: for a file that only tests whether a
+// directory can be written and is removed at once, where a flush to disk would cost
+// milliseconds and prove nothing more.
+Result<> writeTextAtomicallyUnsynced(const QString& path, const QString& text);
+
 // The file's text when it exists, can be read and is valid UTF-8.
 Result<QString> readUtf8File(const QString& path);
 

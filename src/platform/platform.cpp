@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QMetaObject>
 #include <QSettings>
 #include <QSysInfo>
@@ -102,18 +101,14 @@ private:
 } // namespace
 
 SystemTools SystemTools::debian() {
-    SystemTools t = withPkill(QStringLiteral("/usr/bin/pkill"), QStringLiteral("/usr/bin/lsof"),
-                              QStringLiteral("/usr/bin/rsync"));
+    SystemTools t = of(QStringLiteral("/usr/bin/pkill"), QStringLiteral("/usr/bin/rsync"));
     t.privilegedPortPreload = QStringLiteral("/usr/lib/authbind/libauthbind.so.1");
     return t;
 }
 
-SystemTools SystemTools::withPkill(const QString& pkill, const QString& lsof,
-                                   const QString& rsync) {
+SystemTools SystemTools::of(const QString& pkill, const QString& rsync) {
     SystemTools t;
     t.pkill = pkill;
-    t.pgrep = QFileInfo(pkill).path() + QStringLiteral("/pgrep");
-    t.lsof = lsof;
     t.rsync = rsync;
     return t;
 }

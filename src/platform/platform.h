@@ -49,11 +49,10 @@ public:
     virtual bool openPrivacySettings() = 0;
 };
 
-// Paths of the system tools the panel starts.
+// Paths of the system tools the panel starts. (Which processes hold a port and which command
+// lines match, it reads itself: platform/process_table.h.)
 struct SystemTools {
     QString pkill;
-    QString pgrep;
-    QString lsof;
     QString rsync;
     // The library that lets an ordinary user's server bind a port below 1024 when a per-user
     // grant allows it (authbind's), preloaded into the phpMyAdmin server. Empty: none.
@@ -61,8 +60,8 @@ struct SystemTools {
 
     // Debian's locations.
     static SystemTools debian();
-    // Same tools with pgrep taken from pkill's directory.
-    static SystemTools withPkill(const QString& pkill, const QString& lsof, const QString& rsync);
+    // The given pkill and rsync, without a preloaded library.
+    static SystemTools of(const QString& pkill, const QString& rsync);
 };
 
 // Runs work on the main thread (in posting order) or on a background worker.

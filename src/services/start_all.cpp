@@ -47,17 +47,27 @@ namespace {
 constexpr std::chrono::seconds kPortReleaseLimit{3};
 
 // Queues a stage's publication: the status first (it writes a log of its own), then the
-// stage's text, then the summary of that text.
-void publishStage(PanelViewModel& model, std::function<QString(PanelViewModel&)> text) {
-    model.postToMain([text = std::move(text)](PanelViewModel& m) {
-        m.refreshStatus();
-        m.setLogs(text(m));
+// stage's text, then the summary of that text. The status is probed and the text built here on
+// the worker; the main thread only publishes.
+void publishStage(PanelViewModel& model, const std::function<QString(PanelViewModel&)>& text) {
+    model.postToMain([snapshot = model.probeStatus(), text = text(model)](PanelViewModel& m) {
+        m.publishStatus(snapshot);
+        m.setLogs(text);
         m.updateErrorSummary();
     });
 }
 
 // The worker's part: every step runs whatever the earlier ones reported.
 void startAllSteps(PanelViewModel& model) {
+    // The opening: the permission hint and the stage-0 text, prepared here (the first
+    // resolution of the root may install the runtime) and published on the main thread.
+    model.postToMain([hint = model.permissionCheckHint(),
+                      text = startAllPreparingText(model.zeltoPanelRoot())](PanelViewModel& m) {
+        m.setPermissionHint(hint);
+        m.setLogs(text);
+        m.updateErrorSummary();
+    });
+
     OperationOutcome outcome;
     outcome.operation = Operation::StartAll;
     // Preparation whose failure the sequence goes past: a later step fails visibly if it
@@ -143,12 +153,12 @@ void startAllSteps(PanelViewModel& model) {
     };
     outcome.succeeded = allSucceeded(outcome.services);
 
+    outcome.report = startAllFinalBlock({w, i, mysqld, readyOf(Service::Database), p,
+                                         readyOf(Service::Site), a, readyOf(Service::PhpMyAdmin)},
+                                        model.phpBinDisplay(), model.zeltoPanelRoot());
     model.postToMain(
-        [reports = QStringList{w, i, mysqld, readyOf(Service::Database), p, readyOf(Service::Site),
-                               a, readyOf(Service::PhpMyAdmin)},
-         outcome = std::move(outcome)](PanelViewModel& m) mutable {
-            m.refreshStatus();
-            outcome.report = startAllFinalBlock(reports, m.phpBinDisplay(), m.zeltoPanelRoot());
+        [snapshot = model.probeStatus(), outcome = std::move(outcome)](PanelViewModel& m) mutable {
+            m.publishStatus(snapshot);
             m.setLogs(outcome.report);
             m.updateErrorSummary();
             m.finish(std::move(outcome));
@@ -162,10 +172,5 @@ void startAllSteps(PanelViewModel& model) {
 // --- PanelViewModel: start-all ---
 
 void PanelViewModel::startAll() {
-    postToMain([](PanelViewModel& m) {
-        m.setPermissionHint(m.permissionCheckHint());
-        m.setLogs(services::startAllPreparingText(m.zeltoPanelRoot()));
-        m.updateErrorSummary();
-    });
     runInBackground(services::startAllSteps);
 }

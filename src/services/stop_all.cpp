@@ -26,6 +26,15 @@ namespace {
 // The worker's part. The pattern kills run whatever happened before them, so servers without
 // a usable pid file and a database that refused the shutdown request end too.
 void stopAllSteps(PanelViewModel& model) {
+    // The opening: the status as it is, then the stopping text. Probed here, published on the
+    // main thread.
+    const StatusSnapshot before = model.probeStatus();
+    model.postToMain([before, text = stopAllStoppingText(before.panelRoot)](PanelViewModel& m) {
+        m.publishStatus(before);
+        m.setLogs(text);
+        m.updateErrorSummary();
+    });
+
     const QString mysqlDir = model.mysqlDir();
     // Takes turns with start-all runs of other windows and panels (see start_all.cpp).
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
@@ -58,13 +67,14 @@ void stopAllSteps(PanelViewModel& model) {
                           survivor(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
-    model.postToMain([reports = entries, outcome = std::move(outcome)](PanelViewModel& m) mutable {
-        m.refreshStatus();
-        outcome.report = stopAllFinalBlock(reports);
-        m.setLogs(outcome.report);
-        m.updateErrorSummary();
-        m.finish(std::move(outcome));
-    });
+    outcome.report = stopAllFinalBlock(entries);
+    model.postToMain(
+        [snapshot = model.probeStatus(), outcome = std::move(outcome)](PanelViewModel& m) mutable {
+            m.publishStatus(snapshot);
+            m.setLogs(outcome.report);
+            m.updateErrorSummary();
+            m.finish(std::move(outcome));
+        });
 }
 
 } // namespace
@@ -74,10 +84,5 @@ void stopAllSteps(PanelViewModel& model) {
 // --- PanelViewModel: stop-all ---
 
 void PanelViewModel::stopAll() {
-    postToMain([](PanelViewModel& m) {
-        m.refreshStatus();
-        m.setLogs(services::stopAllStoppingText(m.zeltoPanelRoot()));
-        m.updateErrorSummary();
-    });
     runInBackground(services::stopAllSteps);
 }

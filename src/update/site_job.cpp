@@ -60,9 +60,10 @@ void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction
     m.updateErrorSummary();
 }
 
-void finishSiteJob(PanelViewModel& m, update::UpdateLock lock, OperationOutcome outcome,
-                   const QString& title, const QString& result, const QStringList& details) {
-    m.refreshStatus();
+void finishSiteJob(PanelViewModel& m, const StatusSnapshot& status, update::UpdateLock lock,
+                   OperationOutcome outcome, const QString& title, const QString& result,
+                   const QStringList& details) {
+    m.publishStatus(status);
     m.setUpdateProgress(1.0);
     m.setUpdateProgressText(QStringLiteral("完成"));
     outcome.report = PanelViewModel::buildLogBlock(title, {result}, details);

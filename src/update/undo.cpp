@@ -25,8 +25,11 @@ QString PanelViewModel::previousSiteGenerationDir() const {
 }
 
 void PanelViewModel::refreshUndoAvailable() {
+    setUndoAvailable(platform::isDirectory(previousSiteGenerationDir()));
+}
+
+void PanelViewModel::setUndoAvailable(bool available) {
     assertMainThread();
-    const bool available = platform::isDirectory(previousSiteGenerationDir());
     if (available != m_undoAvailable) {
         m_undoAvailable = available;
         Q_EMIT changed();
@@ -39,30 +42,36 @@ void PanelViewModel::undoLastUpdate() {
     if (!lock)
         return;
 
-    postToMain([](PanelViewModel& model) {
-        model.setUpdateProgress(0.05);
-        model.setUpdateProgressText(QStringLiteral("正在撤销上次更新"));
-        model.setLogs(buildLogBlock(kRunningTitle, {QStringLiteral("正在撤销上次更新...")},
-                                    runningDetails(model)));
-        model.updateErrorSummary();
-    });
-
+    // Every text is built on the worker, and the final status probed there; the main thread
+    // only publishes, in the same order.
     runInBackground([lock = std::move(*lock)](PanelViewModel& model) mutable {
+        model.postToMain(
+            [block = buildLogBlock(kRunningTitle, {QStringLiteral("正在撤销上次更新...")},
+                                   runningDetails(model))](PanelViewModel& m) {
+                m.setUpdateProgress(0.05);
+                m.setUpdateProgressText(QStringLiteral("正在撤销上次更新"));
+                m.setLogs(block);
+                m.updateErrorSummary();
+            });
         const Result<QString> run =
             model.restorePreviousSiteGeneration([&model](double fraction, const QString& text) {
-                model.postToMain([fraction, text](PanelViewModel& m) {
-                    publishSiteJobStep(m, kRunningTitle, fraction, text, runningDetails(m));
-                });
+                model.postToMain(
+                    [fraction, text, details = runningDetails(model)](PanelViewModel& m) {
+                        publishSiteJobStep(m, kRunningTitle, fraction, text, details);
+                    });
             });
         OperationOutcome outcome;
         outcome.operation = Operation::UndoLastUpdate;
         outcome.succeeded = run.has_value();
         const QString report = run ? *run : run.error().message;
-        model.postToMain([report, outcome = std::move(outcome),
-                          lock = std::move(lock)](PanelViewModel& m) mutable {
-            finishSiteJob(m, std::move(lock), std::move(outcome), kDoneTitle, report,
-                          {QStringLiteral("目录: ") + m.zeltoPanelRoot(), kNote});
-        });
+        const StatusSnapshot snapshot = model.probeStatus();
+        model.postToMain(
+            [snapshot, report,
+             details = QStringList{QStringLiteral("目录: ") + snapshot.panelRoot, kNote},
+             outcome = std::move(outcome), lock = std::move(lock)](PanelViewModel& m) mutable {
+                finishSiteJob(m, snapshot, std::move(lock), std::move(outcome), kDoneTitle, report,
+                              details);
+            });
     });
 }
 

@@ -75,35 +75,41 @@ void PanelViewModel::updateOrRepairFiles() {
     if (!lock)
         return;
 
-    postToMain([](PanelViewModel& model) {
-        model.setUpdateProgress(0.05);
-        model.setUpdateProgressText(QStringLiteral("正在下载更新包"));
-        model.setLogs(kRunningTitle + QStringLiteral("\n正在下载更新包...\n地址: ") +
-                      model.updateZipDownloadURL().toString(QUrl::FullyEncoded) +
-                      QStringLiteral("\n目录: ") + model.zeltoPanelRoot());
-        model.updateErrorSummary();
-    });
-
+    // Every text is built on the worker (the root's resolution may install the runtime), and
+    // the final status probed there; the main thread only publishes, in the same order.
     runInBackground([lock = std::move(*lock)](PanelViewModel& model) mutable {
+        const QString address = model.updateZipDownloadURL().toString(QUrl::FullyEncoded);
+        model.postToMain([text = kRunningTitle + QStringLiteral("\n正在下载更新包...\n地址: ") +
+                                 address + QStringLiteral("\n目录: ") +
+                                 model.zeltoPanelRoot()](PanelViewModel& m) {
+            m.setUpdateProgress(0.05);
+            m.setUpdateProgressText(QStringLiteral("正在下载更新包"));
+            m.setLogs(text);
+            m.updateErrorSummary();
+        });
         const Result<QString> run =
-            model.downloadUpdateOnly([&model](double fraction, const QString& text) {
-                model.postToMain([fraction, text](PanelViewModel& m) {
-                    publishSiteJobStep(m, kRunningTitle, fraction, text,
-                                       {QStringLiteral("地址: ") +
-                                            m.updateZipDownloadURL().toString(QUrl::FullyEncoded),
-                                        QStringLiteral("目录: ") + m.zeltoPanelRoot()});
-                });
+            model.downloadUpdateOnly([&model, &address](double fraction, const QString& text) {
+                model.postToMain(
+                    [fraction, text,
+                     details = QStringList{QStringLiteral("地址: ") + address,
+                                           QStringLiteral("目录: ") + model.zeltoPanelRoot()}](
+                        PanelViewModel& m) {
+                        publishSiteJobStep(m, kRunningTitle, fraction, text, details);
+                    });
             });
         OperationOutcome outcome;
         outcome.operation = Operation::UpdateOrRepair;
         outcome.succeeded = run.has_value();
         const QString report = run ? *run : run.error().message;
-        model.postToMain([report, outcome = std::move(outcome),
-                          lock = std::move(lock)](PanelViewModel& m) mutable {
-            finishSiteJob(m, std::move(lock), std::move(outcome), kDoneTitle, report,
-                          {QStringLiteral("目录: ") + m.zeltoPanelRoot(),
-                           QStringLiteral("下载包: ") + m.updateArchivePath(), kNote});
-        });
+        const StatusSnapshot snapshot = model.probeStatus();
+        model.postToMain(
+            [snapshot, report,
+             details = QStringList{QStringLiteral("目录: ") + snapshot.panelRoot,
+                                   QStringLiteral("下载包: ") + model.updateArchivePath(), kNote},
+             outcome = std::move(outcome), lock = std::move(lock)](PanelViewModel& m) mutable {
+                finishSiteJob(m, snapshot, std::move(lock), std::move(outcome), kDoneTitle, report,
+                              details);
+            });
     });
 }
 

@@ -73,7 +73,7 @@ private Q_SLOTS:
         checkServices(before.json(), false);
 
         const CliSandbox::Run start = box.run({QStringLiteral("start")});
-        QVERIFY2(start.exitCode == 0, start.out.constData());
+        QVERIFY2(start.exitCode == 0, (start.out + start.err).constData());
         QVERIFY2(start.outText().startsWith(QStringLiteral("=== 启动完成 ===\n")),
                  start.out.constData());
         QVERIFY(start.outText().contains(QStringLiteral("目录: ") + root));
@@ -94,7 +94,7 @@ private Q_SLOTS:
         QVERIFY(testing::waitFor([] { return portAnswers(8000) && portAnswers(900); }, 60000));
 
         const CliSandbox::Run stop = box.run({QStringLiteral("stop"), QStringLiteral("--json")});
-        QVERIFY2(stop.exitCode == 0, stop.out.constData());
+        QVERIFY2(stop.exitCode == 0, (stop.out + stop.err).constData());
         const QJsonObject stopped = stop.json();
         QVERIFY(stopped.value(QStringLiteral("report"))
                     .toString()

@@ -12,12 +12,8 @@ namespace {
 
 void quietTools(TestSandbox& box) {
     const QString bin = box.base() + QStringLiteral("/bin");
-    writeScript(bin + QStringLiteral("/lsof"), QStringLiteral("exit 1"));
-    writeScript(bin + QStringLiteral("/pgrep"), QStringLiteral("exit 1"));
     writeScript(bin + QStringLiteral("/pkill"), QStringLiteral("exit 1"));
-    box.tools =
-        SystemTools::withPkill(bin + QStringLiteral("/pkill"), bin + QStringLiteral("/lsof"),
-                               QStringLiteral("/usr/bin/rsync"));
+    box.tools = SystemTools::of(bin + QStringLiteral("/pkill"), QStringLiteral("/usr/bin/rsync"));
 }
 
 } // namespace

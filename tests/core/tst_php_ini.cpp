@@ -259,8 +259,7 @@ private Q_SLOTS:
         } stop{*granted};
         QVERIFY(testing::waitFor(answers, 30000));
         QCOMPARE(processCommandLine(*granted).value_or(QString()),
-                 php + QStringLiteral(" -S ") + address + QStringLiteral(" -t ") +
-                     docroot.path());
+                 php + QStringLiteral(" -S ") + address + QStringLiteral(" -t ") + docroot.path());
         QCOMPARE(QFileInfo(QStringLiteral("/proc/%1").arg(*granted)).ownerId(), nobody);
         // The grant is the server's only: the library took itself out of the environment that
         // the server's scripts and their children see.

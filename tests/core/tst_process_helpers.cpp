@@ -23,8 +23,6 @@ class TestProcessHelpers : public QObject {
 private Q_SLOTS:
     void parsePid_data();
     void parsePid();
-    void lsofOutput_data();
-    void lsofOutput();
     void runProcessOutput_data();
     void runProcessOutput();
     void runProcessDrainsLargeOutput();
@@ -70,43 +68,6 @@ void TestProcessHelpers::parsePid() {
     QCOMPARE(pid.has_value(), valid);
     if (valid)
         QCOMPARE(*pid, value);
-}
-
-void TestProcessHelpers::lsofOutput_data() {
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<int>("expected"); // -1: nothing
-    QTest::newRow("two lines") << QByteArray("123\n456\n") << 123;
-    QTest::newRow("spaces around") << QByteArray("   77   \n") << 77;
-    QTest::newRow("garbage first") << QByteArray("abc\n9\n") << 9;
-    QTest::newRow("empty") << QByteArray("") << -1;
-    QTest::newRow("beyond 32 bits") << QByteArray("12345678901\n") << -1;
-    QTest::newRow("beyond 32 bits then valid") << QByteArray("12345678901\n42\n") << 42;
-    QTest::newRow("crlf and blank lines") << QByteArray("\r\n\r\n314\r\n") << 314;
-    QTest::newRow("unicode line separator") << QByteArray("x\xe2\x80\xa8"
-                                                          "88")
-                                            << 88;
-    QTest::newRow("invalid utf-8") << QByteArray("\xff\xfe"
-                                                 "12\n")
-                                   << -1;
-}
-
-void TestProcessHelpers::lsofOutput() {
-    QFETCH(QByteArray, output);
-    QFETCH(int, expected);
-    TestSandbox box;
-    const QString data = box.base() + QStringLiteral("/lsof-output");
-    writeFile(data, output);
-    const QString lsof = box.base() + QStringLiteral("/bin/lsof");
-    // Also writes to standard error, which the panel discards.
-    writeScript(lsof, QStringLiteral("[ \"$1\" = -ti ] && [ \"$2\" = :3306 ] || exit 9\n"
-                                     "echo 'lsof: warning' >&2\ncat '%1'\nexit 1")
-                          .arg(data));
-    box.tools.lsof = lsof;
-    auto model = box.makeModel();
-    const auto pid = model->mysqlPidFromPort();
-    QCOMPARE(pid.has_value(), expected >= 0);
-    if (expected >= 0)
-        QCOMPARE(int(*pid), expected);
 }
 
 void TestProcessHelpers::runProcessOutput_data() {

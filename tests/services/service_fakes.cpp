@@ -158,12 +158,8 @@ SystemTools FakeStack::tools() const {
                            "    sleep 0.01; n=$((n+1)); done\n"
                            "done\n")
                 .arg(m_records));
-    testing::writeScript(dir + QStringLiteral("pgrep"), QStringLiteral("exit 1"));
-    testing::writeScript(dir + QStringLiteral("lsof"), QStringLiteral("exit 1"));
     SystemTools tools = SystemTools::debian();
     tools.pkill = dir + QStringLiteral("pkill");
-    tools.pgrep = dir + QStringLiteral("pgrep");
-    tools.lsof = dir + QStringLiteral("lsof");
     return tools;
 }
 

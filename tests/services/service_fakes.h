@@ -26,7 +26,7 @@ public:
     // mysqld (records and returns, as --daemonize does), mysql_install_db (records, prints
     // installReport() and creates data/mysql) and mysqladmin (records).
     void installDatabase() const;
-    // pkill records its arguments, lsof and pgrep find nothing.
+    // pkill records its arguments.
     SystemTools tools() const;
 
     QStringList calls(const QString& program) const;

@@ -1,12 +1,12 @@
 // The PHP launcher, the database and web-server operations and their texts, with shell
 // scripts standing in for PHP and the database programs and a recording pkill.
 
+#include "core/database_files.h"
 #include "core/php_launcher.h"
 #include "core/process_helpers.h"
 #include "platform/process.h"
 #include "service_fakes.h"
 #include "services/database.h"
-#include "core/database_files.h"
 #include "services/web_services.h"
 
 #include <QDir>
@@ -136,7 +136,7 @@ private Q_SLOTS:
         ChildOptions options;
         options.out = StdStream::Capture;
         const Result<ChildExit> r = runChild(
-            SystemTools::debian().pgrep,
+            QStringLiteral("/usr/bin/pgrep"),
             {QStringLiteral("-f"), serviceProcessPattern(Service::Database, mysqlDir)}, options);
         QVERIFY(r);
         const QStringList found = QString::fromUtf8(r->output).split('\n', Qt::SkipEmptyParts);

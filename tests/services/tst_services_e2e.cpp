@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/port_holder.h"
 #include "platform/process.h"
+#include "platform/process_table.h"
 #include "service_fakes.h"
 #include "services/database.h"
 #include "services/web_services.h"
@@ -191,6 +192,7 @@ private Q_SLOTS:
     void startRestartStop() {
         QFETCH(QString, rootName);
         TestSandbox box;
+        box.machineDatabasePort = true; // the real server on the real port
         const testing::EndProcessesUnder cleanup(box.base());
         const QString root =
             rootName.isEmpty() ? box.installedRoot() : box.base() + QLatin1Char('/') + rootName;
@@ -331,6 +333,7 @@ private Q_SLOTS:
 
     void openPhpMyAdminWithoutItsDirectory() {
         TestSandbox box;
+        box.machineDatabasePort = true; // the real server on the real port
         const testing::EndProcessesUnder cleanup(box.base());
         box.noResourcePath = true;
         const QString root = box.installedRoot();
@@ -366,6 +369,7 @@ private Q_SLOTS:
     void failuresAreNamed() {
         QFETCH(QString, fault);
         TestSandbox box;
+        box.machineDatabasePort = true; // the real server on the real port
         const testing::EndProcessesUnder cleanup(box.base());
         const QString root = installRuntimeCopy(box, m_runtime);
         QVERIFY(!root.isEmpty());
@@ -470,6 +474,7 @@ private Q_SLOTS:
     void startTogether() {
         QFETCH(bool, processes);
         TestSandbox box;
+        box.machineDatabasePort = true; // the real server on the real port
         const testing::EndProcessesUnder cleanup(box.base());
         const QString root = installRuntimeCopy(box, m_runtime);
         QVERIFY(!root.isEmpty());

@@ -2,6 +2,12 @@
 
 #include "core/process_helpers.h"
 #include "platform/process.h"
+#include "platform/process_table.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -18,7 +24,27 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-TestSandbox::TestSandbox() {
+namespace {
+
+// A loopback port that nothing listens on: the kernel's pick of a free ephemeral one.
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+} // namespace
+
+TestSandbox::TestSandbox() : databasePort(freeLoopbackPort()) {
     QDir().mkpath(appDir());
 }
 
@@ -42,6 +68,8 @@ Platform TestSandbox::platform() const {
 }
 
 std::shared_ptr<PanelViewModel> TestSandbox::makeModel(PanelConfig config) const {
+    if (!machineDatabasePort && config.databasePort == PanelConfig().databasePort)
+        config.databasePort = databasePort;
     return PanelViewModel::create(platform(), std::move(config));
 }
 
@@ -161,15 +189,8 @@ EndProcessesUnder::~EndProcessesUnder() {
     const QString pattern = core::escapeExtendedRegex(m_base);
     const SystemTools tools = SystemTools::debian();
     (void)platform::runChild(tools.pkill, {QStringLiteral("-f"), pattern});
-    platform::ChildOptions quiet;
-    quiet.out = platform::StdStream::Null;
-    waitFor(
-        [&] {
-            const Result<platform::ChildExit> found =
-                platform::runChild(tools.pgrep, {QStringLiteral("-f"), pattern}, quiet);
-            return !found || found->exitStatus != 0;
-        },
-        60000);
+    const platform::ExtendedRegex regex(pattern);
+    waitFor([&] { return !platform::ProcessTable().anyMatching(regex); }, 60000);
     (void)platform::runChild(tools.pkill, {QStringLiteral("-KILL"), QStringLiteral("-f"), pattern});
 }
 

@@ -73,6 +73,11 @@ struct TestSandbox {
     bool noResourcePath = false;
     QDateTime fixedNow; // invalid = the real clock
     QString architecture = QStringLiteral("x86_64");
+    // The database's status follows the machine's own database port (end-to-end tests, which
+    // hold the ports' lock) rather than a free port of the sandbox's own.
+    bool machineDatabasePort = false;
+    // The free port the sandbox's models watch instead.
+    int databasePort = 0;
 };
 
 namespace testing {

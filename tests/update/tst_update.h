@@ -50,8 +50,8 @@ private Q_SLOTS:
 
 namespace updatetest {
 
-// A sandbox with a valid installed root whose pkill, pgrep and lsof are scripts that find
-// nothing, so that the status refresh at the end of a run never touches real processes. rsync
+// A sandbox with a valid installed root whose pkill is a script that ends nothing, so that a
+// run never touches real processes. rsync
 // is the real one, or with fakeRsync a script "<base>/tools/rsync" with that body.
 std::unique_ptr<TestSandbox> makeUpdateSandbox(const QString& fakeRsync = {});
 

@@ -1,0 +1,67 @@
+#include "core/panel_view_model.h"
+#include "core/status.h"
+
+#include <utility>
+
+// --- PanelViewModel: status probed off the main thread, and the live status ---
+
+void PanelViewModel::refreshStatusInBackground() {
+    // Probes run one at a time, in the order asked for, so their publications keep that order.
+    const quint64 ticket = m_probeTickets.take();
+    runInBackground([ticket](PanelViewModel& m) {
+        m.m_probeTickets.waitFor(ticket);
+        const StatusSnapshot snapshot = m.probeStatus();
+        m.postToMain([snapshot](PanelViewModel& model) { model.publishStatus(snapshot); });
+        m.m_probeTickets.done();
+    });
+}
+
+void PanelViewModel::setLiveStatus(bool on, std::chrono::milliseconds interval) {
+    assertMainThread();
+    if (!on) {
+        m_liveTimer.stop();
+        return;
+    }
+    m_liveTimer.setInterval(interval);
+    if (!m_liveTimer.isActive()) {
+        // Coarse: the operating system may gather this wake-up with others.
+        m_liveTimer.setTimerType(Qt::CoarseTimer);
+        connect(&m_liveTimer, &QTimer::timeout, this, &PanelViewModel::refreshLiveStatus,
+                Qt::UniqueConnection);
+        m_liveTimer.start();
+    }
+}
+
+bool PanelViewModel::isLiveStatusOn() const {
+    return m_liveTimer.isActive();
+}
+
+void PanelViewModel::refreshLiveStatus() {
+    assertMainThread();
+    if (m_liveProbeRunning)
+        return; // the last one has not come back yet: a slow machine, skip a beat
+    m_liveProbeRunning = true;
+    const quint64 generation = m_statusGeneration;
+    runInBackground([generation](PanelViewModel& m) {
+        StatusSnapshot snapshot;
+        snapshot.permissionHint = m.permissionCheckHint();
+        for (const Service service : kServices)
+            snapshot.status.setRunning(service, m.isServiceRunning(service));
+        m.postToMain([generation, snapshot](PanelViewModel& model) {
+            model.m_liveProbeRunning = false;
+            // A full status published since this probe began is newer than it.
+            if (generation == model.m_statusGeneration)
+                model.publishChangedStatus(snapshot);
+        });
+    });
+}
+
+void PanelViewModel::publishChangedStatus(const StatusSnapshot& snapshot) {
+    // Only what changed, in the order of a full refresh; the log and its summary stay.
+    if (snapshot.permissionHint != m_permissionHint)
+        setPermissionHint(snapshot.permissionHint);
+    for (const Service service : kServices) {
+        if (snapshot.status.isRunning(service) != m_status.isRunning(service))
+            setServiceRunning(service, snapshot.status.isRunning(service));
+    }
+}

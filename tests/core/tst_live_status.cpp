@@ -1,0 +1,135 @@
+#include "core/status.h"
+#include "platform/process.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+
+using namespace testing;
+
+namespace {
+
+constexpr std::chrono::milliseconds kFastBeat{50};
+
+struct Fixture {
+    Fixture() {
+        makeValidRoot(box.installedRoot());
+        QDir().mkpath(box.installedRoot() + QStringLiteral("/runtime/config"));
+        QDir().mkpath(box.installedRoot() + QStringLiteral("/runtime/mysql/data"));
+        model = box.makeModel();
+    }
+    ~Fixture() {
+        if (server > 0)
+            ::kill(server, SIGKILL);
+    }
+    // A stand-in site server whose pid is in the site server's pid file.
+    void startSiteServer() {
+        const Result<pid_t> child =
+            platform::spawnDetached(QStringLiteral("/bin/sleep"), {QStringLiteral("60")}, {});
+        QVERIFY(child.has_value());
+        server = *child;
+        writeFile(model->phpWebPidPath(), QByteArray::number(server) + '\n');
+    }
+
+    TestSandbox box;
+    std::shared_ptr<PanelViewModel> model;
+    pid_t server = -1;
+};
+
+} // namespace
+
+class TestLiveStatus : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void backgroundRefreshPublishesLikeRefresh();
+    void killedServerTurnsFalseAndLogsStay();
+    void fullRefreshSupersedesLiveProbe();
+};
+
+// The probe runs on a worker; the publications are those of refreshStatus(), in its order.
+void TestLiveStatus::backgroundRefreshPublishesLikeRefresh() {
+    Fixture f;
+    f.startSiteServer();
+    f.model->refreshStatus();
+    const QString expected = f.model->logs();
+    QVERIFY(f.model->status().isRunning(Service::Site));
+
+    // Every field other than it will be, so that each assignment shows.
+    f.model->setLogs(QStringLiteral("before"));
+    f.model->setPermissionHint(QStringLiteral("x"));
+    f.model->setServiceRunning(Service::Database, true);
+    f.model->setServiceRunning(Service::Site, false);
+    f.model->setServiceRunning(Service::PhpMyAdmin, true);
+    QStringList seen; // what each change signal showed: hint, status, log
+    connect(f.model.get(), &PanelViewModel::changed, this, [&] {
+        const ServiceStatus s = f.model->status();
+        seen << QStringLiteral("%1|%2%3%4|%5")
+                    .arg(f.model->permissionHint())
+                    .arg(int(s.isRunning(Service::Database)))
+                    .arg(int(s.isRunning(Service::Site)))
+                    .arg(int(s.isRunning(Service::PhpMyAdmin)))
+                    .arg(f.model->logs().left(6));
+    });
+    f.model->refreshStatusInBackground();
+    f.model->refreshStatusInBackground();
+    QVERIFY(waitFor([&] { return seen.size() == 12; }));
+    const QString published = QStringLiteral("|010|=== 服务");
+    QCOMPARE(seen.mid(0, 6),
+             (QStringList{QStringLiteral("|101|before"), QStringLiteral("|001|before"),
+                          QStringLiteral("|011|before"), QStringLiteral("|010|before"), published,
+                          published}));
+    QCOMPARE(seen.mid(6), QStringList(6, published));
+    QCOMPARE(f.model->logs(), expected);
+}
+
+// With the live status on, a server that dies shows as stopped without any press; only that
+// field is published, and the user's log stays as it was.
+void TestLiveStatus::killedServerTurnsFalseAndLogsStay() {
+    Fixture f;
+    f.startSiteServer();
+    f.model->refreshStatus();
+    QVERIFY(f.model->status().isRunning(Service::Site));
+    f.model->setLogs(QStringLiteral("the user's own notes"));
+    const QString summary = f.model->errorSummary();
+
+    QSignalSpy changes(f.model.get(), &PanelViewModel::changed);
+    f.model->setLiveStatus(true, kFastBeat);
+    QTest::qWait(5 * int(kFastBeat.count())); // several beats: nothing changed, nothing published
+    QCOMPARE(changes.count(), 0);
+
+    ::kill(f.server, SIGKILL);
+    QVERIFY(waitFor([&] { return !f.model->status().isRunning(Service::Site); }, 10000));
+    QTest::qWait(3 * int(kFastBeat.count()));
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(f.model->logs(), QStringLiteral("the user's own notes"));
+    QCOMPARE(f.model->errorSummary(), summary);
+
+    f.model->setLiveStatus(false);
+    QVERIFY(!f.model->isLiveStatusOn());
+}
+
+// A live probe that comes back after a full status was published is older than it: dropped.
+void TestLiveStatus::fullRefreshSupersedesLiveProbe() {
+    Fixture f;
+    f.startSiteServer();
+    f.model->refreshStatus();
+    QVERIFY(f.model->status().isRunning(Service::Site));
+    // The live probe finds the server running on its worker; its answer waits in the main
+    // queue (the event loop does not run) while the server ends and a full refresh publishes.
+    f.model->refreshLiveStatus();
+    QThread::msleep(300);
+    ::kill(f.server, SIGKILL);
+    for (int i = 0; i < 500 && platform::isProcessAlive(f.server); ++i)
+        QThread::msleep(10);
+    f.model->refreshStatus();
+    QVERIFY(!f.model->status().isRunning(Service::Site));
+    QTest::qWait(200); // the live probe's answer, whatever it found, has come back
+    QVERIFY(!f.model->status().isRunning(Service::Site));
+}
+
+QTEST_GUILESS_MAIN(TestLiveStatus)
+#include "tst_live_status.moc"
