@@ -6,14 +6,31 @@
 // --- PanelViewModel: status probed off the main thread, and the live status ---
 
 void PanelViewModel::refreshStatusInBackground() {
-    // Probes run one at a time, in the order asked for, so their publications keep that order.
+    assertMainThread();
+    // The ticket is taken here, so that the publications follow the order of the presses.
     const quint64 ticket = m_probeTickets.take();
     runInBackground([ticket](PanelViewModel& m) {
-        m.m_probeTickets.waitFor(ticket);
-        const StatusSnapshot snapshot = m.probeStatus();
-        m.postToMain([snapshot](PanelViewModel& model) { model.publishStatus(snapshot); });
-        m.m_probeTickets.done();
+        m.probeOnTicket(ticket, [](PanelViewModel& model, const StatusSnapshot& snapshot) {
+            model.publishStatus(snapshot);
+        });
     });
+}
+
+void PanelViewModel::probeInTurn(
+    std::function<void(PanelViewModel&, const StatusSnapshot&)> publish) {
+    probeOnTicket(m_probeTickets.take(), std::move(publish));
+}
+
+void PanelViewModel::probeOnTicket(
+    quint64 ticket, std::function<void(PanelViewModel&, const StatusSnapshot&)> publish) {
+    // Probes run one at a time, in the order of their tickets, so their publications keep
+    // that order.
+    m_probeTickets.waitFor(ticket);
+    const StatusSnapshot snapshot = probeStatus();
+    postToMain([snapshot, publish = std::move(publish)](PanelViewModel& model) {
+        publish(model, snapshot);
+    });
+    m_probeTickets.done();
 }
 
 void PanelViewModel::setLiveStatus(bool on, std::chrono::milliseconds interval) {

@@ -8,12 +8,18 @@ std::shared_ptr<PanelViewModel> PanelViewModel::create(Platform platform, PanelC
     std::shared_ptr<Dispatcher> dispatcher = platform.dispatcher;
     auto* model = new PanelViewModel(std::move(platform), std::move(config));
     // A job may drop the last reference on its worker thread; the QObject is still deleted
-    // on the main thread.
+    // on the main thread. The deletion is owned by the queued call, so that it happens even
+    // when the call never runs: a job that ends while the application shuts down queues it
+    // after the last turn of the event loop, and the queue is dropped (on the main thread)
+    // with the application object.
     return std::shared_ptr<PanelViewModel>(model, [dispatcher](PanelViewModel* m) {
-        if (!dispatcher || dispatcher->isMainThread())
+        if (!dispatcher || dispatcher->isMainThread()) {
             delete m;
-        else
-            dispatcher->postToMain([m] { delete m; });
+            return;
+        }
+        auto owner =
+            std::shared_ptr<PanelViewModel>(m, [](PanelViewModel* doomed) { delete doomed; });
+        dispatcher->postToMain([owner = std::move(owner)] {});
     });
 }
 

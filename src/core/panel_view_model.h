@@ -169,6 +169,11 @@ public:
     // What the window's refresh does: refreshStatus() with its probe on a worker; its
     // publications follow on the main thread, in the order the refreshes were asked for.
     void refreshStatusInBackground();
+    // What the window's buttons do: openPhpMyAdmin() and choosePanelRoot() with their start
+    // and probe on a worker (the folder dialog stays on the main thread); the publications are
+    // those of the synchronous calls, in the same order (core/desktop_actions.cpp).
+    void openPhpMyAdminInBackground();
+    void choosePanelRootInBackground();
     // While on, the three services are probed every interval on a worker, and the three status
     // fields and the permission hint are published when (and only when) they change; the log
     // is never touched.
@@ -253,6 +258,16 @@ private:
     bool isPidFileServerRunning(const QString& pidPath) const;
     QString stopPhpServerByPidFile(const QString& pidPath) const;
     void publishChangedStatus(const StatusSnapshot& snapshot);
+    // On a worker: waits for the turn of a ticket taken now (probeInTurn) or earlier, probes,
+    // queues publish with the snapshot on the main thread, and ends the turn.
+    void probeInTurn(std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
+    void probeOnTicket(quint64 ticket,
+                       std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
+    // The halves of the desktop actions that are shared by their two ways.
+    void publishOpenedPhpMyAdmin(const StatusSnapshot& snapshot, const QString& report);
+    void openPhpMyAdminAddress();
+    bool pickPanelRoot(); // true: a valid root was picked and saved
+    void publishChosenPanelRoot(const StatusSnapshot& snapshot);
 
     Platform m_platform;
     PanelConfig m_config;
@@ -270,6 +285,7 @@ private:
     // the port's last holder, so a running database is confirmed in one read.
     platform::ProcessTable m_processes;
     platform::Turns m_probeTickets;
+    platform::Turns m_phpMyAdminOpenings;
     QTimer m_liveTimer;
     bool m_liveProbeRunning = false; // main thread only
     quint64 m_statusGeneration = 0;  // full status publications so far; main thread only

@@ -122,7 +122,8 @@ private Q_SLOTS:
                      .value(QStringLiteral("running"))
                      .toBool(),
                  true);
-        QCOMPARE(box.run({QStringLiteral("stop")}).exitCode, 0);
+        const CliSandbox::Run ended = box.run({QStringLiteral("stop")});
+        QVERIFY2(ended.exitCode == 0, (ended.out + ended.err).constData());
     }
 
     // A service that does not come up: start ends with 1, its outcome names the service that

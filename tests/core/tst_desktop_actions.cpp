@@ -1,3 +1,4 @@
+#include "core/service_table.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -27,8 +28,11 @@ private Q_SLOTS:
     void openAddresses();
     void choosePanelRoot_data();
     void choosePanelRoot();
+    void openPhpMyAdminWhenRunningStartsNothing_data();
     void openPhpMyAdminWhenRunningStartsNothing();
     void openPhpMyAdminWithoutItsDirectoryStillOpens();
+    void backgroundActionsPublishLikeTheirCalls_data();
+    void backgroundActionsPublishLikeTheirCalls();
 };
 
 void TestDesktopActions::logBlock_data() {
@@ -132,7 +136,14 @@ void TestDesktopActions::choosePanelRoot() {
     }
 }
 
+void TestDesktopActions::openPhpMyAdminWhenRunningStartsNothing_data() {
+    QTest::addColumn<bool>("background");
+    QTest::newRow("on the calling thread") << false;
+    QTest::newRow("on a worker") << true;
+}
+
 void TestDesktopActions::openPhpMyAdminWhenRunningStartsNothing() {
+    QFETCH(bool, background);
     TestSandbox box;
     quietTools(box);
     box.noResourcePath = true;
@@ -142,7 +153,12 @@ void TestDesktopActions::openPhpMyAdminWhenRunningStartsNothing() {
     writeFile(model->phpMyAdminPidPath(), QByteArray::number(::getpid()));
     model->setLogs(QStringLiteral("untouched"));
     QSignalSpy spy(model.get(), &PanelViewModel::changed);
-    model->openPhpMyAdmin();
+    if (background) {
+        model->openPhpMyAdminInBackground();
+        QVERIFY(waitFor([&] { return !box.desktop->openedUrls.empty(); }));
+    } else {
+        model->openPhpMyAdmin();
+    }
     QCOMPARE(spy.count(), 0);
     QCOMPARE(model->logs(), QStringLiteral("untouched"));
     QVERIFY(!QFile::exists(model->phpMyAdminConfigPath()));
@@ -166,6 +182,64 @@ void TestDesktopActions::openPhpMyAdminWithoutItsDirectoryStillOpens() {
     QVERIFY(!QFile::exists(model->phpMyAdminPidPath()));
     QCOMPARE(box.desktop->openedUrls.size(), size_t(1));
     QCOMPARE(box.desktop->openedUrls[0], QUrl(QStringLiteral("http://localhost:900")));
+}
+
+void TestDesktopActions::backgroundActionsPublishLikeTheirCalls_data() {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("open phpMyAdmin that cannot start") << "phpmyadmin";
+    QTest::newRow("choose a valid root") << "root";
+}
+
+// The window's ways of the two actions publish what the calls do, in the same order, with the
+// start and the probe on a worker.
+void TestDesktopActions::backgroundActionsPublishLikeTheirCalls() {
+    QFETCH(QString, action);
+    QStringList seen[2];
+    for (const bool background : {false, true}) {
+        TestSandbox box;
+        quietTools(box);
+        box.noResourcePath = true;
+        const QString chosen = box.base() + QStringLiteral("/chosen");
+        for (const QString& root : {box.installedRoot(), chosen}) {
+            makeValidRoot(root);
+            QDir().mkpath(root + QStringLiteral("/runtime/config"));
+            QDir().mkpath(root + QStringLiteral("/runtime/mysql/data"));
+        }
+        QDir(box.installedRoot() + QStringLiteral("/runtime/phpmyadmin")).removeRecursively();
+        box.desktop->chooserAnswers.push_back(chosen);
+        auto model = box.makeModel();
+        model->setLogs(QStringLiteral("before"));
+        model->setPermissionHint(QStringLiteral("x"));
+        QStringList& log = seen[background];
+        connect(model.get(), &PanelViewModel::changed, this, [&] {
+            const ServiceStatus s = model->status();
+            log << QStringLiteral("%1|%2%3%4|%5|%6")
+                       .arg(model->permissionHint())
+                       .arg(int(s.isRunning(Service::Database)))
+                       .arg(int(s.isRunning(Service::Site)))
+                       .arg(int(s.isRunning(Service::PhpMyAdmin)))
+                       .arg(model->logs(), model->errorSummary())
+                       .replace(box.base(), QStringLiteral("<base>"));
+        });
+        if (action == QLatin1String("phpmyadmin")) {
+            if (background)
+                model->openPhpMyAdminInBackground();
+            else
+                model->openPhpMyAdmin();
+            QVERIFY(waitFor([&] { return !box.desktop->openedUrls.empty(); }));
+        } else {
+            if (background)
+                model->choosePanelRootInBackground();
+            else
+                model->choosePanelRoot();
+            QVERIFY(waitFor([&] { return model->logs().startsWith(QStringLiteral("已设置")); }));
+            QCOMPARE(model->zeltoPanelRoot(), chosen);
+        }
+        QTest::qWait(50); // nothing more follows
+        disconnect(model.get(), nullptr, this, nullptr);
+    }
+    QVERIFY(seen[0].size() >= 5);
+    QCOMPARE(seen[1], seen[0]);
 }
 
 QTEST_GUILESS_MAIN(TestDesktopActions)
