@@ -44,6 +44,10 @@ private:
     struct Compiled;
     std::unique_ptr<Compiled> m_compiled;
     QString m_error;
+    // A pattern of plain characters and escaped special ones matches exactly where its text
+    // occurs; that text, when the locale lets a byte search decide as regexec would.
+    std::optional<QByteArray> m_literal;
+    bool m_utf8 = false; // the locale's encoding is UTF-8 (else single-byte)
 };
 
 enum class Transport { Tcp, Udp };

@@ -282,6 +282,10 @@ void TestProcessTable::commandLinesMatchAsPgrep_data() {
     QTest::newRow("Chinese and regex characters, escaped")
         << QStringLiteral("%1 ") + chinese
         << QStringLiteral("%1 ") + core::escapeExtendedRegex(chinese) << true;
+    QTest::newRow("escaped text found inside a longer line")
+        << QStringLiteral("x/%1/a.b/服务") << QStringLiteral("%1/a\\.b/服") << true;
+    QTest::newRow("escaped text that differs by one character")
+        << QStringLiteral("%1 a.b") << QStringLiteral("%1 a\\.c") << false;
     QTest::newRow("regex characters unescaped")
         << QStringLiteral("%1 a+b(c)") << QStringLiteral("%1 a+b(c)") << false;
     QTest::newRow("extended syntax")
