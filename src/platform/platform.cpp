@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMetaObject>
+#include <QEvent>
 #include <QSettings>
 #include <QSysInfo>
 #include <QThread>
 #include <QThreadPool>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -69,6 +71,49 @@ private:
     std::map<QString, QString> m_values;
 };
 
+// The main thread's share of the dispatcher: the calls queued for it, run one per event.
+// The calls pass from thread to thread under a lock of the program's own, so that every
+// thread checker sees the hand-over (Qt's event queue hands over under locks of its own that
+// such tools may not see into).
+class MainQueue final : public QObject {
+public:
+    static constexpr QEvent::Type kRun = QEvent::User;
+
+    void push(std::function<void()> fn) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_calls.push_back(std::move(fn));
+        }
+        QCoreApplication::postEvent(this, new QEvent(kRun));
+    }
+    // Drops the calls that will never run (the application is going away): on the main
+    // thread, like the calls themselves.
+    void clear() {
+        std::deque<std::function<void()>> dropped;
+        const std::lock_guard lock(m_mutex);
+        dropped.swap(m_calls);
+    }
+
+protected:
+    void customEvent(QEvent* event) override {
+        if (event->type() != kRun)
+            return;
+        std::function<void()> fn;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_calls.empty())
+                return;
+            fn = std::move(m_calls.front());
+            m_calls.pop_front();
+        }
+        fn();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_calls;
+};
+
 class QtDispatcher final : public Dispatcher {
 public:
     QtDispatcher() {
@@ -76,17 +121,23 @@ public:
         // once (start-all beside an update), so the pool is not bounded by the core count.
         m_pool.setMaxThreadCount(16);
         m_pool.setExpiryTimeout(30000);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            m_main.moveToThread(app->thread());
     }
     ~QtDispatcher() override { m_pool.waitForDone(); }
 
-    // Lets the running jobs finish and ends every worker thread.
-    void drain() { m_pool.waitForDone(); }
+    // Lets the running jobs finish, ends every worker thread and drops the calls queued for
+    // the main thread that will never run.
+    void drain() {
+        m_pool.waitForDone();
+        m_main.clear();
+    }
 
     void postToMain(std::function<void()> fn) override {
         // After the application object is gone (process exit) there is no main loop left
         // to run the call; it is dropped.
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+        if (QCoreApplication::instance())
+            m_main.push(std::move(fn));
     }
     void runInBackground(std::function<void()> fn) override { m_pool.start(std::move(fn)); }
     bool isMainThread() const override {
@@ -96,6 +147,7 @@ public:
 
 private:
     QThreadPool m_pool;
+    MainQueue m_main;
 };
 
 } // namespace
