@@ -100,6 +100,10 @@ bool ExtendedRegex::matches(const char* text) const {
     return ::regexec(&m_compiled->regex, text, 0, nullptr, 0) == 0;
 }
 
+std::size_t ExtendedRegex::shortestMatch() const {
+    return m_literal ? static_cast<std::size_t>(m_literal->size()) : 0;
+}
+
 // --- Command lines ---
 
 namespace {
@@ -201,9 +205,14 @@ Fd openProc() {
     return Fd(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
+// How a file tells its end: by an empty read (any file), or already by a read that fills
+// less than it was given (a process's cmdline and stat, which the kernel hands out whole up
+// to the size asked for; not the socket tables, handed out a page at a time).
+enum class End { EmptyRead, ShortRead };
+
 // Reads the whole of a /proc file into out; false when it cannot be opened or read (the
 // process has ended, or it is not ours to read).
-bool readAll(int dirFd, const char* path, QByteArray& out) {
+bool readAll(int dirFd, const char* path, QByteArray& out, End end = End::EmptyRead) {
     const Fd fd(::openat(dirFd, path, O_RDONLY | O_CLOEXEC));
     if (!fd.isOpen())
         return false;
@@ -218,6 +227,10 @@ bool readAll(int dirFd, const char* path, QByteArray& out) {
             ::read(fd.get(), out.data() + size, static_cast<size_t>(out.size() - size));
         if (n > 0) {
             size += n;
+            if (end == End::ShortRead && size < out.size()) {
+                out.resize(size);
+                return true;
+            }
         } else if (n == 0) {
             out.resize(size);
             return true;
@@ -270,7 +283,7 @@ struct StatLine {
 
 // "pid (name) S ...": the name may hold spaces and parentheses, so it ends at the last ')'.
 std::optional<StatLine> readStat(int procFd, pid_t pid, QByteArray& buffer) {
-    if (!readAll(procFd, PidPath(pid, "stat").c_str(), buffer))
+    if (!readAll(procFd, PidPath(pid, "stat").c_str(), buffer, End::ShortRead))
         return std::nullopt;
     const qsizetype open = buffer.indexOf('(');
     const qsizetype close = buffer.lastIndexOf(')');
@@ -292,10 +305,13 @@ struct CommandLineReader {
     QByteArray stat;
     QByteArray text; // the last command line read, NUL-terminated
 
+    // Whether a process without arguments, shown as "[name]", may match at all.
+    bool bracketedNamesMatter = true;
+
     // The matchable command line of a live process (valid until the next call), or nothing
-    // when it has ended or is a zombie.
+    // when it has ended, is a zombie, or has no arguments while bracketedNamesMatter is false.
     const char* read(pid_t pid) {
-        if (!readAll(procFd, PidPath(pid, "cmdline").c_str(), raw))
+        if (!readAll(procFd, PidPath(pid, "cmdline").c_str(), raw, End::ShortRead))
             return nullptr;
         text.resize(0);
         const std::string_view args = withoutTrailingNuls(raw);
@@ -303,6 +319,8 @@ struct CommandLineReader {
             appendMatchable(args, text);
             return text.constData();
         }
+        if (!bracketedNamesMatter)
+            return nullptr;
         // A zombie has given up its memory, so its arguments read as empty: only then is its
         // state worth a read. A kernel thread shows as its name.
         const std::optional<StatLine> line = readStat(procFd, pid, stat);
@@ -670,7 +688,12 @@ std::vector<pid_t> ProcessTable::pidsMatching(const ExtendedRegex& pattern,
     const Fd proc = openProc();
     if (!proc.isOpen() || !pattern.isValid() || limit == 0)
         return matches;
-    CommandLineReader reader{proc.get(), {}, {}, {}};
+    CommandLineReader reader;
+    reader.procFd = proc.get();
+    // A kernel's short name of a program has at most 15 bytes: a pattern that needs a longer
+    // text cannot match "[name]", so the many kernel threads cost one read each.
+    constexpr std::size_t kLongestBracketedName = 15 + 2;
+    reader.bracketedNamesMatter = pattern.shortestMatch() <= kLongestBracketedName;
     for (const pid_t pid : listPids(proc.get())) {
         if (afterListing)
             afterListing(pid);

@@ -39,6 +39,8 @@ public:
     // Whether the pattern matches anywhere in text (NUL-terminated bytes in the locale's
     // encoding; an invalid pattern matches nothing).
     bool matches(const char* text) const;
+    // No text shorter than this matches (0 when the pattern does not tell).
+    std::size_t shortestMatch() const;
 
 private:
     struct Compiled;

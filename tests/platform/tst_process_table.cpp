@@ -286,6 +286,10 @@ void TestProcessTable::commandLinesMatchAsPgrep_data() {
         << QStringLiteral("x/%1/a.b/服务") << QStringLiteral("%1/a\\.b/服") << true;
     QTest::newRow("escaped text that differs by one character")
         << QStringLiteral("%1 a.b") << QStringLiteral("%1 a\\.c") << false;
+    QTest::newRow("longer than a page, matched at its end")
+        << QStringLiteral("%1 ") + QString(6000, QLatin1Char('x')) + QStringLiteral(" tail")
+        << QStringLiteral("%1 ") + QString(6000, QLatin1Char('x')) + QStringLiteral(" tail")
+        << true;
     QTest::newRow("regex characters unescaped")
         << QStringLiteral("%1 a+b(c)") << QStringLiteral("%1 a+b(c)") << false;
     QTest::newRow("extended syntax")
