@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
         return 2;
     TestSandbox box;
     box.noResourcePath = true;
+    box.machineDatabasePort = true; // a second panel on this machine: the database's own port
     box.preferences->setString(QStringLiteral("zeltoPanelRoot"), QString::fromLocal8Bit(argv[1]));
     auto model = box.makeModel();
     const std::optional<OperationOutcome> outcome =
