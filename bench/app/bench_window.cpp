@@ -211,8 +211,9 @@ public:
 private:
     void serve() {
         while (!m_stop) {
+            // Once a second at rest, so that its own wake-ups stay out of the panel's count.
             pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
+            if (::poll(&p, 1, 1000) <= 0)
                 continue;
             const int client = ::accept(m_fd, nullptr, nullptr);
             if (client < 0)
