@@ -223,6 +223,34 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(root + QStringLiteral("/runtime/phpmyadmin")));
     }
 
+    // A database server that ends at launch is named with the lines it wrote to its own error
+    // log during this launch, in the final block and in the error notice; the site still comes
+    // up.
+    void startAllNamesTheDatabaseThatEnded() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        const QString mysqlDir = f.root + QStringLiteral("/runtime/mysql");
+        testing::writeFile(mysqlDir + QStringLiteral("/mysqld.err"), "an earlier start's line\n");
+        testing::writeScript(mysqlDir + QStringLiteral("/bin/mysqld"),
+                             QStringLiteral("log=\"$(dirname \"$0\")/../mysqld.err\"\n"
+                                            "for n in 1 2 3 4 5 6; do echo \"[Note] step $n\"; "
+                                            "done >>\"$log\"\n"
+                                            "echo '[ERROR] Aborting' >>\"$log\"\nexit 1"));
+        auto model = f.makeModel();
+        const std::optional<OperationOutcome> outcome =
+            testing::runToEnd(*model, &PanelViewModel::startAll);
+        QVERIFY(outcome);
+        const QString entry =
+            QStringLiteral("MySQL: 启动失败: 服务器启动后即退出，mysqld.err: [Note] step 3 | "
+                           "[Note] step 4 | [Note] step 5 | [Note] step 6 | [ERROR] Aborting");
+        QVERIFY2(model->logs().contains(QLatin1Char('\n') + entry + QLatin1Char('\n')),
+                 qPrintable(model->logs()));
+        QCOMPARE(model->errorSummary(), entry);
+        QVERIFY(!outcome->serviceOutcome(Service::Database)->succeeded);
+        QVERIFY(outcome->serviceOutcome(Service::Site)->succeeded);
+    }
+
     // Steps the sequence goes past leave no trace in the report, but do in the outcome.
     void startAllKeepsWhatItWentPast() {
         ServiceFixture f;
