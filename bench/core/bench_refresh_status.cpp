@@ -9,6 +9,7 @@
 //
 //   bench_refresh_status [extra processes, default 300] [runs, default 100]
 
+#include "bench_timing.h"
 #include "core/process_helpers.h"
 #include "platform/process.h"
 #include "platform/process_table.h"
@@ -36,45 +37,10 @@
 
 namespace {
 
-struct Figures {
-    double median = 0;
-    double longest = 0;
-    double cpuMedian = 0;
-};
-
-double threadCpuMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-template <typename F> Figures timeRuns(int runs, F&& f) {
-    std::vector<double> ms, cpu;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        const double c = threadCpuMs();
-        f();
-        cpu.push_back(threadCpuMs() - c);
-        ms.push_back(double(t.nsecsElapsed()) / 1e6);
-    }
-    std::sort(ms.begin(), ms.end());
-    std::sort(cpu.begin(), cpu.end());
-    return {ms[ms.size() / 2], ms.back(), cpu[cpu.size() / 2]};
-}
-
-std::vector<pid_t> startSleepers(int count) {
-    std::vector<pid_t> pids;
-    char arg0[] = "sleep";
-    char arg1[] = "600";
-    char* argv[] = {arg0, arg1, nullptr};
-    for (int i = 0; i < count; ++i) {
-        pid_t pid = 0;
-        if (::posix_spawn(&pid, "/bin/sleep", nullptr, nullptr, argv, environ) == 0)
-            pids.push_back(pid);
-    }
-    return pids;
-}
+using bench::Figures;
+using bench::startSleepers;
+using bench::threadCpuMs;
+using bench::timeRuns;
 
 // A child, newer than every sleeper, listening on the loopback port.
 pid_t startListener(int port) {
