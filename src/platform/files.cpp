@@ -134,7 +134,10 @@ Result<> writeTextAtomicallyUnsynced(const QString& path, const QString& text) {
 }
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A leading byte order mark stays in the text: nothing read is silently dropped, and a
+    // pid file that starts with one is no plain number.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;

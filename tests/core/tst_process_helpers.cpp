@@ -202,6 +202,7 @@ void TestProcessHelpers::readTextFile_data() {
     QTest::newRow("missing") << "missing" << false << "";
     QTest::newRow("directory") << "dir" << false << "";
     QTest::newRow("not utf-8") << "latin1" << false << "";
+    QTest::newRow("byte order mark kept") << "bom" << true << QStringLiteral("\uFEFF42");
 }
 
 void TestProcessHelpers::readTextFile() {
@@ -218,6 +219,9 @@ void TestProcessHelpers::readTextFile() {
         QDir().mkpath(path);
     else if (kind == QLatin1String("latin1"))
         writeFile(path, "caf\xe9");
+    else if (kind == QLatin1String("bom"))
+        writeFile(path, "\xef\xbb\xbf"
+                        "42");
     const auto text = box.makeModel()->readTextFile(path);
     QCOMPARE(text.has_value(), hasValue);
     if (hasValue)
