@@ -6,7 +6,6 @@
 #include "platform/files.h"
 #include "platform/process_table.h"
 
-
 #include <limits>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

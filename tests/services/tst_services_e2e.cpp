@@ -526,8 +526,7 @@ private Q_SLOTS:
         // itself (the database retries that lock for 30 s), leaving one.
         const QString databaseServers =
             core::escapeExtendedRegex(root + QStringLiteral("/runtime/mysql/bin/mysqld "));
-        QTRY_COMPARE_WITH_TIMEOUT(platform::pidsMatching(databaseServers).size(), size_t(1),
-                                  45000);
+        QTRY_COMPARE_WITH_TIMEOUT(platform::pidsMatching(databaseServers).size(), size_t(1), 45000);
         QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
         QVERIFY(runToEnd(*first, &PanelViewModel::stopAll));
         QCOMPARE(first->logs(), QStringLiteral("=== 停止完成 ==="));
