@@ -19,18 +19,6 @@ using namespace platform;
 
 namespace {
 
-// A port nobody listens on right now.
-quint16 freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t size = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 struct Listener {
     pid_t pid = -1;
     Listener(quint16 port, const QString& family, int delayMs, int lifetimeS = 60) {
@@ -87,7 +75,7 @@ void TestReadiness::outcomes() {
     QFETCH(bool, foreign);
     QFETCH(int, expected);
     QFETCH(bool, namesForeign);
-    const quint16 port = freePort();
+    const quint16 port = testing::freeTcpPort();
     std::optional<Listener> other;
     if (foreign) {
         other.emplace(port, QStringLiteral("4"), 0);
@@ -113,7 +101,8 @@ void TestReadiness::outcomes() {
 void TestReadiness::probesRunTogether() {
     // Three servers that each need a while: all are found ready, each on its own port, and a
     // probe that fails does not hold up the others.
-    const quint16 a = freePort(), b = freePort(), c = freePort();
+    const quint16 a = testing::freeTcpPort(), b = testing::freeTcpPort(),
+                  c = testing::freeTcpPort();
     Listener first(a, QStringLiteral("4"), 400), second(b, QStringLiteral("46"), 200);
     const auto results = waitUntilReady(
         {probeFor(a, first.pid, 10s), probeFor(b, second.pid, 10s), probeFor(c, 999999, 10s)});
@@ -124,7 +113,7 @@ void TestReadiness::probesRunTogether() {
 }
 
 void TestReadiness::holderIsNamed() {
-    const quint16 port = freePort();
+    const quint16 port = testing::freeTcpPort();
     QVERIFY(!tcpPortHolder(port));
     Listener l(port, QStringLiteral("6"), 0);
     QVERIFY(testing::waitFor([&] { return isTcpPortListening(port); }, 10000));
@@ -150,7 +139,8 @@ void TestReadiness::holderIsNamed() {
 }
 
 void TestReadiness::portsFree() {
-    const quint16 leaving = freePort(), staying = freePort(), idle = freePort();
+    const quint16 leaving = testing::freeTcpPort(), staying = testing::freeTcpPort(),
+                  idle = testing::freeTcpPort();
     Listener goes(leaving, QStringLiteral("4"), 0, 1), stays(staying, QStringLiteral("46"), 0);
     QVERIFY(testing::waitFor(
         [&] { return isTcpPortListening(leaving) && isTcpPortListening(staying); }, 10000));

@@ -186,23 +186,12 @@ ServiceFixture::ServiceFixture(const QString& rootName)
     }
     sandbox.tools = stack.tools();
     for (Service service : kServices) {
-        const quint16 port = freeTcpPort();
+        const quint16 port = testing::freeTcpPort();
         config.probePorts[serviceIndex(service)] = port;
         qputenv(QStringLiteral("ZELTO_FAKE_PORT_%1").arg(servicePort(service)).toLatin1(),
                 QByteArray::number(port));
     }
     makeModel();
-}
-
-quint16 freeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    socklen_t size = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 pid_t startSleeper(const QString& scriptPath, const QStringList& args) {

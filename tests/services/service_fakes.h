@@ -58,9 +58,6 @@ struct ServiceFixture {
     std::shared_ptr<PanelViewModel> model;
 };
 
-// A TCP port nobody listens on right now.
-quint16 freeTcpPort();
-
 // A script standing in for a server: it keeps running until signalled (or for ten minutes, longer
 // than any test on a loaded machine), with its own command line intact. Started detached;
 // returns its pid.

@@ -140,6 +140,9 @@ private:
 // True when something accepts a connection on port of 127.0.0.1 within half a second.
 bool portAnswers(int port);
 
+// A TCP port nobody listens on right now.
+quint16 freeTcpPort();
+
 // Ends, when it goes, whatever still runs with base (a test's temporary directory) in its
 // command line (servers, adaptors, the test's own stand-ins): first politely, then for good.
 class EndProcessesUnder {
