@@ -7,7 +7,11 @@
 #include <ctime>
 #include <vector>
 
+#include <csignal>
+
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -54,6 +58,27 @@ inline std::vector<pid_t> startSleepers(int count) {
             pids.push_back(pid);
     }
     return pids;
+}
+
+// A child that keeps fd (a socket, say) open until it is killed, and never outlives the
+// benchmark; the parent's copy of fd is closed.
+inline pid_t forkHolding(int fd) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (;;)
+            ::pause();
+    }
+    ::close(fd);
+    return pid;
+}
+
+// Kills the children and reaps them.
+inline void stop(const std::vector<pid_t>& pids) {
+    for (const pid_t pid : pids)
+        ::kill(pid, SIGKILL);
+    for (const pid_t pid : pids)
+        ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace bench

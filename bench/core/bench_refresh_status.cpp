@@ -39,6 +39,7 @@ namespace {
 
 using bench::Figures;
 using bench::startSleepers;
+using bench::stop;
 using bench::threadCpuMs;
 using bench::timeRuns;
 
@@ -52,21 +53,7 @@ pid_t startListener(int port) {
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::listen(fd, 4) != 0)
         return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        for (;;)
-            ::pause();
-    }
-    ::close(fd);
-    return pid;
-}
-
-void stop(const std::vector<pid_t>& pids) {
-    for (const pid_t pid : pids)
-        ::kill(pid, SIGKILL);
-    for (const pid_t pid : pids)
-        ::waitpid(pid, nullptr, 0);
+    return bench::forkHolding(fd);
 }
 
 } // namespace

@@ -36,6 +36,7 @@ namespace {
 
 using bench::Figures;
 using bench::startSleepers;
+using bench::stop;
 using bench::threadCpuMs;
 using bench::timeRuns;
 
@@ -50,21 +51,7 @@ pid_t startListener(quint16& port) {
         ::listen(fd, 4) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0)
         return -1;
     port = ntohs(a.sin_port);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives the benchmark
-        for (;;)
-            ::pause();
-    }
-    ::close(fd);
-    return pid;
-}
-
-void stop(const std::vector<pid_t>& pids) {
-    for (const pid_t pid : pids)
-        ::kill(pid, SIGKILL);
-    for (const pid_t pid : pids)
-        ::waitpid(pid, nullptr, 0);
+    return bench::forkHolding(fd);
 }
 
 } // namespace
