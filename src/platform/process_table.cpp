@@ -628,24 +628,37 @@ std::optional<pid_t> ProcessTable::firstPidOnPort(quint16 port) const {
     return pids.front();
 }
 
+std::optional<pid_t> ProcessTable::rememberedHolder(int procFd, quint16 port) const {
+    if (!m_lastHolder || m_lastHolder->port != port)
+        return std::nullopt;
+    // The same socket behind the same descriptor is still on the port.
+    char target[64];
+    const ssize_t n = ::readlinkat(
+        procFd,
+        PidPath(m_lastHolder->pid, ("fd/" + std::to_string(m_lastHolder->fd)).c_str()).c_str(),
+        target, sizeof target);
+    if (n > 0 && n < static_cast<ssize_t>(sizeof target) &&
+        socketInode(std::string_view(target, static_cast<std::size_t>(n))) == m_lastHolder->inode)
+        return m_lastHolder->pid;
+    m_lastHolder.reset();
+    return std::nullopt;
+}
+
+std::optional<pid_t> ProcessTable::rememberedHolderOfPort(quint16 port) const {
+    const Fd proc = openProc();
+    if (!proc.isOpen())
+        return std::nullopt;
+    const std::lock_guard lock(m_mutex);
+    return rememberedHolder(proc.get(), port);
+}
+
 std::optional<pid_t> ProcessTable::holderOfPort(quint16 port) const {
     const Fd proc = openProc();
     if (!proc.isOpen())
         return std::nullopt;
     const std::lock_guard lock(m_mutex);
-    if (m_lastHolder && m_lastHolder->port == port) {
-        // The same socket behind the same descriptor is still on the port.
-        char target[64];
-        const ssize_t n = ::readlinkat(
-            proc.get(),
-            PidPath(m_lastHolder->pid, ("fd/" + std::to_string(m_lastHolder->fd)).c_str()).c_str(),
-            target, sizeof target);
-        if (n > 0 && n < static_cast<ssize_t>(sizeof target) &&
-            socketInode(std::string_view(target, static_cast<std::size_t>(n))) ==
-                m_lastHolder->inode)
-            return m_lastHolder->pid;
-        m_lastHolder.reset();
-    }
+    if (const std::optional<pid_t> pid = rememberedHolder(proc.get(), port))
+        return pid;
     const std::vector<InetSocket> sockets =
         readSocketsOnPort(proc.get(), port, useSocketDiagnostics);
     if (sockets.empty())

@@ -95,6 +95,9 @@ public:
     // listener (or a bound datagram socket), one read tells whether that process still holds
     // it; only otherwise is the machine searched.
     std::optional<pid_t> holderOfPort(quint16 port) const;
+    // The holder that the last holderOfPort(port) found, when that one read shows it still
+    // holding its socket; nothing otherwise (then holderOfPort searches the machine).
+    std::optional<pid_t> rememberedHolderOfPort(quint16 port) const;
     // The same processes as pidsOnPort() with their details.
     std::vector<ProcessInfo> portHolders(quint16 port) const;
 
@@ -124,6 +127,7 @@ private:
         quint64 inode;
         quint16 port;
     };
+    std::optional<pid_t> rememberedHolder(int procFd, quint16 port) const; // m_mutex held
     mutable std::mutex m_mutex;
     mutable std::optional<LastHolder> m_lastHolder;
 };
