@@ -7,6 +7,8 @@
 #include <QFile>
 
 #include <array>
+#include <future>
+#include <system_error>
 
 namespace core {
 
@@ -112,8 +114,10 @@ QString PanelViewModel::permissionCheckHint() const {
         QString error =
             core::failureText(platform::writeTextAtomicallyUnsynced(probe, QStringLiteral("ok")));
         if (error.isEmpty()) {
+            // Gone already: another probe of the same directory, at the same moment, wrote
+            // and removed the same file.
             QFile file(probe);
-            if (!file.remove())
+            if (!file.remove() && file.exists())
                 error = file.errorString();
         }
         if (!error.isEmpty())
@@ -136,13 +140,25 @@ bool PanelViewModel::isServiceRunning(Service service) const {
 bool PanelViewModel::isMariaDBRunning() const {
     // Any holder of the port answers as the first would: the table sees only processes whose
     // open files it may read, and those it may also signal.
-    if (const std::optional<pid_t> pid = m_processes.holderOfPort(quint16(m_config.databasePort));
-        pid && *pid >= 1)
+    const auto port = quint16(m_config.databasePort);
+    if (const std::optional<pid_t> pid = m_processes.rememberedHolderOfPort(port))
         return platform::isProcessAlive(*pid);
     // As pgrep -f: the path taken as an extended regular expression, escaped so that a root
     // such as "/srv/c++" matches its own server.
-    return m_processes.anyMatching(platform::ExtendedRegex(
-        core::escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld"))));
+    const platform::ExtendedRegex server(
+        core::escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld")));
+    // Looking for a holder walks the kernel's whole connection table; the command lines,
+    // needed when there is none, are read meanwhile on a thread of their own.
+    std::future<bool> matching;
+    try {
+        matching = std::async(std::launch::async,
+                              [this, &server] { return m_processes.anyMatching(server); });
+    } catch (const std::system_error&) {
+        // No thread to spare: the command lines are read after the search.
+    }
+    if (const std::optional<pid_t> pid = m_processes.holderOfPort(port); pid && *pid >= 1)
+        return platform::isProcessAlive(*pid);
+    return matching.valid() ? matching.get() : m_processes.anyMatching(server);
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
