@@ -126,10 +126,11 @@ Result<> writePhpServerIniFiles(const QString& runtimeDir) {
         const QString dir = phpIniDirectory(runtimeDir, scope);
         if (Result<> made = platform::createDirectories(dir); !made)
             return made;
-        if (Result<> written =
-                platform::writeTextAtomically(dir + kIniFileName, phpIniText(settings, scope));
+        if (Result<> written = platform::writeTextAtomicallyIfChanged(dir + kIniFileName,
+                                                                      phpIniText(settings, scope));
             !written)
             return written;
     }
-    return platform::writeTextAtomically(phpLoopbackGuardPath(runtimeDir), phpLoopbackGuardText());
+    return platform::writeTextAtomicallyIfChanged(phpLoopbackGuardPath(runtimeDir),
+                                                  phpLoopbackGuardText());
 }

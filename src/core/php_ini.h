@@ -67,5 +67,5 @@ QStringList phpServerEnvironment(PhpServer server, int port, unsigned euid,
                                  const QString& inheritedPreload);
 
 // Writes the ini files and the guard of the runtime in runtimeDir, creating the directories;
-// the first failure stops it.
+// a file that already holds its text is left as it is. The first failure stops it.
 Result<> writePhpServerIniFiles(const QString& runtimeDir);

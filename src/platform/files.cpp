@@ -100,6 +100,14 @@ Result<> writeTextAtomically(const QString& path, const QString& text) {
     return {};
 }
 
+Result<> writeTextAtomicallyIfChanged(const QString& path, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    if (QFile file(path);
+        file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes)
+        return {};
+    return writeTextAtomically(path, text);
+}
+
 Result<> writeTextAtomicallyUnsynced(const QString& path, const QString& text) {
     const QString call = QStringLiteral("write");
     // A name of its own beside the target, created with the modes any new file gets.

@@ -31,6 +31,9 @@ Result<> createDirectories(const QString& path);
 // see the old or the whole new file.
 Result<> writeTextAtomically(const QString& path, const QString& text);
 
+// The same, unless path already holds exactly that text: then nothing is written.
+Result<> writeTextAtomicallyIfChanged(const QString& path, const QString& text);
+
 // The same replacement without waiting for the disk: for a file that only tests whether a
 // directory can be written and is removed at once, where a flush to disk would cost
 // milliseconds and prove nothing more.

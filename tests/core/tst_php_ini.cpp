@@ -123,6 +123,28 @@ private Q_SLOTS:
         }
     }
 
+    // Every launch writes the files: one that already holds its text is left alone (no flush
+    // to disk on every start), and one that does not is replaced whole.
+    void unchangedFilesAreNotRewritten() {
+        QTemporaryDir dir;
+        const QString guard = phpLoopbackGuardPath(dir.path());
+        const auto inodeOf = [](const QString& path) {
+            struct stat st {};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+        };
+        QVERIFY(writePhpServerIniFiles(dir.path()));
+        const QByteArray text = testing::readFile(guard);
+        const auto first = inodeOf(guard);
+        QVERIFY(first != 0);
+        QVERIFY(writePhpServerIniFiles(dir.path()));
+        QCOMPARE(inodeOf(guard), first);
+
+        testing::writeFile(guard, text.left(text.size() - 1) + "#");
+        QVERIFY(writePhpServerIniFiles(dir.path()));
+        QCOMPARE(testing::readFile(guard), text);
+        QVERIFY(inodeOf(guard) != first);
+    }
+
     // Whatever a runtime path holds, PHP reads back exactly the value the panel wrote.
     void quotedValuesReadBack_data() {
         QTest::addColumn<QString>("value");
