@@ -243,6 +243,10 @@ public:
     // Emits finished(outcome) on the main thread; the caller has just published the
     // outcome's report.
     void finish(OperationOutcome outcome);
+    // On a worker: probes the status once every probe asked for earlier has been made, and
+    // queues publish with the snapshot on the main thread. Probes made this way never overlap,
+    // and their publications keep the order in which they were asked for.
+    void probeInTurn(std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
 
 Q_SIGNALS:
     // Emitted once per assignment of a published field.
@@ -260,7 +264,6 @@ private:
     void publishChangedStatus(const StatusSnapshot& snapshot);
     // On a worker: waits for the turn of a ticket taken now (probeInTurn) or earlier, probes,
     // queues publish with the snapshot on the main thread, and ends the turn.
-    void probeInTurn(std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
     void probeOnTicket(quint64 ticket,
                        std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
     // The halves of the desktop actions that are shared by their two ways.

@@ -14,7 +14,11 @@
 #include <array>
 #include <functional>
 #include <future>
+#include <system_error>
 #include <utility>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace services {
 
@@ -46,26 +50,72 @@ namespace {
 // How long the PHP servers that a restart ends get to let go of their ports.
 constexpr std::chrono::seconds kPortReleaseLimit{3};
 
-// Queues a stage's publication: the status first (it writes a log of its own), then the
-// stage's text, then the summary of that text. The status is probed and the text built here on
-// the worker; the main thread only publishes.
-void publishStage(PanelViewModel& model, const std::function<QString(PanelViewModel&)>& text) {
-    model.postToMain([snapshot = model.probeStatus(), text = text(model)](PanelViewModel& m) {
-        m.publishStatus(snapshot);
-        m.setLogs(text);
-        m.updateErrorSummary();
-    });
-}
+// Publishes a run's stages in order, each from a thread of its own that yields the processor
+// to the servers coming up, so that probing the status (a few milliseconds) never holds up a
+// launch. As with a refresh queued on the main thread, a stage's status may already show steps
+// that came after it.
+class StagePublisher {
+public:
+    explicit StagePublisher(PanelViewModel& model) : m_model(model) {}
+    StagePublisher(const StagePublisher&) = delete;
+    StagePublisher& operator=(const StagePublisher&) = delete;
+    ~StagePublisher() { wait(); }
+
+    // Runs job once the jobs queued before it have run.
+    void then(const std::function<void(PanelViewModel&)>& job) {
+        try {
+            m_last = std::async(
+                std::launch::async, [&model = m_model, previous = std::move(m_last), job] {
+                    // This thread only (a thread's own nice value on Linux).
+                    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+                    if (previous.valid())
+                        previous.wait();
+                    job(model);
+                });
+        } catch (const std::system_error&) {
+            // No thread to spare: the earlier jobs have ended with the failed call (their
+            // future went with it), and this one runs here.
+            job(m_model);
+        }
+    }
+
+    // A stage: the status first (it writes a log of its own), then the stage's text, then
+    // the summary of that text; then whatever else the stage publishes.
+    void stage(const QString& text, const std::function<void(PanelViewModel&)>& after = {}) {
+        then([text, after](PanelViewModel& model) {
+            model.probeInTurn([text, after](PanelViewModel& m, const StatusSnapshot& snapshot) {
+                m.publishStatus(snapshot);
+                m.setLogs(text);
+                m.updateErrorSummary();
+                if (after)
+                    after(m);
+            });
+        });
+    }
+
+    void wait() {
+        if (m_last.valid())
+            m_last.wait();
+    }
+
+private:
+    PanelViewModel& m_model;
+    std::future<void> m_last;
+};
 
 // The worker's part: every step runs whatever the earlier ones reported.
 void startAllSteps(PanelViewModel& model) {
-    // The opening: the permission hint and the stage-0 text, prepared here (the first
-    // resolution of the root may install the runtime) and published on the main thread.
-    model.postToMain([hint = model.permissionCheckHint(),
-                      text = startAllPreparingText(model.zeltoPanelRoot())](PanelViewModel& m) {
-        m.setPermissionHint(hint);
-        m.setLogs(text);
-        m.updateErrorSummary();
+    StagePublisher publisher(model);
+    // The opening: the permission hint and the stage-0 text, published on the main thread.
+    // Like the opening on the main thread that it stands for, it may look at the directories
+    // before or after they are made below.
+    publisher.then([](PanelViewModel& m) {
+        m.postToMain([hint = m.permissionCheckHint(),
+                      text = startAllPreparingText(m.zeltoPanelRoot())](PanelViewModel& mm) {
+            mm.setPermissionHint(hint);
+            mm.setLogs(text);
+            mm.updateErrorSummary();
+        });
     });
 
     OperationOutcome outcome;
@@ -78,19 +128,11 @@ void startAllSteps(PanelViewModel& model) {
     // Two runs at the same time (two windows, two panels) take turns from here to their final
     // report, so that they end with one stack and each pid file names its live server.
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
-    // The PHP servers must find their ports free, so the servers the kill ends are waited for
-    // before they are launched (the database's own start waits for its own).
-    const std::vector<pid_t> ending =
-        platform::signallableProcessesMatching(serviceProcessPattern(Service::Site, mysqlDir));
-    // The two kills run at the same time (each costs a kill tool's run); both have returned
-    // before anything is written or launched.
-    std::future<Result<>> siteKill = std::async(std::launch::async, [&model, &mysqlDir] {
-        return model.killMatching(serviceProcessPattern(Service::Site, mysqlDir));
-    });
-    const Result<> databaseKill =
-        model.killMatching(serviceProcessPattern(Service::Database, mysqlDir));
-    for (const Result<>& kill : {siteKill.get(), databaseKill})
-        reportIgnored(kill, "end running servers", &outcome.warnings);
+    // The database's kill has returned before anything is written or launched. The PHP
+    // servers' kill, whose pattern cannot match the database server, waits until the database
+    // server, the slowest to come up, has been launched.
+    reportIgnored(model.killMatching(serviceProcessPattern(Service::Database, mysqlDir)),
+                  "end running servers", &outcome.warnings);
 
     const QString defaultsFile = model.mysqlCnfPath();
     const Result<> written =
@@ -98,30 +140,34 @@ void startAllSteps(PanelViewModel& model) {
     const QString w = core::failureText(written);
     const Result<platform::ChildExit> initialized = model.initializeMysql(defaultsFile);
     const QString i = core::processReportText(initialized);
-    publishStage(model, [w, i](PanelViewModel& m) {
-        return startAllStageText({w, i}, serviceLabel(Service::Database), m.zeltoPanelRoot());
-    });
+    const QString databaseStage =
+        startAllStageText({w, i}, serviceLabel(Service::Database), model.zeltoPanelRoot());
 
     // What each launch wrote to its log from here on is its own.
     const qint64 databaseLogOffset = platform::fileSizeOf(model.mysqlErrorLogPath());
+    // The database server, the slowest to come up, is launched before anything else is
+    // asked of the processor, the stage's status included.
     const Result<pid_t> launched = model.launchMysql(defaultsFile);
+    publisher.stage(databaseStage);
     const QString mysqld = core::failureText(launched);
     std::vector<LaunchedServer> servers;
     if (launched)
         servers.push_back({Service::Database, databaseLogOffset, 0});
-    publishStage(model, [w, i, mysqld](PanelViewModel& m) {
-        return startAllStageText({w, i, mysqld}, serviceLabel(Service::Site), m.zeltoPanelRoot());
-    });
+    publisher.stage(
+        startAllStageText({w, i, mysqld}, serviceLabel(Service::Site), model.zeltoPanelRoot()));
 
+    // The PHP servers must find their ports free, so the servers the kill ends are waited for
+    // before they are launched (the database's own start waits for its own).
+    const QString phpServers = serviceProcessPattern(Service::Site, mysqlDir);
+    const std::vector<pid_t> ending = platform::signallableProcessesMatching(phpServers);
+    reportIgnored(model.killMatching(phpServers), "end running servers", &outcome.warnings);
     platform::waitUntilEnded(ending, kPortReleaseLimit);
     LaunchedServer site{Service::Site, 0, 0};
     const QString p = model.startPhpWeb(&site);
     if (site.pid > 0)
         servers.push_back(site);
-    publishStage(model, [w, i, mysqld, p](PanelViewModel& m) {
-        return startAllStageText({w, i, mysqld, p}, serviceLabel(Service::PhpMyAdmin),
-                                 m.zeltoPanelRoot());
-    });
+    publisher.stage(startAllStageText({w, i, mysqld, p}, serviceLabel(Service::PhpMyAdmin),
+                                      model.zeltoPanelRoot()));
 
     LaunchedServer admin{Service::PhpMyAdmin, 0, 0};
     const QString a = model.startPhpMyAdmin(&admin);
@@ -156,13 +202,10 @@ void startAllSteps(PanelViewModel& model) {
     outcome.report = startAllFinalBlock({w, i, mysqld, readyOf(Service::Database), p,
                                          readyOf(Service::Site), a, readyOf(Service::PhpMyAdmin)},
                                         model.phpBinDisplay(), model.zeltoPanelRoot());
-    model.postToMain(
-        [snapshot = model.probeStatus(), outcome = std::move(outcome)](PanelViewModel& m) mutable {
-            m.publishStatus(snapshot);
-            m.setLogs(outcome.report);
-            m.updateErrorSummary();
-            m.finish(std::move(outcome));
-        });
+    const QString report = outcome.report;
+    publisher.stage(report, [outcome](PanelViewModel& m) { m.finish(outcome); });
+    // The final report is out before the turn passes to another run.
+    publisher.wait();
 }
 
 } // namespace
