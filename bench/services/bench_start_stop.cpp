@@ -178,6 +178,15 @@ int main(int argc, char** argv) {
     std::printf("start-all until 3 ports answer, median of %d: %.0f ms\n", runs, ps);
     std::printf("shell script start until 3 ports answer, median of %d: %.0f ms\n", runs, ss);
     std::printf("ratio start-all / script: %.2f (goal: at most 1.10)\n", ps / ss);
+    const auto runsOf = [](std::vector<double> samples) {
+        std::sort(samples.begin(), samples.end());
+        QStringList texts;
+        for (double sample : samples)
+            texts << QString::number(sample, 'f', 0);
+        return texts.join(QLatin1Char(' '));
+    };
+    std::printf("  every run, ms: start-all %s; script %s\n", qPrintable(runsOf(panelStart)),
+                qPrintable(runsOf(scriptStart)));
     const double pr = median(panelReport);
     std::printf("start-all until its final report (every service found ready), median of %d: "
                 "%.0f ms\n",
