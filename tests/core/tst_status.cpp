@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -47,12 +46,14 @@ void makeRuntimeDirs(const QString& root) {
 bool makeUnwritable(const QString& dir) {
     if (::geteuid() != 0)
         return QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
-    return QProcess::execute(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("+i"), dir}) == 0;
+    const Result<platform::ChildExit> r =
+        platform::runChild(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("+i"), dir});
+    return r && r->exitedCleanly();
 }
 
 void makeWritable(const QString& dir) {
     if (::geteuid() == 0)
-        QProcess::execute(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), dir});
+        (void)platform::runChild(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), dir});
     QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
