@@ -60,19 +60,28 @@ void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction
     m.updateErrorSummary();
 }
 
-void finishSiteJob(PanelViewModel& m, const StatusSnapshot& status, update::UpdateLock lock,
-                   OperationOutcome outcome, const QString& title, const QString& result,
-                   const QStringList& details) {
-    m.publishStatus(status);
-    m.setUpdateProgress(1.0);
-    m.setUpdateProgressText(QStringLiteral("完成"));
-    outcome.report = PanelViewModel::buildLogBlock(title, {result}, details);
-    m.setLogs(outcome.report);
-    m.updateErrorSummary();
-    m.refreshUndoAvailable();
-    // Only once the report is out may a new job start, so that its publications follow this
-    // job's last one; the lock goes before anyone learns that the job has ended.
-    endSiteJob();
-    lock = {};
-    m.finish(std::move(outcome));
+void finishSiteJob(PanelViewModel& model, Operation operation, const Result<QString>& run,
+                   update::UpdateLock lock, const QString& title, const QStringList& moreDetails) {
+    OperationOutcome outcome;
+    outcome.operation = operation;
+    outcome.succeeded = run.has_value();
+    const QString result = run ? *run : run.error().message;
+    const StatusSnapshot status = model.probeStatus();
+    const QStringList details =
+        QStringList{QStringLiteral("目录: ") + status.panelRoot} + moreDetails;
+    model.postToMain([status, title, result, details, outcome = std::move(outcome),
+                      lock = std::move(lock)](PanelViewModel& m) mutable {
+        m.publishStatus(status);
+        m.setUpdateProgress(1.0);
+        m.setUpdateProgressText(QStringLiteral("完成"));
+        outcome.report = PanelViewModel::buildLogBlock(title, {result}, details);
+        m.setLogs(outcome.report);
+        m.updateErrorSummary();
+        m.refreshUndoAvailable();
+        // Only once the report is out may a new job start, so that its publications follow
+        // this job's last one; the lock goes before anyone learns that the job has ended.
+        endSiteJob();
+        lock = {};
+        m.finish(std::move(outcome));
+    });
 }

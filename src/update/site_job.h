@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/operation_outcome.h"
+#include "platform/result.h"
 #include "update/update_lock.h"
 
 #include <QString>
@@ -9,7 +10,6 @@
 #include <optional>
 
 class PanelViewModel;
-struct StatusSnapshot;
 
 // One job on the site at a time in the whole process, an update or an undo: every window's
 // model shares the archive, the extraction directory, the site and its previous generation.
@@ -36,10 +36,10 @@ std::optional<update::UpdateLock> beginSiteJob(PanelViewModel& model, Operation 
 void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction,
                         const QString& text, const QStringList& details);
 
-// On the main thread, the end of a job: the status (probed on the job's worker) published,
-// the bar full ("完成"), the final report "title / result / details" in the log and the
+// On the job's worker, the end of a job: its outcome from run (the report, or the error's
+// text), the status probed; then, on the main thread, the status published, the bar full
+// ("完成"), the final report "title / result / 目录: root / moreDetails" in the log and the
 // outcome, the undo button brought up to date; then the job's guard and lock are released and
 // finished() is emitted.
-void finishSiteJob(PanelViewModel& m, const StatusSnapshot& status, update::UpdateLock lock,
-                   OperationOutcome outcome, const QString& title, const QString& result,
-                   const QStringList& details);
+void finishSiteJob(PanelViewModel& model, Operation operation, const Result<QString>& run,
+                   update::UpdateLock lock, const QString& title, const QStringList& moreDetails);

@@ -60,18 +60,7 @@ void PanelViewModel::undoLastUpdate() {
                         publishSiteJobStep(m, kRunningTitle, fraction, text, details);
                     });
             });
-        OperationOutcome outcome;
-        outcome.operation = Operation::UndoLastUpdate;
-        outcome.succeeded = run.has_value();
-        const QString report = run ? *run : run.error().message;
-        const StatusSnapshot snapshot = model.probeStatus();
-        model.postToMain(
-            [snapshot, report,
-             details = QStringList{QStringLiteral("目录: ") + snapshot.panelRoot, kNote},
-             outcome = std::move(outcome), lock = std::move(lock)](PanelViewModel& m) mutable {
-                finishSiteJob(m, snapshot, std::move(lock), std::move(outcome), kDoneTitle, report,
-                              details);
-            });
+        finishSiteJob(model, Operation::UndoLastUpdate, run, std::move(lock), kDoneTitle, {kNote});
     });
 }
 

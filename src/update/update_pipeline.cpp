@@ -97,19 +97,8 @@ void PanelViewModel::updateOrRepairFiles() {
                         publishSiteJobStep(m, kRunningTitle, fraction, text, details);
                     });
             });
-        OperationOutcome outcome;
-        outcome.operation = Operation::UpdateOrRepair;
-        outcome.succeeded = run.has_value();
-        const QString report = run ? *run : run.error().message;
-        const StatusSnapshot snapshot = model.probeStatus();
-        model.postToMain(
-            [snapshot, report,
-             details = QStringList{QStringLiteral("目录: ") + snapshot.panelRoot,
-                                   QStringLiteral("下载包: ") + model.updateArchivePath(), kNote},
-             outcome = std::move(outcome), lock = std::move(lock)](PanelViewModel& m) mutable {
-                finishSiteJob(m, snapshot, std::move(lock), std::move(outcome), kDoneTitle, report,
-                              details);
-            });
+        finishSiteJob(model, Operation::UpdateOrRepair, run, std::move(lock), kDoneTitle,
+                      {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote});
     });
 }
 
