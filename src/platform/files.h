@@ -35,8 +35,8 @@ Result<> writeTextAtomically(const QString& path, const QString& text);
 Result<> writeTextAtomicallyIfChanged(const QString& path, const QString& text);
 
 // The same replacement without waiting for the disk: for a file that only tests whether a
-// directory can be written and is removed at once, where a flush to disk would cost
-// milliseconds and prove nothing more.
+// directory can be written and is removed at once, or one written anew before every use,
+// where a flush to disk would cost milliseconds and keep nothing safe.
 Result<> writeTextAtomicallyUnsynced(const QString& path, const QString& text);
 
 // The file's text when it exists, can be read and is valid UTF-8.

@@ -50,10 +50,22 @@ namespace {
 // How long the PHP servers that a restart ends get to let go of their ports.
 constexpr std::chrono::seconds kPortReleaseLimit{3};
 
-// Publishes a run's stages in order, each from a thread of its own that yields the processor
-// to the servers coming up, so that probing the status (a few milliseconds) never holds up a
-// launch. As with a refresh queued on the main thread, a stage's status may already show steps
-// that came after it.
+// Ends the servers that pattern matches with the kill tool, and returns those it signals. The
+// tool reads every process of the machine, which costs a few milliseconds before a launch: it
+// is not started when no process that the panel may signal matches, for then it would end
+// nothing.
+std::vector<pid_t> endRunningServers(PanelViewModel& model, const QString& pattern,
+                                     std::vector<Error>* warnings) {
+    std::vector<pid_t> running = platform::signallableProcessesMatching(pattern);
+    if (!running.empty())
+        reportIgnored(model.killMatching(pattern), "end running servers", warnings);
+    return running;
+}
+
+// Publishes a run's stages in order, each from a thread of its own. Until the servers are up,
+// that thread yields the processor to them, so that probing the status (a few milliseconds of
+// processor time) holds up neither a launch nor a server coming up. As with a refresh queued
+// on the main thread, a stage's status may already show steps that came after it.
 class StagePublisher {
 public:
     explicit StagePublisher(PanelViewModel& model) : m_model(model) {}
@@ -64,14 +76,16 @@ public:
     // Runs job once the jobs queued before it have run.
     void then(const std::function<void(PanelViewModel&)>& job) {
         try {
-            m_last = std::async(
-                std::launch::async, [&model = m_model, previous = std::move(m_last), job] {
-                    // This thread only (a thread's own nice value on Linux).
-                    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-                    if (previous.valid())
-                        previous.wait();
-                    job(model);
-                });
+            m_last = std::async(std::launch::async, [&model = m_model, previous = std::move(m_last),
+                                                     job, yielding = m_yielding] {
+                // The lowest priority, for this thread only (a thread's
+                // own nice value on Linux).
+                if (yielding)
+                    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+                if (previous.valid())
+                    previous.wait();
+                job(model);
+            });
         } catch (const std::system_error&) {
             // No thread to spare: the earlier jobs have ended with the failed call (their
             // future went with it), and this one runs here.
@@ -93,6 +107,10 @@ public:
         });
     }
 
+    // The jobs queued from here on run at the usual priority: the servers are up, or will not
+    // come up.
+    void serversUp() { m_yielding = false; }
+
     void wait() {
         if (m_last.valid())
             m_last.wait();
@@ -101,6 +119,7 @@ public:
 private:
     PanelViewModel& m_model;
     std::future<void> m_last;
+    bool m_yielding = true;
 };
 
 // The worker's part: every step runs whatever the earlier ones reported.
@@ -131,12 +150,13 @@ void startAllSteps(PanelViewModel& model) {
     // The database's kill has returned before anything is written or launched. The PHP
     // servers' kill, whose pattern cannot match the database server, waits until the database
     // server, the slowest to come up, has been launched.
-    reportIgnored(model.killMatching(serviceProcessPattern(Service::Database, mysqlDir)),
-                  "end running servers", &outcome.warnings);
+    endRunningServers(model, serviceProcessPattern(Service::Database, mysqlDir), &outcome.warnings);
 
     const QString defaultsFile = model.mysqlCnfPath();
+    // Rewritten before every start, so a flush to disk, which would hold up the launch by a
+    // millisecond or more, keeps nothing safe that the next start would not write again.
     const Result<> written =
-        platform::writeTextAtomically(defaultsFile, mysqlOptionFileText(mysqlDir));
+        platform::writeTextAtomicallyUnsynced(defaultsFile, mysqlOptionFileText(mysqlDir));
     const QString w = core::failureText(written);
     const Result<platform::ChildExit> initialized = model.initializeMysql(defaultsFile);
     const QString i = core::processReportText(initialized);
@@ -158,10 +178,9 @@ void startAllSteps(PanelViewModel& model) {
 
     // The PHP servers must find their ports free, so the servers the kill ends are waited for
     // before they are launched (the database's own start waits for its own).
-    const QString phpServers = serviceProcessPattern(Service::Site, mysqlDir);
-    const std::vector<pid_t> ending = platform::signallableProcessesMatching(phpServers);
-    reportIgnored(model.killMatching(phpServers), "end running servers", &outcome.warnings);
-    platform::waitUntilEnded(ending, kPortReleaseLimit);
+    platform::waitUntilEnded(
+        endRunningServers(model, serviceProcessPattern(Service::Site, mysqlDir), &outcome.warnings),
+        kPortReleaseLimit);
     LaunchedServer site{Service::Site, 0, 0};
     const QString p = model.startPhpWeb(&site);
     if (site.pid > 0)
@@ -203,6 +222,7 @@ void startAllSteps(PanelViewModel& model) {
                                          readyOf(Service::Site), a, readyOf(Service::PhpMyAdmin)},
                                         model.phpBinDisplay(), model.zeltoPanelRoot());
     const QString report = outcome.report;
+    publisher.serversUp();
     publisher.stage(report, [outcome](PanelViewModel& m) { m.finish(outcome); });
     // The final report is out before the turn passes to another run.
     publisher.wait();
