@@ -23,6 +23,7 @@
 #include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process_table.h"
+#include "real_stack.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -433,17 +434,6 @@ void measureStalls(bool fakeProbes) {
 
 // --- The real stack: stalls, live status at rest, a killed database ------------------------
 
-bool portAnswers(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // Processor time of this whole process (all threads), and how many times its threads woke
 // from a wait.
 struct ProcessCost {
@@ -492,20 +482,9 @@ double stallOf(const char* label, TimingDispatcher& dispatcher, F&& operation) {
 }
 
 int measureRealStack(int restSeconds) {
-    QString runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
-    if (runtime.isEmpty())
-        runtime = QStringLiteral(ZELTO_DEFAULT_RUNTIME_DIR);
-    if (!QFileInfo::exists(runtime + QStringLiteral("/mysql/bin/mysqld"))) {
-        std::fprintf(stderr, "no assembled runtime at %s\n", qPrintable(runtime));
+    const std::optional<QString> runtime = bench::realStackRuntime();
+    if (!runtime)
         return 1;
-    }
-    for (const quint16 port : {3306, 8000, 900}) {
-        if (portAnswers(port)) {
-            std::fprintf(stderr, "port %d is taken: hold the ports' lock, stop what runs there\n",
-                         port);
-            return 1;
-        }
-    }
     BenchSandbox sandbox(false);
     sandbox.box.tools = SystemTools::debian();
     sandbox.box.noResourcePath = true;
@@ -513,7 +492,7 @@ int measureRealStack(int restSeconds) {
     const QString root = sandbox.box.installedRoot();
     (void)removePath(root);
     QDir().mkpath(root);
-    if (!copyTree(runtime, root + QStringLiteral("/runtime"))) {
+    if (!copyTree(*runtime, root + QStringLiteral("/runtime"))) {
         std::fprintf(stderr, "cannot copy the runtime\n");
         return 1;
     }

@@ -9,6 +9,7 @@
 #include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "real_stack.h"
 #include "services/database.h"
 #include "test_support.h"
 
@@ -107,26 +108,16 @@ void writeScripts(const QString& base, const QString& root) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 5;
-    QString runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
-    if (runtime.isEmpty())
-        runtime = QStringLiteral(ZELTO_DEFAULT_RUNTIME_DIR);
-    if (!QFileInfo::exists(runtime + QStringLiteral("/mysql/bin/mysqld"))) {
-        std::fprintf(stderr, "no assembled runtime at %s\n", qPrintable(runtime));
+    const std::optional<QString> runtime = bench::realStackRuntime();
+    if (!runtime)
         return 1;
-    }
-    for (int port : kPorts) {
-        if (portAnswers(port)) {
-            std::fprintf(stderr, "port %d is taken: stop what runs there first\n", port);
-            return 1;
-        }
-    }
 
     TestSandbox box;
     box.machineDatabasePort = true; // the real server on the real port
     box.noResourcePath = true;
     const QString root = box.installedRoot();
     QDir().mkpath(root);
-    if (!copyTree(runtime, root + QStringLiteral("/runtime"))) {
+    if (!copyTree(*runtime, root + QStringLiteral("/runtime"))) {
         std::fprintf(stderr, "cannot copy the runtime\n");
         return 1;
     }
