@@ -7,6 +7,9 @@
 #
 # Usage: scripts/fuzz.sh [target...]       (default: every target)
 #   ZELTO_FUZZ_SECONDS   seconds per target (default 25)
+#   ZELTO_FUZZ_SEED      the seed of libFuzzer's mutations (default: a new one each run). With
+#                        a fixed seed, a run tries the same inputs in the same order each time
+#                        (as many as fit in the time), so its outcome does not depend on luck.
 #
 # To add what a longer run found to a corpus, keep it small:
 #   build-fuzz/fuzz/<target> -merge=1 fuzz/corpus/<target> <directory of new inputs>
@@ -14,6 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${ZELTO_FUZZ_SECONDS:-25}"
+seed_option=()
+if [ -n "${ZELTO_FUZZ_SEED:-}" ]; then seed_option=(-seed="$ZELTO_FUZZ_SEED"); fi
 # The newest clang installed: the code uses std::expected, which needs clang 16 or later (on
 # Debian 12 the package clang-16; its default clang is 14).
 cxx=clang++
@@ -44,7 +49,7 @@ for target in "${targets[@]}"; do
   status=0
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
     "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-    -max_len=4096 -print_final_stats=1 -artifact_prefix="$crashes/$target-" \
+    -max_len=4096 -print_final_stats=1 "${seed_option[@]}" -artifact_prefix="$crashes/$target-" \
     "$work/$target" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   elapsed=$((SECONDS - start))

@@ -94,6 +94,15 @@ std::string normalizedName(std::string_view name) {
     return out;
 }
 
+// The reason an entry that names the extraction directory itself ("." or "./") must not be
+// written: anything but a directory would replace the directory (a link to elsewhere would
+// take every later entry with it). Nothing when the entry names something below it.
+std::optional<QString> replacesBaseReason(const std::string& normalName, unsigned fileType) {
+    if (normalName.empty() && fileType != AE_IFDIR)
+        return QStringLiteral("Entry would replace the extraction directory");
+    return std::nullopt;
+}
+
 // The first of name and its parent directories that is one of links, or nothing.
 std::optional<std::string> linkOnTheWay(const std::string& name,
                                         const std::unordered_set<std::string>& links) {
@@ -183,6 +192,8 @@ std::variant<ArchiveSurvey, QString> surveyArchive(const QByteArray& archiveName
         const char* rawName = archive_entry_pathname(entry);
         const std::string name = rawName ? rawName : "";
         if (auto reason = unsafeNameReason(name))
+            return withEntryName(name.c_str(), *reason);
+        if (auto reason = replacesBaseReason(normalizedName(name), archive_entry_filetype(entry)))
             return withEntryName(name.c_str(), *reason);
         if (const char* link = archive_entry_hardlink(entry)) {
             if (auto reason = unsafeNameReason(link))
@@ -328,6 +339,8 @@ void readEntries(archive* reader, const std::string& prefix, BatchChannel& chann
         if (auto reason = unsafeNameReason(name))
             return stopWith(withEntryName(name.c_str(), *reason));
         const std::string normal = normalizedName(name);
+        if (auto reason = replacesBaseReason(normal, archive_entry_filetype(entry)))
+            return stopWith(withEntryName(name.c_str(), *reason));
         if (linkOnTheWay(normal, links))
             return throughLink(name, name);
         if (const char* link = archive_entry_hardlink(entry)) {

@@ -243,6 +243,10 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
     QTest::newRow("file through a relative link out of the tree")
         << 200 << QByteArray() << QStringList{"up->..", "up/evil.txt"} << ""
         << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction << 0.10;
+    // A link in place of the extraction directory itself would carry every later entry out.
+    QTest::newRow("link named after the extraction directory")
+        << 200 << QByteArray() << QStringList{".->$OUT", "evil.txt"} << ""
+        << failed + ".: Entry would replace the extraction directory" << atExtraction << 0.10;
     QTest::newRow("no site root")
         << 200 << QByteArray() << QStringList{"docs/readme.txt", "docs/index.php"} << ""
         << "更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
