@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -22,6 +25,42 @@ FileDescriptor::~FileDescriptor() {
 
 int FileDescriptor::release() {
     return std::exchange(m_fd, -1);
+}
+
+} // namespace platform
+
+namespace platform {
+
+DirStream& DirStream::operator=(DirStream&& other) noexcept {
+    if (this != &other) {
+        if (m_dir)
+            ::closedir(m_dir);
+        m_dir = std::exchange(other.m_dir, nullptr);
+    }
+    return *this;
+}
+
+DirStream::~DirStream() {
+    if (m_dir)
+        ::closedir(m_dir);
+}
+
+DirStream DirStream::duplicateOf(int fd) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return DirStream();
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        const int saved = errno;
+        ::close(copy);
+        errno = saved;
+        return DirStream();
+    }
+    return DirStream(dir);
+}
+
+DirStream DirStream::open(const char* path) {
+    return DirStream(::opendir(path));
 }
 
 } // namespace platform

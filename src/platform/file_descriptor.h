@@ -1,5 +1,7 @@
 #pragma once
 
+#include <dirent.h>
+
 namespace platform {
 
 // An open file descriptor, closed when this goes.
@@ -19,6 +21,30 @@ public:
 
 private:
     int m_fd = -1;
+};
+
+// An open directory stream, closed when this goes.
+class DirStream {
+public:
+    DirStream() = default;
+    explicit DirStream(DIR* dir) : m_dir(dir) {}
+    DirStream(DirStream&& other) noexcept : m_dir(other.m_dir) { other.m_dir = nullptr; }
+    DirStream& operator=(DirStream&& other) noexcept;
+    DirStream(const DirStream&) = delete;
+    DirStream& operator=(const DirStream&) = delete;
+    ~DirStream();
+
+    // Opens a stream over a duplicate of fd (fd itself stays open and owned by the caller);
+    // no descriptor is left behind when that fails, and errno tells why.
+    static DirStream duplicateOf(int fd);
+    // Opens the directory at path; errno tells why when that fails.
+    static DirStream open(const char* path);
+
+    bool isOpen() const { return m_dir != nullptr; }
+    DIR* get() const { return m_dir; }
+
+private:
+    DIR* m_dir = nullptr;
 };
 
 } // namespace platform

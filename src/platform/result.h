@@ -5,13 +5,26 @@
 #include <expected>
 #include <utility>
 
+// What sort of failure an Error is: callers decide by this, never by its texts.
+enum class ErrorKind {
+    System,     // a system call failed; code holds its errno
+    NotFound,   // what was asked for is not there (a file, a runtime to install, a site root)
+    Stalled,    // a transfer or a child made no progress for too long
+    TimedOut,   // something did not happen within its limit
+    Corrupt,    // data read is not what it must be (a checksum, a size, an archive's shape)
+    Refused,    // a check refused the request before anything was changed
+    ToolFailed, // a child program ran and failed; exitStatus holds its status
+};
+
 // Why something below the model failed. The message is the system's or the library's own
 // text ("No such file or directory"); the model turns it into the panel's words.
 struct Error {
     QString message;
     QString path; // the file or program concerned, when there is one
     QString call; // the call or step that failed, when known ("rename", "posix_spawn")
-    int code = 0; // errno, when a system call failed
+    int code = 0; // errno, when a system call failed; nothing else
+    ErrorKind kind = ErrorKind::System;
+    int exitStatus = 0; // a child program's exit status, with ErrorKind::ToolFailed
 
     // The message with its context, for diagnostics ("rename /a/b: Permission denied").
     QString context() const;
