@@ -2,9 +2,228 @@
 
 #include "core/service_table.h"
 
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <vector>
+
 namespace cli {
 
 namespace {
+
+QString quoted(const QString& text) {
+    return QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+// "a, b or c" (conjunction "or"), "a, b and c" ("and").
+QString listed(const QStringList& items, const QString& conjunction) {
+    if (items.size() < 2)
+        return items.join(QString());
+    return items.first(items.size() - 1).join(QStringLiteral(", ")) + QLatin1Char(' ') +
+           conjunction + QLatin1Char(' ') + items.last();
+}
+
+// An option: what the parser knows of it, what a missing value is called in the error, and the
+// commands it belongs to (none: every command takes it, before or after the command's words).
+struct OptionRule {
+    QCommandLineOption option;
+    QString valueNeeded;
+    QList<Command> commands;
+};
+
+const std::vector<OptionRule>& optionRules() {
+    static const std::vector<OptionRule> rules{
+        {QCommandLineOption(QStringLiteral("json")), {}, {}},
+        {QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}), {}, {}},
+        {QCommandLineOption(QStringLiteral("version")), {}, {}},
+        {QCommandLineOption(QStringLiteral("from"), {}, QStringLiteral("URL")),
+         QStringLiteral("an address"),
+         {Command::Update}},
+    };
+    return rules;
+}
+
+// An option's name as it is typed: one dash before a letter (-h), two before a word (--json).
+QString spelled(const QString& name) {
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// Reads the options a command took into the invocation; the reason they are wrong, if they are.
+using OptionCheck = std::optional<QString> (*)(const QCommandLineParser&, Invocation&);
+
+std::optional<QString> takeUpdateSource(const QCommandLineParser& parser, Invocation& invocation) {
+    if (!parser.isSet(QStringLiteral("from")))
+        return std::nullopt;
+    const QString from = parser.value(QStringLiteral("from")); // the last one given
+    const QUrl url(from, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return QStringLiteral("--from needs an http or https address, not ") + quoted(from);
+    invocation.updateFrom = url;
+    return std::nullopt;
+}
+
+// A command: the words that name it, the one word it takes after them (the DIR of
+// "root set DIR") with what that word is called in the error when it is missing, and the check
+// of its options.
+struct CommandRule {
+    Command command;
+    QString words;
+    QString operand;
+    QString operandNeeded;
+    OptionCheck checkOptions = nullptr;
+};
+
+const std::vector<CommandRule>& commandRules() {
+    static const std::vector<CommandRule> rules{
+        {Command::Status, QStringLiteral("status"), {}, {}},
+        {Command::Start, QStringLiteral("start"), {}, {}},
+        {Command::Stop, QStringLiteral("stop"), {}, {}},
+        {Command::Update, QStringLiteral("update"), {}, {}, &takeUpdateSource},
+        {Command::Undo, QStringLiteral("undo"), {}, {}},
+        {Command::Root, QStringLiteral("root"), {}, {}},
+        {Command::RootSet, QStringLiteral("root set"), QStringLiteral("DIR"),
+         QStringLiteral("a directory")},
+        {Command::OpenSite, QStringLiteral("open site"), {}, {}},
+        {Command::OpenPhpMyAdmin, QStringLiteral("open phpmyadmin"), {}, {}},
+        {Command::OpenDirectory, QStringLiteral("open dir"), {}, {}},
+    };
+    return rules;
+}
+
+// What the words after a group's word must say, for a group that is no command by itself.
+QString groupNeeds(const QString& group) {
+    static const std::pair<QString, QString> needs[] = {
+        {QStringLiteral("open"), QStringLiteral("what to open")},
+    };
+    for (const auto& [word, needed] : needs) {
+        if (word == group)
+            return needed;
+    }
+    return {};
+}
+
+// The commands under a group's words, as typed after them ("site", "set DIR").
+QStringList commandsUnder(const QString& group) {
+    QStringList under;
+    const QString prefix = group + QLatin1Char(' ');
+    for (const CommandRule& rule : commandRules()) {
+        if (rule.words.startsWith(prefix)) {
+            under.push_back(rule.words.mid(prefix.size()) +
+                            (rule.operand.isEmpty() ? QString() : QLatin1Char(' ') + rule.operand));
+        }
+    }
+    return under;
+}
+
+// The command whose words begin the given words (the longest, as "root set" before "root"),
+// and the words after its own.
+struct Resolved {
+    const CommandRule* rule = nullptr;
+    QStringList rest;
+};
+
+Resolved resolve(const QStringList& words) {
+    Resolved resolved;
+    qsizetype matched = 0;
+    for (const CommandRule& rule : commandRules()) {
+        const QStringList named = rule.words.split(QLatin1Char(' '));
+        if (named.size() > matched && words.first(std::min(named.size(), words.size())) == named) {
+            resolved.rule = &rule;
+            matched = named.size();
+        }
+    }
+    resolved.rest = words.mid(matched);
+    return resolved;
+}
+
+// Takes the command's operand into the invocation; the reason the words fit no command, if
+// they do not.
+std::optional<QString> fitWords(const QStringList& words, const Resolved& resolved,
+                                Invocation& invocation) {
+    if (!resolved.rule) {
+        const QString& group = words.first();
+        const QStringList under = commandsUnder(group);
+        if (under.isEmpty())
+            return QStringLiteral("unknown command ") + quoted(group);
+        const QString next = words.value(1);
+        if (next.isEmpty())
+            return group + QStringLiteral(" needs ") + groupNeeds(group) + QStringLiteral(": ") +
+                   listed(under, QStringLiteral("or"));
+        return group + QStringLiteral(" knows ") + listed(under, QStringLiteral("and")) +
+               QStringLiteral(", not ") + quoted(next);
+    }
+    const CommandRule& rule = *resolved.rule;
+    QStringList rest = resolved.rest;
+    QString typed = rule.words;
+    if (!rule.operand.isEmpty()) {
+        if (rest.isEmpty() || rest.first().isEmpty())
+            return rule.words + QStringLiteral(" needs ") + rule.operandNeeded +
+                   QStringLiteral(": ") + rule.words + QLatin1Char(' ') + rule.operand;
+        invocation.operand = rest.takeFirst();
+        typed += QLatin1Char(' ') + rule.operand;
+    }
+    if (rest.isEmpty())
+        return std::nullopt;
+    if (const QStringList under = commandsUnder(rule.words); !under.isEmpty())
+        return rule.words + QStringLiteral(" takes ") +
+               listed(QStringList{QStringLiteral("nothing")} + under, QStringLiteral("or")) +
+               QStringLiteral(", but got ") + quoted(rest.first());
+    return typed + QStringLiteral(" takes no further arguments, but got ") +
+           quoted(rest.join(QLatin1Char(' ')));
+}
+
+// An option given to a command it does not belong to (or to words that name no command).
+std::optional<QString> misplacedOption(const QCommandLineParser& parser, const CommandRule* rule) {
+    for (const OptionRule& option : optionRules()) {
+        if (option.commands.isEmpty() || !parser.isSet(option.option) ||
+            (rule && option.commands.contains(rule->command)))
+            continue;
+        QStringList owners;
+        for (Command command : option.commands)
+            owners.push_back(commandName(command));
+        return spelled(option.option.names().first()) + QStringLiteral(" belongs to ") +
+               listed(owners, QStringLiteral("and")) + QStringLiteral(" only");
+    }
+    return std::nullopt;
+}
+
+// An option is typed as spelled() gives it, with a value (after '=' or as the next argument)
+// only when it takes one. QCommandLineParser accepts more (-json, --h, -hh as -h twice) and tells
+// its errors in words of its own without saying which argument was wrong, so the arguments are
+// checked first: the first wrong one, and the error that names it.
+struct Misspelling {
+    qsizetype at = 0;
+    QString error;
+};
+
+std::optional<Misspelling> firstMisspelling(const QStringList& args) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QLatin1String("--"))
+            break;
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-"))
+            continue;
+        const qsizetype equals = arg.indexOf(QLatin1Char('='));
+        const QString name = arg.left(equals);
+        const OptionRule* known = nullptr;
+        for (const OptionRule& rule : optionRules()) {
+            for (const QString& candidate : rule.option.names()) {
+                if (spelled(candidate) == name)
+                    known = &rule;
+            }
+        }
+        const QString valueName = known ? known->option.valueName() : QString();
+        if (!known || (equals >= 0 && valueName.isEmpty()))
+            return Misspelling{i, QStringLiteral("unknown option ") + quoted(arg)};
+        if (!valueName.isEmpty() && equals < 0 && ++i == args.size())
+            return Misspelling{i - 1, name + QStringLiteral(" needs ") + known->valueNeeded +
+                                          QStringLiteral(": ") + name + QLatin1Char(' ') +
+                                          valueName};
+    }
+    return std::nullopt;
+}
 
 ParsedArguments usageError(const QString& message, bool json) {
     ParsedArguments parsed;
@@ -13,56 +232,38 @@ ParsedArguments usageError(const QString& message, bool json) {
     return parsed;
 }
 
-QString quoted(const QString& text) {
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
 } // namespace
 
 ParsedArguments parseArguments(const QStringList& args) {
-    Invocation invocation;
-    bool help = false;
-    bool version = false;
-    QStringList words;
-    bool optionsEnded = false;
-    std::optional<QString> from;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (!optionsEnded &&
-            (arg == QLatin1String("--from") || arg.startsWith(QLatin1String("--from=")))) {
-            if (arg.contains(QLatin1Char('='))) {
-                from = arg.section(QLatin1Char('='), 1);
-            } else if (i + 1 < args.size()) {
-                from = args[++i];
-            } else {
-                return usageError(QStringLiteral("--from needs an address: --from URL"),
-                                  invocation.json);
-            }
-            continue;
-        }
-        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-            words.push_back(arg);
-        } else if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-        } else if (arg == QLatin1String("--json")) {
-            invocation.json = true;
-        } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            help = true;
-        } else if (arg == QLatin1String("--version")) {
-            version = true;
-        } else {
-            return usageError(QStringLiteral("unknown option ") + quoted(arg), invocation.json);
-        }
-    }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const OptionRule& rule : optionRules())
+        parser.addOption(rule.option);
+    const auto parse = [&](const QStringList& given) {
+        return parser.parse(QStringList{QString()} + given); // the first one is the program's
+    };
+    const QString json = QStringLiteral("json");
 
+    if (const std::optional<Misspelling> wrong = firstMisspelling(args)) {
+        // What follows a wrong option is not read, --json included.
+        parse(args.first(wrong->at));
+        return usageError(wrong->error, parser.isSet(json));
+    }
+    if (!parse(args)) // not expected once the spelling is right; the parser's own words then
+        return usageError(parser.errorText(), parser.isSet(json));
+
+    Invocation invocation;
+    invocation.json = parser.isSet(json);
     ParsedArguments parsed;
     parsed.json = invocation.json;
-    if (help || (!words.isEmpty() && words.first() == QLatin1String("help"))) {
+    const QStringList words = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("help")) ||
+        (!words.isEmpty() && words.first() == QLatin1String("help"))) {
         invocation.command = Command::Help;
         parsed.invocation = invocation;
         return parsed;
     }
-    if (version) {
+    if (parser.isSet(QStringLiteral("version"))) {
         invocation.command = Command::Version;
         parsed.invocation = invocation;
         return parsed;
@@ -70,117 +271,37 @@ ParsedArguments parseArguments(const QStringList& args) {
     if (words.isEmpty())
         return usageError(QStringLiteral("no command given"), invocation.json);
 
-    const QString name = words.takeFirst();
-    auto noMoreWords = [&](const QString& command) -> std::optional<QString> {
-        if (words.isEmpty())
-            return std::nullopt;
-        return command + QStringLiteral(" takes no further arguments, but got ") +
-               quoted(words.join(QLatin1Char(' ')));
-    };
+    // Of two mistakes, the extra words after a command of one word are told first, then an
+    // option of another command, then any other mistake in the words.
+    const Resolved resolved = resolve(words);
+    const std::optional<QString> wordsWrong = fitWords(words, resolved, invocation);
+    const bool oneWord = resolved.rule && !resolved.rule->words.contains(QLatin1Char(' ')) &&
+                         resolved.rule->operand.isEmpty() &&
+                         commandsUnder(resolved.rule->words).isEmpty();
+    if (wordsWrong && oneWord)
+        return usageError(*wordsWrong, invocation.json);
+    if (const std::optional<QString> misplaced = misplacedOption(parser, resolved.rule))
+        return usageError(*misplaced, invocation.json);
+    if (wordsWrong)
+        return usageError(*wordsWrong, invocation.json);
 
-    static const std::pair<const char*, Command> plain[] = {
-        {"status", Command::Status}, {"start", Command::Start}, {"stop", Command::Stop},
-        {"update", Command::Update}, {"undo", Command::Undo},
-    };
-    for (const auto& [word, command] : plain) {
-        if (name == QLatin1String(word)) {
-            if (auto error = noMoreWords(name))
-                return usageError(*error, invocation.json);
-            invocation.command = command;
-            if (from) {
-                if (command != Command::Update)
-                    return usageError(QStringLiteral("--from belongs to update only"),
-                                      invocation.json);
-                const QUrl url(*from, QUrl::StrictMode);
-                const QString scheme = url.scheme();
-                if (!url.isValid() || url.host().isEmpty() ||
-                    (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-                    return usageError(QStringLiteral("--from needs an http or https address, "
-                                                     "not ") +
-                                          quoted(*from),
-                                      invocation.json);
-                invocation.updateFrom = url;
-            }
-            parsed.invocation = invocation;
-            return parsed;
-        }
+    invocation.command = resolved.rule->command;
+    if (resolved.rule->checkOptions) {
+        if (const std::optional<QString> wrong = resolved.rule->checkOptions(parser, invocation))
+            return usageError(*wrong, invocation.json);
     }
-    if (from)
-        return usageError(QStringLiteral("--from belongs to update only"), invocation.json);
-
-    if (name == QLatin1String("root")) {
-        if (words.isEmpty()) {
-            invocation.command = Command::Root;
-        } else if (words.first() == QLatin1String("set")) {
-            words.removeFirst();
-            if (words.isEmpty() || words.first().isEmpty())
-                return usageError(QStringLiteral("root set needs a directory: root set DIR"),
-                                  invocation.json);
-            invocation.directory = words.takeFirst();
-            if (auto error = noMoreWords(QStringLiteral("root set DIR")))
-                return usageError(*error, invocation.json);
-            invocation.command = Command::RootSet;
-        } else {
-            return usageError(QStringLiteral("root takes nothing or set DIR, but got ") +
-                                  quoted(words.first()),
-                              invocation.json);
-        }
-        parsed.invocation = invocation;
-        return parsed;
-    }
-
-    if (name == QLatin1String("open")) {
-        static const std::pair<const char*, Command> targets[] = {
-            {"site", Command::OpenSite},
-            {"phpmyadmin", Command::OpenPhpMyAdmin},
-            {"dir", Command::OpenDirectory},
-        };
-        const QString target = words.isEmpty() ? QString() : words.takeFirst();
-        for (const auto& [word, command] : targets) {
-            if (target == QLatin1String(word)) {
-                if (auto error = noMoreWords(QStringLiteral("open ") + target))
-                    return usageError(*error, invocation.json);
-                invocation.command = command;
-                parsed.invocation = invocation;
-                return parsed;
-            }
-        }
-        return usageError(target.isEmpty()
-                              ? QStringLiteral("open needs what to open: site, phpmyadmin or dir")
-                              : QStringLiteral("open knows site, phpmyadmin and dir, not ") +
-                                    quoted(target),
-                          invocation.json);
-    }
-
-    return usageError(QStringLiteral("unknown command ") + quoted(name), invocation.json);
+    parsed.invocation = invocation;
+    return parsed;
 }
 
 QString commandName(Command command) {
-    switch (command) {
-    case Command::Help:
+    if (command == Command::Help)
         return QStringLiteral("help");
-    case Command::Version:
+    if (command == Command::Version)
         return QStringLiteral("version");
-    case Command::Status:
-        return QStringLiteral("status");
-    case Command::Start:
-        return QStringLiteral("start");
-    case Command::Stop:
-        return QStringLiteral("stop");
-    case Command::Update:
-        return QStringLiteral("update");
-    case Command::Undo:
-        return QStringLiteral("undo");
-    case Command::Root:
-        return QStringLiteral("root");
-    case Command::RootSet:
-        return QStringLiteral("root set");
-    case Command::OpenSite:
-        return QStringLiteral("open site");
-    case Command::OpenPhpMyAdmin:
-        return QStringLiteral("open phpmyadmin");
-    case Command::OpenDirectory:
-        return QStringLiteral("open dir");
+    for (const CommandRule& rule : commandRules()) {
+        if (rule.command == command)
+            return rule.words;
     }
     return {};
 }

@@ -27,8 +27,8 @@ enum class Command {
 struct Invocation {
     Command command = Command::Help;
     bool json = false;
-    QString directory; // the DIR of "root set DIR", as given
-    QUrl updateFrom;   // update --from URL: the archive's address in place of the built-in one
+    QString operand; // the word after the command's own, as given: the DIR of "root set DIR"
+    QUrl updateFrom; // update --from URL: the archive's address in place of the built-in one
 };
 
 // The invocation, or the reason the arguments make none (a usage error).

@@ -218,7 +218,7 @@ private:
     // The folder chooser's rules, with the directory given instead of picked.
     Result rootSet() {
         const QString directory =
-            QDir::cleanPath(QFileInfo(m_invocation.directory).absoluteFilePath());
+            QDir::cleanPath(QFileInfo(m_invocation.operand).absoluteFilePath());
         const bool valid = m_model->isValidPanelRoot(directory);
         m_desktop->setChooserAnswer(directory);
         m_model->choosePanelRoot();

@@ -65,6 +65,22 @@ void CliTest::usageErrors_data() {
         << QStringList{"update", "--from"} << "--from needs an address";
     QTest::newRow("--from file address") << QStringList{"update", "--from=file:///tmp/a.zip"}
                                          << "--from needs an http or https address";
+    QTest::newRow("--from's value before the command")
+        << QStringList{"--from", "http://h/x.zip", "status"} << "--from belongs to update only";
+    QTest::newRow("-- ends the options")
+        << QStringList{"status", "--", "--verbose"}
+        << "status takes no further arguments, but got '--verbose'";
+    QTest::newRow("long name after one dash")
+        << QStringList{"-json", "status"} << "unknown option '-json'";
+    QTest::newRow("letter after two dashes") << QStringList{"--h"} << "unknown option '--h'";
+    QTest::newRow("value for a switch")
+        << QStringList{"status", "--json=yes"} << "unknown option '--json=yes'";
+    QTest::newRow("--from twice, the last counts")
+        << QStringList{"update", "--from", "http://h/a.zip", "--from", "ftp://h/b.zip"}
+        << "--from needs an http or https address, not 'ftp://h/b.zip'";
+    QTest::newRow("--from's value looks like an option")
+        << QStringList{"update", "--from", "-h"}
+        << "--from needs an http or https address, not '-h'";
     QTest::newRow("json and wrong") << QStringList{"--json", "stat"} << "unknown command 'stat'";
 }
 
