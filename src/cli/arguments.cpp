@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace cli {
@@ -94,9 +95,9 @@ const std::vector<CommandRule>& commandRules() {
 
 // What the words after a group's word must say, for a group that is no command by itself.
 QString groupNeeds(const QString& group) {
-    static const std::pair<QString, QString> needs[] = {
+    static const std::array<std::pair<QString, QString>, 1> needs{{
         {QStringLiteral("open"), QStringLiteral("what to open")},
-    };
+    }};
     for (const auto& [word, needed] : needs) {
         if (word == group)
             return needed;
