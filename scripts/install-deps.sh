@@ -18,7 +18,7 @@ PACKAGES=(
   mariadb-server mariadb-client
   phpmyadmin
   rsync procps curl authbind iproute2
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format clang-tidy
   fonts-noto-cjk xvfb xauth
   desktop-file-utils appstream
 )
@@ -31,9 +31,10 @@ report_php() {
   echo "PHP: $version (/usr/bin/php$version)"
 }
 
-# The fuzz targets need clang 16 or later (std::expected); Debian 12's default clang is 14.
+# The fuzz targets and clang-tidy need clang 16 or later (std::expected); Debian 12's default
+# clang is 14.
 if [ "$(. /etc/os-release && echo "${VERSION_ID:-}")" = 12 ]; then
-  PACKAGES+=(clang-16 libclang-rt-16-dev)
+  PACKAGES+=(clang-16 libclang-rt-16-dev clang-tidy-16)
 fi
 
 missing=()

@@ -6,13 +6,34 @@
 # threads (model, status, services, start/stop sequences, update) in the ThreadSanitizer
 # build (build-tsan/, preset "tsan"). Installs the Debian packages it needs first. Exits
 # non-zero when any test of any build fails.
-# Usage: scripts/test.sh [extra ctest arguments]
+# Before the builds it checks the formatting, and after the plain build it runs clang-tidy
+# over src/; every build treats compiler warnings as errors.
+#
+# Usage: scripts/test.sh [--quick] [extra ctest arguments]
+#   --quick            while working: the plain build only, every test but the end-to-end
+#                      ones (label e2e); no fuzzing, no sanitizer builds, no clang-tidy
 #   ZELTO_TEST_PRESETS chooses the builds (default "default asan tsan");
 #   ZELTO_BUILD_DIR moves the plain build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+quick=0
+if [ "${1:-}" = --quick ]; then quick=1; shift; fi
+started=$(date +%s)
+
 bash scripts/install-deps.sh
+
+if [ $quick -eq 1 ]; then
+  dir="${ZELTO_BUILD_DIR:-build}"
+  cmake --preset default -B "$dir"
+  cmake --build "$dir"
+  status=0
+  ctest --test-dir "$dir" --output-on-failure -j 2 -LE e2e "$@" || status=$?
+  echo "Quick run (plain build, no end-to-end tests) took $(( $(date +%s) - started )) s"
+  exit $status
+fi
+
+bash scripts/check-format.sh
 
 # The fuzz targets, each for a fixed time (ZELTO_FUZZ_SECONDS per target, 25 by default;
 # 0 skips them): a crash fails the run. The seed is fixed (ZELTO_FUZZ_SEED, 1 by default), so
@@ -33,8 +54,10 @@ for preset in "${presets[@]}"; do
     # needs to run. Tests that use the fixed ports 3306, 8000 and 900 hold one lock between
     # them, across builds and work trees.
     ctest --test-dir "$dir" --output-on-failure -j 2 "$@" || failed+=("$preset")
+    if [ "$preset" = default ]; then bash scripts/tidy.sh "$dir" || failed+=(clang-tidy); fi
 done
 
+echo "The whole run took $(( $(date +%s) - started )) s"
 if [ ${#failed[@]} -gt 0 ]; then
     echo "Tests failed in: ${failed[*]}" >&2
     exit 1
