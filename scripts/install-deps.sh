@@ -17,7 +17,7 @@ PACKAGES=(
   php-cli php-mysql php-mbstring
   mariadb-server mariadb-client
   phpmyadmin
-  rsync procps curl authbind iproute2
+  rsync procps lsof curl authbind iproute2
   clang libclang-rt-dev clang-format clang-tidy
   fonts-noto-cjk xvfb xauth
   desktop-file-utils appstream

@@ -162,6 +162,9 @@ SystemTools SystemTools::of(const QString& pkill, const QString& rsync) {
     SystemTools t;
     t.pkill = pkill;
     t.rsync = rsync;
+    t.lsof = QStringLiteral("/usr/bin/lsof");
+    t.pgrep = QStringLiteral("/usr/bin/pgrep");
+    t.ps = QStringLiteral("/usr/bin/ps");
     return t;
 }
 

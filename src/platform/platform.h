@@ -50,17 +50,22 @@ public:
 };
 
 // Paths of the system tools the panel starts. (Which processes hold a port and which command
-// lines match, it reads itself: platform/process_table.h.)
+// lines match, it reads itself where the system lets it, else it asks lsof, pgrep and ps:
+// platform/process_table.h.)
 struct SystemTools {
     QString pkill;
     QString rsync;
+    QString lsof;
+    QString pgrep;
+    QString ps;
     // The library that lets an ordinary user's server bind a port below 1024 when a per-user
     // grant allows it (authbind's), preloaded into the phpMyAdmin server. Empty: none.
     QString privilegedPortPreload;
 
     // Debian's locations.
     static SystemTools debian();
-    // The given pkill and rsync, without a preloaded library.
+    // The given pkill and rsync, without a preloaded library; lsof, pgrep and ps where Debian
+    // has them.
     static SystemTools of(const QString& pkill, const QString& rsync);
 };
 

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/process_source.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -334,31 +336,14 @@ Result<> sendSignal(pid_t pid, int signal) {
 }
 
 bool isProcessAlive(pid_t pid) {
-    if (pid <= 0 || ::kill(pid, 0) != 0)
-        return false;
-    // "pid (comm) S ...": the state follows the last ')' (comm may hold parentheses).
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true; // no /proc: signal 0 is all we know
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    if (close < 0 || close + 2 >= line.size())
-        return true;
-    const char state = line[close + 2];
-    return state != 'Z' && state != 'X';
+    // Signal 0 reaches a zombie too: the process table tells whether it still runs.
+    return pid > 0 && ::kill(pid, 0) == 0 && systemProcessSource()->isRunning(pid);
 }
 
 std::optional<QString> processCommandLine(pid_t pid) {
-    QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
+    if (pid <= 0)
         return std::nullopt;
-    QByteArray raw = f.readAll();
-    if (raw.isEmpty())
-        return std::nullopt;
-    if (raw.endsWith('\0'))
-        raw.chop(1);
-    raw.replace('\0', ' ');
-    return QString::fromUtf8(raw);
+    return systemProcessSource()->commandLine(pid);
 }
 
 Result<> lowerThisThreadPriority() {

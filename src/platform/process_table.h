@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "platform/command_line_text.h"
+#include "platform/extended_regex.h"
+#include "platform/process_source.h"
 
 #include <cstddef>
 #include <functional>
@@ -13,9 +14,10 @@
 
 #include <sys/types.h>
 
-// The machine's processes and Internet sockets, read from /proc: which processes hold a port
-// and which command lines match a pattern. It answers what `lsof -ti :PORT` and `pgrep -f
-// PATTERN` answer, in a few reads instead of two child programs.
+// The machine's processes and Internet sockets: which processes hold a port and which command
+// lines match a pattern. It answers what `lsof -ti :PORT` and `pgrep -f PATTERN` answer; where
+// the system lets it (/proc, the kernel's socket diagnostics) in a few reads instead of two
+// child programs, elsewhere by asking those programs.
 //
 // What a process may not read, it does not see: the open files of another user's process are
 // unreadable to anyone but root, so such a process is never found holding a port (as with
@@ -24,63 +26,13 @@
 
 namespace platform {
 
-// A POSIX extended regular expression, compiled in the process's locale, as `pgrep` and `pkill`
-// compile their pattern.
-class ExtendedRegex {
-public:
-    explicit ExtendedRegex(const QString& pattern);
-    ~ExtendedRegex();
-    ExtendedRegex(const ExtendedRegex&) = delete;
-    ExtendedRegex& operator=(const ExtendedRegex&) = delete;
-
-    bool isValid() const { return m_error.isEmpty(); }
-    // Why the pattern did not compile; empty when it did.
-    QString errorString() const { return m_error; }
-    // Whether the pattern matches anywhere in text (NUL-terminated bytes in the locale's
-    // encoding; an invalid pattern matches nothing).
-    bool matches(const char* text) const;
-    // No text shorter than this matches (0 when the pattern does not tell).
-    std::size_t shortestMatch() const;
-
-private:
-    struct Compiled;
-    std::unique_ptr<Compiled> m_compiled;
-    QString m_error;
-    // A pattern of plain characters and escaped special ones matches exactly where its text
-    // occurs; that text, when the locale lets a byte search decide as regexec would.
-    std::optional<QByteArray> m_literal;
-    bool m_utf8 = false; // the locale's encoding is UTF-8 (else single-byte)
-};
-
-enum class Transport { Tcp, Udp };
-
-struct InetSocket {
-    Transport transport = Transport::Tcp;
-    bool ipv6 = false;
-    quint16 localPort = 0;
-    quint16 remotePort = 0;
-    bool listening = false; // a TCP socket in the listening state
-    uid_t uid = 0;          // the user that created it
-    quint64 inode = 0;      // how open files refer to it ("socket:[inode]")
-};
-
-struct ProcessInfo {
-    pid_t pid = 0;
-    uid_t uid = 0;
-    QString user;        // login name, or the number when the user has none
-    QString program;     // the kernel's short name of the program
-    QString commandLine; // as matchableCommandLine() gives it
-};
-
-// The text that `pgrep -f` matches for a process: the arguments of its raw /proc cmdline
-// (NUL-separated) joined by single spaces, a line feed shown as a space and other control
-// characters and invalid UTF-8 bytes as "?"; a process without arguments (a kernel thread)
-// shows as its short name in brackets, "[name]".
-QByteArray matchableCommandLine(const QByteArray& rawCmdline, const QByteArray& shortName);
-
 class ProcessTable {
 public:
     static constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
+
+    // Reads the machine as this build does (systemProcessSource()).
+    ProcessTable();
+    explicit ProcessTable(std::shared_ptr<const ProcessSource> source);
 
     // The TCP and UDP sockets, IPv4 and IPv6, whose local or remote port is port, in any state
     // but those no process holds any more.
@@ -113,7 +65,7 @@ public:
 
     // Whether to ask the kernel's socket diagnostics, which filter by port; false reads the
     // socket tables under /proc/net, as the table does by itself where the kernel has no
-    // diagnostics.
+    // diagnostics. (Only /proc's source has the choice.)
     bool useSocketDiagnostics = true;
 
     // Called with each process id after the list of processes was read and before that
@@ -121,14 +73,15 @@ public:
     std::function<void(pid_t)> afterListing;
 
 private:
+    Scan scan() const { return Scan{useSocketDiagnostics, afterListing}; }
+    std::optional<pid_t> rememberedHolder(quint16 port) const; // m_mutex held
+
+    std::shared_ptr<const ProcessSource> m_source;
+    mutable std::mutex m_mutex;
     struct LastHolder {
-        pid_t pid;
-        int fd;
-        quint64 inode;
+        HeldSocket held;
         quint16 port;
     };
-    std::optional<pid_t> rememberedHolder(int procFd, quint16 port) const; // m_mutex held
-    mutable std::mutex m_mutex;
     mutable std::optional<LastHolder> m_lastHolder;
 };
 

@@ -18,10 +18,29 @@
 #include <unistd.h>
 
 using platform::ExtendedRegex;
+using platform::ProcessSource;
 using platform::ProcessTable;
 using platform::Transport;
 
 namespace {
+
+// The ways this build can read the machine: /proc where it is built for Linux, and the
+// system tools (lsof, pgrep, ps) always. Every case runs with each.
+struct NamedSource {
+    const char* name;
+    std::shared_ptr<const ProcessSource> source;
+};
+std::vector<NamedSource> sources() {
+    std::vector<NamedSource> all;
+#ifndef ZELTO_PORTABLE_PLATFORM
+    all.push_back({"/proc", platform::procProcessSource()});
+#endif
+    all.push_back({"tools", platform::toolProcessSource()});
+    return all;
+}
+std::shared_ptr<const ProcessSource> sourceAt(int index) {
+    return sources().at(static_cast<std::size_t>(index)).source;
+}
 
 // Children forked from the test, killed and reaped at the end of the scope. A child closes
 // what it inherited, runs its body (async-signal-safe calls), reports on a pipe, and then
@@ -164,8 +183,17 @@ private Q_SLOTS:
     void portHeldByListenerAndClient();
     void commandLinesMatchAsPgrep_data();
     void commandLinesMatchAsPgrep();
+    void zombiesCountAsEnded_data() { eachSource_data(); }
     void zombiesCountAsEnded();
+    void processEndingWhileReadIsSkipped_data() { eachSource_data(); }
     void processEndingWhileReadIsSkipped();
+#ifndef ZELTO_PORTABLE_PLATFORM
+    void sourcesAgree_data();
+    void sourcesAgree();
+#endif
+
+private:
+    void eachSource_data();
 };
 
 void TestProcessTable::matchableCommandLine_data() {
@@ -195,20 +223,32 @@ void TestProcessTable::matchableCommandLine() {
 }
 
 void TestProcessTable::portHeldByListenerAndClient_data() {
+    QTest::addColumn<int>("source");
     QTest::addColumn<int>("family");
     QTest::addColumn<int>("type");
     QTest::addColumn<bool>("diagnostics");
-    for (const bool diagnostics : {true, false}) {
-        const char* source = diagnostics ? "socket diagnostics" : "/proc/net";
-        QTest::addRow("tcp ipv4, %s", source) << int(AF_INET) << int(SOCK_STREAM) << diagnostics;
-        QTest::addRow("tcp ipv6, %s", source) << int(AF_INET6) << int(SOCK_STREAM) << diagnostics;
-        QTest::addRow("udp ipv4, %s", source) << int(AF_INET) << int(SOCK_DGRAM) << diagnostics;
-        QTest::addRow("udp ipv6, %s", source) << int(AF_INET6) << int(SOCK_DGRAM) << diagnostics;
+    const std::vector<NamedSource> all = sources();
+    for (int i = 0; i < int(all.size()); ++i) {
+        const bool proc = all[std::size_t(i)].source != platform::toolProcessSource();
+        for (const bool diagnostics : {true, false}) {
+            if (!proc && !diagnostics)
+                continue; // the tools have no choice of socket tables
+            const char* from = !proc ? "lsof" : diagnostics ? "socket diagnostics" : "/proc/net";
+            QTest::addRow("tcp ipv4, %s", from)
+                << i << int(AF_INET) << int(SOCK_STREAM) << diagnostics;
+            QTest::addRow("tcp ipv6, %s", from)
+                << i << int(AF_INET6) << int(SOCK_STREAM) << diagnostics;
+            QTest::addRow("udp ipv4, %s", from)
+                << i << int(AF_INET) << int(SOCK_DGRAM) << diagnostics;
+            QTest::addRow("udp ipv6, %s", from)
+                << i << int(AF_INET6) << int(SOCK_DGRAM) << diagnostics;
+        }
     }
 }
 
 // The listener here, a client in a child: both hold the port, as lsof -ti :PORT lists them.
 void TestProcessTable::portHeldByListenerAndClient() {
+    QFETCH(int, source);
     QFETCH(int, family);
     QFETCH(int, type);
     QFETCH(bool, diagnostics);
@@ -233,7 +273,7 @@ void TestProcessTable::portHeldByListenerAndClient() {
     if (type == SOCK_STREAM)
         QVERIFY((accepted = ::accept(listener, nullptr, nullptr)) >= 0);
 
-    ProcessTable table;
+    ProcessTable table(sourceAt(source));
     table.useSocketDiagnostics = diagnostics;
     const auto sockets = table.socketsOnPort(port);
     const auto has = [&](auto pred) { return std::any_of(sockets.begin(), sockets.end(), pred); };
@@ -271,35 +311,43 @@ void TestProcessTable::portHeldByListenerAndClient() {
 }
 
 void TestProcessTable::commandLinesMatchAsPgrep_data() {
+    QTest::addColumn<int>("source");
     QTest::addColumn<QString>("argument");
     QTest::addColumn<QString>("pattern"); // %1: a token unique to this run
     QTest::addColumn<bool>("matches");
     const QString chinese = QStringLiteral("服务 状态 [a+b]*(c)|$x");
-    QTest::newRow("spaces") << QStringLiteral("%1 with  two spaces")
-                            << QStringLiteral("read x %1 with  two spaces$") << true;
-    QTest::newRow("arguments joined by one space")
-        << QStringLiteral("%1") << QStringLiteral("^/bin/sh -c read x %1$") << true;
-    QTest::newRow("Chinese and regex characters, escaped")
-        << QStringLiteral("%1 ") + chinese
-        << QStringLiteral("%1 ") + core::escapeExtendedRegex(chinese) << true;
-    QTest::newRow("escaped text found inside a longer line")
-        << QStringLiteral("x/%1/a.b/服务") << QStringLiteral("%1/a\\.b/服") << true;
-    QTest::newRow("escaped text that differs by one character")
-        << QStringLiteral("%1 a.b") << QStringLiteral("%1 a\\.c") << false;
-    QTest::newRow("longer than a page, matched at its end")
-        << QStringLiteral("%1 ") + QString(6000, QLatin1Char('x')) + QStringLiteral(" tail")
-        << QStringLiteral("%1 ") + QString(6000, QLatin1Char('x')) + QStringLiteral(" tail")
-        << true;
-    QTest::newRow("regex characters unescaped")
-        << QStringLiteral("%1 a+b(c)") << QStringLiteral("%1 a+b(c)") << false;
-    QTest::newRow("extended syntax")
-        << QStringLiteral("%1 mysqld-xyz") << QStringLiteral("%1 (mariadbd|mysqld)-x?y{1}") << true;
-    QTest::newRow("invalid pattern") << QStringLiteral("%1 (") << QStringLiteral("%1 (") << false;
+    const std::vector<NamedSource> all = sources();
+    for (int i = 0; i < int(all.size()); ++i) {
+        const auto newRow = [&](const char* name) -> QTestData& {
+            return QTest::addRow("%s, %s", name, all[std::size_t(i)].name) << i;
+        };
+        newRow("spaces") << QStringLiteral("%1 with  two spaces")
+                         << QStringLiteral("read x %1 with  two spaces$") << true;
+        newRow("arguments joined by one space")
+            << QStringLiteral("%1") << QStringLiteral("^/bin/sh -c read x %1$") << true;
+        newRow("Chinese and regex characters, escaped")
+            << QStringLiteral("%1 ") + chinese
+            << QStringLiteral("%1 ") + core::escapeExtendedRegex(chinese) << true;
+        newRow("escaped text found inside a longer line")
+            << QStringLiteral("x/%1/a.b/服务") << QStringLiteral("%1/a\\.b/服") << true;
+        newRow("escaped text that differs by one character")
+            << QStringLiteral("%1 a.b") << QStringLiteral("%1 a\\.c") << false;
+        newRow("longer than a page, matched at its end")
+            << QStringLiteral("%1 ") + QString(6000, QLatin1Char('x')) + QStringLiteral(" tail")
+            << QStringLiteral("%1 ") + QString(6000, QLatin1Char('x')) + QStringLiteral(" tail")
+            << true;
+        newRow("regex characters unescaped")
+            << QStringLiteral("%1 a+b(c)") << QStringLiteral("%1 a+b(c)") << false;
+        newRow("extended syntax") << QStringLiteral("%1 mysqld-xyz")
+                                  << QStringLiteral("%1 (mariadbd|mysqld)-x?y{1}") << true;
+        newRow("invalid pattern") << QStringLiteral("%1 (") << QStringLiteral("%1 (") << false;
+    }
 }
 
 // A shell waiting on its standard input carries the argument in its command line; the table
 // finds exactly what pgrep -f finds.
 void TestProcessTable::commandLinesMatchAsPgrep() {
+    QFETCH(int, source);
     QFETCH(QString, argument);
     QFETCH(QString, pattern);
     QFETCH(bool, matches);
@@ -314,14 +362,23 @@ void TestProcessTable::commandLinesMatchAsPgrep() {
     });
 
     const ExtendedRegex regex(pattern.arg(token));
-    const std::vector<pid_t> found = ProcessTable().pidsMatching(regex);
+    const ProcessTable table(sourceAt(source));
+    const std::vector<pid_t> found = table.pidsMatching(regex);
     QCOMPARE(found, matches ? std::vector<pid_t>{pid_t(shell.processId())} : std::vector<pid_t>{});
-    QCOMPARE(ProcessTable().anyMatching(regex), matches);
+    QCOMPARE(table.anyMatching(regex), matches);
     if (QFile::exists(QStringLiteral("/usr/bin/pgrep")))
         QCOMPARE(found, pgrep(pattern.arg(token)));
 }
 
+void TestProcessTable::eachSource_data() {
+    QTest::addColumn<int>("source");
+    const std::vector<NamedSource> all = sources();
+    for (int i = 0; i < int(all.size()); ++i)
+        QTest::newRow(all[std::size_t(i)].name) << i;
+}
+
 void TestProcessTable::zombiesCountAsEnded() {
+    QFETCH(int, source);
     const pid_t zombie = ::fork();
     if (zombie == 0)
         ::_exit(0);
@@ -329,8 +386,10 @@ void TestProcessTable::zombiesCountAsEnded() {
     const auto reap = qScopeGuard([&] { ::waitpid(zombie, nullptr, 0); });
     QTRY_COMPARE(stateOf(zombie), 'Z');
 
-    const ProcessTable table;
+    const ProcessTable table(sourceAt(source));
     QVERIFY(!table.process(zombie));
+    QVERIFY(!sourceAt(source)->commandLine(zombie));
+    QVERIFY(!sourceAt(source)->isRunning(zombie));
     // pgrep would show it as "[name] <defunct>"; the table leaves it out.
     const ExtendedRegex byName(QStringLiteral("^\\[") + QString::fromUtf8(ownShortName()));
     const auto found = table.pidsMatching(byName);
@@ -341,6 +400,7 @@ void TestProcessTable::zombiesCountAsEnded() {
 // A process listed but gone before its entries are read is skipped; the others are found,
 // this very process included (pgrep, a child of the caller, would find the caller too).
 void TestProcessTable::processEndingWhileReadIsSkipped() {
+    QFETCH(int, source);
     quint16 port = 0;
     const int listener = bindEphemeral({}, port);
     QVERIFY(listener >= 0);
@@ -350,7 +410,7 @@ void TestProcessTable::processEndingWhileReadIsSkipped() {
     const pid_t victim = children.fork([&] { connectTo({}, port); });
     QVERIFY(survivor > 0 && victim > 0);
 
-    ProcessTable table;
+    ProcessTable table(sourceAt(source));
     int endedWhileRead = 0;
     table.afterListing = [&](pid_t pid) {
         if (pid == victim && stateOf(victim) != '?') {
@@ -374,6 +434,70 @@ void TestProcessTable::processEndingWhileReadIsSkipped() {
                               QLatin1Char('$'));
     QCOMPARE(table.pidsMatching(exact), sorted({::getpid(), survivor}));
 }
+
+#ifndef ZELTO_PORTABLE_PLATFORM
+void TestProcessTable::sourcesAgree_data() {
+    QTest::addColumn<int>("family");
+    QTest::addColumn<int>("type");
+    QTest::newRow("tcp ipv4") << int(AF_INET) << int(SOCK_STREAM);
+    QTest::newRow("tcp ipv6") << int(AF_INET6) << int(SOCK_STREAM);
+    QTest::newRow("udp ipv4") << int(AF_INET) << int(SOCK_DGRAM);
+}
+
+// /proc and the tools, asked about the same live processes and sockets, answer alike.
+void TestProcessTable::sourcesAgree() {
+    QFETCH(int, family);
+    QFETCH(int, type);
+    const Endpoint e{family, type};
+    quint16 port = 0;
+    const int listener = bindEphemeral(e, port);
+    if (listener < 0)
+        QSKIP("this machine has no loopback for this address family");
+    const auto closeListener = qScopeGuard([&] { ::close(listener); });
+    Children children;
+    const pid_t client = children.fork([&] { connectTo(e, port); });
+    QVERIFY(client > 0);
+    const QString token = QStringLiteral("zt%1agree").arg(::getpid());
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("read x"), token + QStringLiteral(" 服务")});
+    QVERIFY(shell.waitForStarted());
+    const auto finish = qScopeGuard([&] {
+        shell.closeWriteChannel();
+        shell.waitForFinished();
+    });
+
+    const std::shared_ptr<const ProcessSource> proc = platform::procProcessSource();
+    const std::shared_ptr<const ProcessSource> tools = platform::toolProcessSource();
+    const ProcessTable byProc(proc);
+    const ProcessTable byTools(tools);
+    QCOMPARE(byTools.pidsOnPort(port), byProc.pidsOnPort(port));
+    const auto describe = [](const std::vector<platform::ProcessInfo>& holders) {
+        QStringList text;
+        for (const platform::ProcessInfo& h : holders)
+            text << QStringLiteral("%1 %2 %3 %4 %5")
+                        .arg(h.pid)
+                        .arg(h.uid)
+                        .arg(h.user, h.program, h.commandLine);
+        return text;
+    };
+    QCOMPARE(describe(byTools.portHolders(port)), describe(byProc.portHolders(port)));
+    const auto listenerOf = [&](const ProcessSource& source) {
+        const std::optional<platform::TcpListener> l = source.tcpListener(port, {client}, true);
+        return l ? QStringLiteral("%1 %2").arg(l->uid).arg(l->pid) : QStringLiteral("none");
+    };
+    QCOMPARE(listenerOf(*tools), listenerOf(*proc));
+
+    const ExtendedRegex pattern(token + QStringLiteral(" 服"));
+    QCOMPARE(byTools.pidsMatching(pattern), byProc.pidsMatching(pattern));
+    QCOMPARE(byProc.pidsMatching(pattern), std::vector<pid_t>{pid_t(shell.processId())});
+    const pid_t shellPid = pid_t(shell.processId());
+    QCOMPARE(describe({byTools.process(shellPid).value_or(platform::ProcessInfo{})}),
+             describe({byProc.process(shellPid).value_or(platform::ProcessInfo{})}));
+    QCOMPARE(tools->commandLine(shellPid), proc->commandLine(shellPid));
+    QCOMPARE(tools->isRunning(shellPid), proc->isRunning(shellPid));
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestProcessTable)
 #include "tst_process_table.moc"
