@@ -29,7 +29,7 @@ fi
 # implements long before it announces them (clang 19).
 extra=(-extra-arg=-std=c++2b)
 if [ "$tidy" -lt 19 ]; then
-  extra+=(-extra-arg=-D__cpp_concepts=202002L -extra-arg=-Wno-macro-redefined)
+  extra+=(-extra-arg=-U__cpp_concepts -extra-arg=-D__cpp_concepts=202002L)
 fi
 
 start=$(date +%s)

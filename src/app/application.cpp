@@ -175,7 +175,7 @@ int run(int argc, char** argv) {
         return PanelViewModel::create(Platform::system(desktop));
     };
     openPanelWindow(factory);
-    return application.exec();
+    return QApplication::exec();
 }
 
 } // namespace app

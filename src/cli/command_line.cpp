@@ -168,7 +168,8 @@ private:
                              }
                          });
         start();
-        loop.exec();
+        while (!outcome)
+            loop.exec();
         return *outcome;
     }
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 QString mysqlSocketPathFor(const QString& mysqlDir) {
-    const QString inside = mysqlDir + QStringLiteral("/mysqld.sock");
+    QString inside = mysqlDir + QStringLiteral("/mysqld.sock");
     if (QFile::encodeName(inside).size() <= 107)
         return inside;
     const QByteArray digest =

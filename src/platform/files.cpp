@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <ranges>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -225,8 +226,8 @@ Result<> copyTree(const QString& from, const QString& to) {
         if (ec)
             return copyFailure();
     }
-    for (auto i = directoryModes.rbegin(); i != directoryModes.rend(); ++i) {
-        fs::permissions(i->first, i->second, ec);
+    for (const auto& [directory, mode] : std::ranges::reverse_view(directoryModes)) {
+        fs::permissions(directory, mode, ec);
         if (ec)
             return copyFailure();
     }

@@ -179,6 +179,7 @@ std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quin
         std::this_thread::sleep_for(milliseconds(20));
     }
     std::vector<std::optional<PortHolder>> holders;
+    holders.reserve(ports.size());
     for (quint16 port : ports)
         holders.push_back(tcpPortHolder(port));
     return holders;
