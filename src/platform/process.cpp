@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -359,13 +358,6 @@ std::optional<QString> processCommandLine(pid_t pid) {
         raw.chop(1);
     raw.replace('\0', ' ');
     return QString::fromUtf8(raw);
-}
-
-Result<> lowerThisThreadPriority() {
-    // On Linux the nice value belongs to the thread named by its id.
-    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) != 0)
-        return errnoFailure(errno, QString(), QStringLiteral("setpriority"));
-    return {};
 }
 
 } // namespace platform
