@@ -7,11 +7,15 @@
 #include <QThreadPool>
 
 #include <cerrno>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
+
+// Whether this thread's priority was lowered (lowerThisThreadPriority()).
+thread_local bool t_lowered = false;
 
 // The main thread's share of the dispatcher: the calls queued for it, run one per event.
 // The calls pass from thread to thread under a lock of the program's own, so that every
@@ -77,9 +81,7 @@ public:
 private:
     void runOne() {
         // A thread of these workers keeps its lowered priority until it ends.
-        thread_local bool lowered = false;
-        if (m_lowered && !lowered) {
-            lowered = true;
+        if (m_lowered && !t_lowered) {
             if (const Result<> r = platform::lowerThisThreadPriority(*m_lowered); !r)
                 qWarning().noquote()
                     << "ignored failure (lower a worker's priority):" << r.error().context();
@@ -97,6 +99,60 @@ private:
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_jobs;
     QThreadPool m_pool;
+};
+
+// Starts jobs on workers of the usual priority for threads whose priority was lowered. A new
+// thread takes the priority of the thread that creates it, and the pool creates its threads
+// from the thread that starts a job: a job started from a lowered thread would lower a worker
+// for good. The relay is a thread of the usual priority that only starts jobs.
+class Relay {
+public:
+    explicit Relay(Workers& to) : m_to(to), m_thread([this] { relay(); }) {}
+    ~Relay() { stop(); }
+
+    void pass(std::function<void()> job) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_stopped) {
+                m_jobs.push_back(std::move(job));
+                m_changed.notify_one();
+                return;
+            }
+        }
+        m_to.start(std::move(job)); // the application is going away: no relay is left
+    }
+    void stop() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void relay() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stopped || !m_jobs.empty(); });
+            std::deque<std::function<void()>> jobs;
+            jobs.swap(m_jobs);
+            lock.unlock();
+            for (std::function<void()>& job : jobs)
+                m_to.start(std::move(job));
+            lock.lock();
+            if (m_stopped && m_jobs.empty())
+                return;
+        }
+    }
+
+    Workers& m_to;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopped = false;
+    std::thread m_thread;
 };
 
 class QtDispatcher final : public Dispatcher {
@@ -120,20 +176,30 @@ public:
         if (QCoreApplication::instance())
             m_main.push(std::move(fn));
     }
-    void runInBackground(std::function<void()> fn) override { submit(m_normal, std::move(fn)); }
-    void runAtLowestPriority(std::function<void()> fn) override { submit(m_lowest, std::move(fn)); }
+    void runInBackground(std::function<void()> fn) override {
+        if (t_lowered)
+            submit([this](std::function<void()> job) { m_relay.pass(std::move(job)); },
+                   std::move(fn));
+        else
+            submit([this](std::function<void()> job) { m_normal.start(std::move(job)); },
+                   std::move(fn));
+    }
+    void runAtLowestPriority(std::function<void()> fn) override {
+        submit([this](std::function<void()> job) { m_lowest.start(std::move(job)); },
+               std::move(fn));
+    }
     bool isMainThread() const override {
         return QCoreApplication::instance() &&
                QThread::currentThread() == QCoreApplication::instance()->thread();
     }
 
 private:
-    void submit(Workers& workers, std::function<void()> fn) {
+    void submit(const std::function<void(std::function<void()>)>& start, std::function<void()> fn) {
         {
             const std::lock_guard lock(m_mutex);
             ++m_outstanding;
         }
-        workers.start([this, fn = std::move(fn)]() mutable {
+        start([this, fn = std::move(fn)]() mutable {
             fn();
             // What the job held goes first: a serial queue's turn ends with it and queues the
             // next job, which is counted before this one is no longer.
@@ -151,6 +217,7 @@ private:
             std::unique_lock lock(m_mutex);
             m_idle.wait(lock, [this] { return m_outstanding == 0; });
         }
+        m_relay.stop();
         m_normal.waitForDone();
         m_lowest.waitForDone();
     }
@@ -160,6 +227,8 @@ private:
     Workers m_normal{16, std::nullopt};
     // Stage probes of the model's runs, one at a time per model.
     Workers m_lowest{4, platform::ThreadPriority::Idle};
+    // Made with the dispatcher, on the thread that first asks for it (the main thread).
+    Relay m_relay{m_normal};
     MainQueue m_main;
     std::mutex m_mutex;
     std::condition_variable m_idle;
@@ -187,6 +256,7 @@ Result<> lowerThisThreadPriority(ThreadPriority priority) {
     // On Linux the nice value belongs to the thread named by its id.
     if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice) != 0)
         return errnoFailure(errno, QString(), QStringLiteral("setpriority"));
+    t_lowered = true;
     return {};
 }
 
