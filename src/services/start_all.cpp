@@ -125,8 +125,8 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     const QString mysqlDir = model.mysqlDir();
     // Two runs at the same time (two windows, two panels) take turns from here to their final
     // report, so that they end with one stack and each pid file names its live server.
-    const auto turn = std::make_shared<const platform::FileLock>(
-        model.cfgDir() + QStringLiteral("/.start-stop.lock"));
+    auto turn = std::make_shared<const platform::FileLock>(model.cfgDir() +
+                                                           QStringLiteral("/.start-stop.lock"));
     // The database's kill has returned before anything is written or launched. The PHP
     // servers' kill, whose pattern cannot match the database server, waits until the database
     // server, the slowest to come up, has been launched.
@@ -204,10 +204,10 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     const QString report = outcome.report;
     publisher.serversUp();
     // The final report is queued on the main thread before the turn passes to another run,
-    // of this process (runs) or of another (turn).
+    // of this process (runs) or of another (turn, whose last holder the stage becomes).
     publisher.stage(
         report, [outcome](PanelViewModel& m) { m.finish(outcome); },
-        [runs = std::move(runs), lock = turn]() mutable {
+        [runs = std::move(runs), lock = std::move(turn)]() mutable {
             lock.reset();
             runs.end();
         });
