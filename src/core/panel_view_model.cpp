@@ -99,8 +99,9 @@ void PanelViewModel::runInBackground(std::function<void(PanelViewModel&)> fn) {
 
 void PanelViewModel::runStartStop(
     std::function<void(PanelViewModel&, platform::SerialQueue::Turn)> job) {
-    // One queue for the process: the runs of every model take the same file lock, and a run
-    // that waited for it on a worker would hold that worker for the length of another run.
+    // One queue for the process: the models of one process may share a root, and so a file
+    // lock; a run that waited for it on a worker would hold that worker for the length of
+    // another run.
     static platform::SerialQueue runs;
     runs.enqueueHolding(m_platform.dispatcher,
                         [self = shared_from_this(), job = std::move(job)](
