@@ -100,6 +100,9 @@ public:
     void runInBackground(std::function<void()> fn) override {
         m_real->runInBackground(std::move(fn));
     }
+    void runAtLowestPriority(std::function<void()> fn) override {
+        m_real->runAtLowestPriority(std::move(fn));
+    }
     bool isMainThread() const override { return m_real->isMainThread(); }
 
     std::vector<double> blocks; // main thread only

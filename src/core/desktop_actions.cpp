@@ -1,8 +1,6 @@
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 
-#include <QScopeGuard>
-
 void PanelViewModel::copyLogs() {
     m_platform.desktop->setClipboardText(m_logs);
 }
@@ -22,21 +20,23 @@ void PanelViewModel::openPhpMyAdminInBackground() {
     assertMainThread();
     // One opening at a time, in the order of the presses: a second press finds the server
     // the first one started, as it would if the first had held the main thread.
-    const quint64 opening = m_phpMyAdminOpenings.take();
-    runInBackground([opening](PanelViewModel& m) {
-        m.m_phpMyAdminOpenings.waitFor(opening);
-        const auto endTurn = qScopeGuard([&m] { m.m_phpMyAdminOpenings.done(); });
-        if (m.isPhpMyAdminRunning()) {
-            m.postToMain([](PanelViewModel& model) { model.openPhpMyAdminAddress(); });
-            return;
-        }
-        const QString report = m.startPhpMyAdmin();
-        // The status is probed in turn with the window's other probes (the wait for the start
-        // holds none of them up), so the publications keep the order of the probes.
-        m.probeInTurn([report](PanelViewModel& model, const StatusSnapshot& snapshot) {
-            model.publishOpenedPhpMyAdmin(snapshot, report);
+    m_phpMyAdminOpenings.enqueueHolding(
+        m_platform.dispatcher, [self = shared_from_this()](platform::SerialQueue::Turn turn) {
+            PanelViewModel& m = *self;
+            if (m.isPhpMyAdminRunning()) {
+                m.postToMain([](PanelViewModel& model) { model.openPhpMyAdminAddress(); });
+                return;
+            }
+            const QString report = m.startPhpMyAdmin();
+            // The status is probed in turn with the window's other probes (the wait for the
+            // start holds none of them up), so the publications keep the order of the probes.
+            // The next opening begins once this one's publication is queued.
+            m.probeInTurn(
+                [report](PanelViewModel& model, const StatusSnapshot& snapshot) {
+                    model.publishOpenedPhpMyAdmin(snapshot, report);
+                },
+                platform::JobPriority::Normal, [turn]() mutable { turn.end(); });
         });
-    });
 }
 
 void PanelViewModel::publishOpenedPhpMyAdmin(const StatusSnapshot& snapshot,
@@ -76,11 +76,8 @@ void PanelViewModel::choosePanelRootInBackground() {
     // (whose first resolution may install the runtime) runs on a worker.
     if (!pickPanelRoot())
         return;
-    const quint64 ticket = m_probeTickets.take();
-    runInBackground([ticket](PanelViewModel& m) {
-        m.probeOnTicket(ticket, [](PanelViewModel& model, const StatusSnapshot& snapshot) {
-            model.publishChosenPanelRoot(snapshot);
-        });
+    probeInTurn([](PanelViewModel& model, const StatusSnapshot& snapshot) {
+        model.publishChosenPanelRoot(snapshot);
     });
 }
 

@@ -7,30 +7,32 @@
 
 void PanelViewModel::refreshStatusInBackground() {
     assertMainThread();
-    // The ticket is taken here, so that the publications follow the order of the presses.
-    const quint64 ticket = m_probeTickets.take();
-    runInBackground([ticket](PanelViewModel& m) {
-        m.probeOnTicket(ticket, [](PanelViewModel& model, const StatusSnapshot& snapshot) {
-            model.publishStatus(snapshot);
-        });
+    // Queued here, so that the publications follow the order of the presses.
+    probeInTurn([](PanelViewModel& model, const StatusSnapshot& snapshot) {
+        model.publishStatus(snapshot);
     });
 }
 
 void PanelViewModel::probeInTurn(
-    std::function<void(PanelViewModel&, const StatusSnapshot&)> publish) {
-    probeOnTicket(m_probeTickets.take(), std::move(publish));
+    std::function<void(PanelViewModel&, const StatusSnapshot&)> publish,
+    platform::JobPriority priority, std::function<void()> queued) {
+    runInProbeTurn(
+        [publish = std::move(publish), queued = std::move(queued)](PanelViewModel& m) {
+            const StatusSnapshot snapshot = m.probeStatus();
+            m.postToMain([snapshot, publish](PanelViewModel& model) { publish(model, snapshot); });
+            if (queued)
+                queued();
+        },
+        priority);
 }
 
-void PanelViewModel::probeOnTicket(
-    quint64 ticket, std::function<void(PanelViewModel&, const StatusSnapshot&)> publish) {
-    // Probes run one at a time, in the order of their tickets, so their publications keep
-    // that order.
-    m_probeTickets.waitFor(ticket);
-    const StatusSnapshot snapshot = probeStatus();
-    postToMain([snapshot, publish = std::move(publish)](PanelViewModel& model) {
-        publish(model, snapshot);
-    });
-    m_probeTickets.done();
+void PanelViewModel::runInProbeTurn(std::function<void(PanelViewModel&)> job,
+                                    platform::JobPriority priority) {
+    // The probes run one at a time, in the order queued, so their publications keep that
+    // order.
+    m_probes.enqueue(
+        m_platform.dispatcher, [self = shared_from_this(), job = std::move(job)] { job(*self); },
+        priority);
 }
 
 void PanelViewModel::setLiveStatus(bool on, std::chrono::milliseconds interval) {

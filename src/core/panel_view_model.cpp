@@ -96,3 +96,14 @@ void PanelViewModel::runInBackground(std::function<void(PanelViewModel&)> fn) {
     m_platform.dispatcher->runInBackground(
         [self = shared_from_this(), fn = std::move(fn)] { fn(*self); });
 }
+
+void PanelViewModel::runStartStop(
+    std::function<void(PanelViewModel&, platform::SerialQueue::Turn)> job) {
+    // One queue for the process: the models of one process may share a root, and so a file
+    // lock; a run that waited for it on a worker would hold that worker for the length of
+    // another run.
+    static platform::SerialQueue runs;
+    runs.enqueueHolding(m_platform.dispatcher,
+                        [self = shared_from_this(), job = std::move(job)](
+                            platform::SerialQueue::Turn turn) { job(*self, std::move(turn)); });
+}

@@ -7,7 +7,6 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/process_table.h"
-#include "platform/turns.h"
 
 #include <QObject>
 #include <QString>
@@ -234,19 +233,29 @@ public:
     Result<QString>
     restorePreviousSiteGeneration(const std::function<void(double, const QString&)>& progress);
 
-    // --- Dispatch ---
+    // --- Dispatch (core/panel_view_model.cpp, platform/dispatcher.h) ---
     // Queue fn on the main thread / run it on a worker. Both keep the model alive until fn
     // has run.
     void postToMain(std::function<void(PanelViewModel&)> fn);
     void runInBackground(std::function<void(PanelViewModel&)> fn);
+    // Runs a start-all or stop-all on a worker once every run asked for earlier, by any model
+    // of this process, has ended: its turn ends when the Turn it is handed has gone. The runs
+    // of other processes are kept apart by the runs' file lock.
+    void runStartStop(std::function<void(PanelViewModel&, platform::SerialQueue::Turn)> job);
 
     // Emits finished(outcome) on the main thread; the caller has just published the
     // outcome's report.
     void finish(OperationOutcome outcome);
-    // On a worker: probes the status once every probe asked for earlier has been made, and
-    // queues publish with the snapshot on the main thread. Probes made this way never overlap,
-    // and their publications keep the order in which they were asked for.
-    void probeInTurn(std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
+    // Returns at once. On a worker, once every probe asked for earlier has been made: probes
+    // the status, queues publish with the snapshot on the main thread and then, still on the
+    // worker, calls queued. Probes made this way never overlap, and their publications keep
+    // the order in which they were asked for.
+    void probeInTurn(std::function<void(PanelViewModel&, const StatusSnapshot&)> publish,
+                     platform::JobPriority priority = platform::JobPriority::Normal,
+                     std::function<void()> queued = {});
+    // Runs job on a worker in turn with the status probes (probeInTurn); returns at once.
+    void runInProbeTurn(std::function<void(PanelViewModel&)> job,
+                        platform::JobPriority priority = platform::JobPriority::Normal);
 
 Q_SIGNALS:
     // Emitted once per assignment of a published field.
@@ -262,10 +271,6 @@ private:
     bool isPidFileServerRunning(const QString& pidPath) const;
     QString stopPhpServerByPidFile(const QString& pidPath) const;
     void publishChangedStatus(const StatusSnapshot& snapshot);
-    // On a worker: waits for the turn of a ticket taken now (probeInTurn) or earlier, probes,
-    // queues publish with the snapshot on the main thread, and ends the turn.
-    void probeOnTicket(quint64 ticket,
-                       std::function<void(PanelViewModel&, const StatusSnapshot&)> publish);
     // The halves of the desktop actions that are shared by their two ways.
     void publishOpenedPhpMyAdmin(const StatusSnapshot& snapshot, const QString& report);
     void openPhpMyAdminAddress();
@@ -287,8 +292,9 @@ private:
     // Which processes hold the database's port and which command lines match; it remembers
     // the port's last holder, so a running database is confirmed in one read.
     platform::ProcessTable m_processes;
-    platform::Turns m_probeTickets;
-    platform::Turns m_phpMyAdminOpenings;
+    // The status probes and their publications; the openings of phpMyAdmin.
+    platform::SerialQueue m_probes;
+    platform::SerialQueue m_phpMyAdminOpenings;
     QTimer m_liveTimer;
     bool m_liveProbeRunning = false; // main thread only
     quint64 m_statusGeneration = 0;  // full status publications so far; main thread only

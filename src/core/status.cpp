@@ -7,8 +7,6 @@
 #include <QFile>
 
 #include <array>
-#include <future>
-#include <system_error>
 
 namespace core {
 
@@ -148,17 +146,13 @@ bool PanelViewModel::isMariaDBRunning() const {
     const platform::ExtendedRegex server(
         core::escapeExtendedRegex(mysqlDir() + QStringLiteral("/bin/mysqld")));
     // Looking for a holder walks the kernel's whole connection table; the command lines,
-    // needed when there is none, are read meanwhile on a thread of their own.
-    std::future<bool> matching;
-    try {
-        matching = std::async(std::launch::async,
-                              [this, &server] { return m_processes.anyMatching(server); });
-    } catch (const std::system_error&) {
-        // No thread to spare: the command lines are read after the search.
-    }
+    // needed when there is none, are read meanwhile on a worker (or after the search, when no
+    // worker was free for them).
+    platform::SideJob<bool> matching(m_platform.dispatcher.get(),
+                                     [this, &server] { return m_processes.anyMatching(server); });
     if (const std::optional<pid_t> pid = m_processes.holderOfPort(port); pid && *pid >= 1)
         return platform::isProcessAlive(*pid);
-    return matching.valid() ? matching.get() : m_processes.anyMatching(server);
+    return matching.take();
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {

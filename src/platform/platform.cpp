@@ -2,14 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QSettings>
 #include <QSysInfo>
-#include <QThread>
-#include <QThreadPool>
 
-#include <deque>
-#include <functional>
 #include <map>
 #include <mutex>
 
@@ -71,85 +66,6 @@ private:
     std::map<QString, QString> m_values;
 };
 
-// The main thread's share of the dispatcher: the calls queued for it, run one per event.
-// The calls pass from thread to thread under a lock of the program's own, so that every
-// thread checker sees the hand-over (Qt's event queue hands over under locks of its own that
-// such tools may not see into).
-class MainQueue final : public QObject {
-public:
-    static constexpr QEvent::Type kRun = QEvent::User;
-
-    void push(std::function<void()> fn) {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_calls.push_back(std::move(fn));
-        }
-        QCoreApplication::postEvent(this, new QEvent(kRun));
-    }
-    // Drops the calls that will never run (the application is going away): on the main
-    // thread, like the calls themselves.
-    void clear() {
-        std::deque<std::function<void()>> dropped;
-        const std::lock_guard lock(m_mutex);
-        dropped.swap(m_calls);
-    }
-
-protected:
-    void customEvent(QEvent* event) override {
-        if (event->type() != kRun)
-            return;
-        std::function<void()> fn;
-        {
-            const std::lock_guard lock(m_mutex);
-            if (m_calls.empty())
-                return;
-            fn = std::move(m_calls.front());
-            m_calls.pop_front();
-        }
-        fn();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_calls;
-};
-
-class QtDispatcher final : public Dispatcher {
-public:
-    QtDispatcher() {
-        // Long jobs block their thread on child processes and downloads; several may run at
-        // once (start-all beside an update), so the pool is not bounded by the core count.
-        m_pool.setMaxThreadCount(16);
-        m_pool.setExpiryTimeout(30000);
-        if (QCoreApplication* app = QCoreApplication::instance())
-            m_main.moveToThread(app->thread());
-    }
-    ~QtDispatcher() override { m_pool.waitForDone(); }
-
-    // Lets the running jobs finish, ends every worker thread and drops the calls queued for
-    // the main thread that will never run.
-    void drain() {
-        m_pool.waitForDone();
-        m_main.clear();
-    }
-
-    void postToMain(std::function<void()> fn) override {
-        // After the application object is gone (process exit) there is no main loop left
-        // to run the call; it is dropped.
-        if (QCoreApplication::instance())
-            m_main.push(std::move(fn));
-    }
-    void runInBackground(std::function<void()> fn) override { m_pool.start(std::move(fn)); }
-    bool isMainThread() const override {
-        return QCoreApplication::instance() &&
-               QThread::currentThread() == QCoreApplication::instance()->thread();
-    }
-
-private:
-    QThreadPool m_pool;
-    MainQueue m_main;
-};
-
 } // namespace
 
 SystemTools SystemTools::debian() {
@@ -185,18 +101,6 @@ std::shared_ptr<Preferences> systemPreferences() {
 
 std::shared_ptr<Preferences> memoryPreferences() {
     return std::make_shared<MemoryPreferences>();
-}
-
-std::shared_ptr<Dispatcher> qtDispatcher() {
-    // One pool for the process: every model's jobs share it.
-    static const std::shared_ptr<QtDispatcher> dispatcher = [] {
-        // The worker threads end with the application object, before the libraries' exit
-        // handlers run: OpenSSL, for one, frees a thread's state (error queue, random
-        // generator) only when the thread ends before its own clean-up.
-        qAddPostRoutine([] { dispatcher->drain(); });
-        return std::make_shared<QtDispatcher>();
-    }();
-    return dispatcher;
 }
 
 QString systemMachineArchitecture() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/dispatcher.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
@@ -69,19 +71,6 @@ struct SystemTools {
     static SystemTools of(const QString& pkill, const QString& rsync);
 };
 
-// Runs work on the main thread (in posting order) or on a background worker.
-class Dispatcher {
-public:
-    virtual ~Dispatcher() = default;
-    // Queues fn on the main thread's event loop; returns at once. Queued calls run one at a
-    // time, in the order queued.
-    virtual void postToMain(std::function<void()> fn) = 0;
-    // Runs fn on a worker thread; returns at once. Any number of jobs may run at once.
-    virtual void runInBackground(std::function<void()> fn) = 0;
-    // True on the main thread.
-    virtual bool isMainThread() const = 0;
-};
-
 struct Platform {
     std::shared_ptr<const AppLocations> locations;
     std::shared_ptr<Preferences> preferences;
@@ -104,6 +93,5 @@ std::shared_ptr<const AppLocations> fixedAppLocations(const QString& application
                                                       std::optional<QString> resourcePath);
 std::shared_ptr<Preferences> systemPreferences();
 std::shared_ptr<Preferences> memoryPreferences();
-std::shared_ptr<Dispatcher> qtDispatcher();
 QString systemMachineArchitecture();
 } // namespace platform

@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -344,13 +343,6 @@ std::optional<QString> processCommandLine(pid_t pid) {
     if (pid <= 0)
         return std::nullopt;
     return systemProcessSource()->commandLine(pid);
-}
-
-Result<> lowerThisThreadPriority() {
-    // On Linux the nice value belongs to the thread named by its id.
-    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10) != 0)
-        return errnoFailure(errno, QString(), QStringLiteral("setpriority"));
-    return {};
 }
 
 } // namespace platform

@@ -83,9 +83,4 @@ bool isProcessAlive(pid_t pid);
 // The command line of a live process (arguments joined by spaces), or nothing.
 std::optional<QString> processCommandLine(pid_t pid);
 
-// Lowers the scheduling priority of the calling thread (only this thread, for the rest of its
-// life): for work done beside work that someone waits for, so that it takes the processor time
-// that work leaves over. The error when the system refused.
-Result<> lowerThisThreadPriority();
-
 } // namespace platform

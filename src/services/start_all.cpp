@@ -13,12 +13,8 @@
 
 #include <array>
 #include <functional>
-#include <future>
-#include <system_error>
+#include <memory>
 #include <utility>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace services {
 
@@ -62,68 +58,51 @@ std::vector<pid_t> endRunningServers(PanelViewModel& model, const QString& patte
     return running;
 }
 
-// Publishes a run's stages in order, each from a thread of its own. Until the servers are up,
-// that thread yields the processor to them, so that probing the status (a few milliseconds of
-// processor time) holds up neither a launch nor a server coming up. As with a refresh queued
-// on the main thread, a stage's status may already show steps that came after it.
+// Publishes a run's stages in order, in turn with the window's status probes. Until the
+// servers are up, the stages are probed at the lowest priority, so that probing the status (a
+// few milliseconds of processor time) holds up neither a launch nor a server coming up. As
+// with a refresh queued on the main thread, a stage's status may already show steps that came
+// after it. Nothing here waits: the run goes on while its stages wait for their turn.
 class StagePublisher {
 public:
     explicit StagePublisher(PanelViewModel& model) : m_model(model) {}
-    StagePublisher(const StagePublisher&) = delete;
-    StagePublisher& operator=(const StagePublisher&) = delete;
-    ~StagePublisher() { wait(); }
 
-    // Runs job once the jobs queued before it have run.
-    void then(const std::function<void(PanelViewModel&)>& job) {
-        try {
-            m_last = std::async(std::launch::async, [&model = m_model, previous = std::move(m_last),
-                                                     job, yielding = m_yielding] {
-                // The lowest priority, for this thread only (a thread's
-                // own nice value on Linux).
-                if (yielding)
-                    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
-                if (previous.valid())
-                    previous.wait();
-                job(model);
-            });
-        } catch (const std::system_error&) {
-            // No thread to spare: the earlier jobs have ended with the failed call (their
-            // future went with it), and this one runs here.
-            job(m_model);
-        }
+    // Runs job once the stages and probes queued before it have run.
+    void then(std::function<void(PanelViewModel&)> job) {
+        m_model.runInProbeTurn(std::move(job), priority());
     }
 
     // A stage: the status first (it writes a log of its own), then the stage's text, then
-    // the summary of that text; then whatever else the stage publishes.
-    void stage(const QString& text, const std::function<void(PanelViewModel&)>& after = {}) {
-        then([text, after](PanelViewModel& model) {
-            model.probeInTurn([text, after](PanelViewModel& m, const StatusSnapshot& snapshot) {
+    // the summary of that text; then whatever else the stage publishes. queued is called once
+    // the stage is queued on the main thread.
+    void stage(const QString& text, const std::function<void(PanelViewModel&)>& after = {},
+               std::function<void()> queued = {}) {
+        m_model.probeInTurn(
+            [text, after](PanelViewModel& m, const StatusSnapshot& snapshot) {
                 m.publishStatus(snapshot);
                 m.setLogs(text);
                 m.updateErrorSummary();
                 if (after)
                     after(m);
-            });
-        });
+            },
+            priority(), std::move(queued));
     }
 
-    // The jobs queued from here on run at the usual priority: the servers are up, or will not
-    // come up.
+    // The stages queued from here on are probed at the usual priority: the servers are up, or
+    // will not come up.
     void serversUp() { m_yielding = false; }
 
-    void wait() {
-        if (m_last.valid())
-            m_last.wait();
+private:
+    platform::JobPriority priority() const {
+        return m_yielding ? platform::JobPriority::Lowest : platform::JobPriority::Normal;
     }
 
-private:
     PanelViewModel& m_model;
-    std::future<void> m_last;
     bool m_yielding = true;
 };
 
 // The worker's part: every step runs whatever the earlier ones reported.
-void startAllSteps(PanelViewModel& model) {
+void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     StagePublisher publisher(model);
     // The opening: the permission hint and the stage-0 text, published on the main thread.
     // Like the opening on the main thread that it stands for, it may look at the directories
@@ -146,7 +125,8 @@ void startAllSteps(PanelViewModel& model) {
     const QString mysqlDir = model.mysqlDir();
     // Two runs at the same time (two windows, two panels) take turns from here to their final
     // report, so that they end with one stack and each pid file names its live server.
-    const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
+    auto turn = std::make_shared<const platform::FileLock>(model.cfgDir() +
+                                                           QStringLiteral("/.start-stop.lock"));
     // The database's kill has returned before anything is written or launched. The PHP
     // servers' kill, whose pattern cannot match the database server, waits until the database
     // server, the slowest to come up, has been launched.
@@ -223,9 +203,14 @@ void startAllSteps(PanelViewModel& model) {
                                         model.phpBinDisplay(), model.zeltoPanelRoot());
     const QString report = outcome.report;
     publisher.serversUp();
-    publisher.stage(report, [outcome](PanelViewModel& m) { m.finish(outcome); });
-    // The final report is out before the turn passes to another run.
-    publisher.wait();
+    // The final report is queued on the main thread before the turn passes to another run,
+    // of this process (runs) or of another (turn, whose last holder the stage becomes).
+    publisher.stage(
+        report, [outcome](PanelViewModel& m) { m.finish(outcome); },
+        [runs = std::move(runs), lock = std::move(turn)]() mutable {
+            lock.reset();
+            runs.end();
+        });
 }
 
 } // namespace
@@ -235,5 +220,5 @@ void startAllSteps(PanelViewModel& model) {
 // --- PanelViewModel: start-all ---
 
 void PanelViewModel::startAll() {
-    runInBackground(services::startAllSteps);
+    runStartStop(services::startAllSteps);
 }

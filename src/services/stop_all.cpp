@@ -84,5 +84,6 @@ void stopAllSteps(PanelViewModel& model) {
 // --- PanelViewModel: stop-all ---
 
 void PanelViewModel::stopAll() {
-    runInBackground(services::stopAllSteps);
+    runStartStop(
+        [](PanelViewModel& model, platform::SerialQueue::Turn) { services::stopAllSteps(model); });
 }

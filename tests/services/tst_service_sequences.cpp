@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTest>
 
 namespace {
@@ -286,6 +287,39 @@ private Q_SLOTS:
                                         QStringLiteral("/runtime/mysql/data"),
                                     QStringLiteral("posix_spawn ") + pkill}));
         QVERIFY(!model->logs().contains(pkill));
+    }
+
+    // Presses queued behind a running start-all and a refresh, and a refresh behind them:
+    // every run ends and publishes, in the order of the presses, and the model goes once the
+    // window lets go of it.
+    void queuedPressesAllPublish() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        auto model = f.makeModel();
+        testing::OutcomeRecorder outcomes(*model);
+        QList<Operation> pressed{Operation::StartAll};
+        model->startAll();
+        model->refreshStatusInBackground();
+        for (int i = 0; i < 20; ++i) {
+            const bool stop = i % 2 == 0;
+            stop ? model->stopAll() : model->startAll();
+            pressed << (stop ? Operation::StopAll : Operation::StartAll);
+        }
+        model->refreshStatusInBackground();
+        QVERIFY(outcomes.waitFor(pressed.size(), 240000));
+        QList<Operation> ended;
+        for (const OperationOutcome& outcome : outcomes.outcomes)
+            ended << outcome.operation;
+        QCOMPARE(ended, pressed);
+        // Four statuses for each start-all, two for each stop-all and one for each refresh,
+        // each published once.
+        QCOMPARE(model->statusPublications(), quint64(11 * 4 + 10 * 2 + 2));
+        QCOMPARE(model->logs(), outcomes.last().report);
+        QPointer<PanelViewModel> watcher(model.get());
+        model.reset();
+        f.model.reset();
+        QVERIFY(testing::waitFor([&] { return watcher.isNull(); }));
     }
 
     void stopAllReportsLaunchFailures() {
