@@ -2,6 +2,7 @@
 
 #include "core/database_files.h"
 #include "platform/files.h"
+#include "platform/privileged_port.h"
 
 namespace {
 
@@ -107,17 +108,8 @@ QString phpIniScanDirValue(PhpServer server) {
 QStringList phpServerEnvironment(PhpServer server, int port, unsigned euid,
                                  const QString& privilegedPortPreload,
                                  const QString& inheritedPreload) {
-    QStringList env = {QStringLiteral("PHP_INI_SCAN_DIR=") + phpIniScanDirValue(server)};
-    if (port > 0 && port < 1024 && euid != 0 && !privilegedPortPreload.isEmpty()) {
-        QString preload = privilegedPortPreload;
-        if (!inheritedPreload.isEmpty())
-            preload += QLatin1Char(':') + inheritedPreload;
-        env << QStringLiteral("LD_PRELOAD=") + preload
-            // Where the library finds itself in LD_PRELOAD to take itself out for the
-            // server's children; without AUTHBIND_LEVELS it affects the server only.
-            << QStringLiteral("AUTHBIND_LIB=") + privilegedPortPreload;
-    }
-    return env;
+    return QStringList{QStringLiteral("PHP_INI_SCAN_DIR=") + phpIniScanDirValue(server)} +
+           platform::privilegedPortEnvironment(port, euid, privilegedPortPreload, inheritedPreload);
 }
 
 Result<> writePhpServerIniFiles(const QString& runtimeDir) {

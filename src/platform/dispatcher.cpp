@@ -9,9 +9,6 @@
 #include <cerrno>
 #include <thread>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 namespace {
 
 // Whether this thread's priority was lowered (lowerThisThreadPriority()).
@@ -252,10 +249,8 @@ std::shared_ptr<Dispatcher> qtDispatcher() {
 }
 
 Result<> lowerThisThreadPriority(ThreadPriority priority) {
-    const int nice = priority == ThreadPriority::Idle ? 19 : 10;
-    // On Linux the nice value belongs to the thread named by its id.
-    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice) != 0)
-        return errnoFailure(errno, QString(), QStringLiteral("setpriority"));
+    if (Result<> lowered = lowerCallingThreadPriority(priority); !lowered)
+        return lowered;
     t_lowered = true;
     return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/result.h"
+#include "platform/dispatcher_priority.h"
 
 #include <condition_variable>
 #include <deque>
@@ -37,11 +38,6 @@ namespace platform {
 
 // The real dispatcher: one pool for the process, ended with the application object.
 std::shared_ptr<Dispatcher> qtDispatcher();
-
-enum class ThreadPriority {
-    Background, // below the usual: takes what the work beside it leaves (nice 10)
-    Idle,       // the lowest there is (nice 19)
-};
 
 // Lowers the scheduling priority of the calling thread (only this thread, for the rest of its
 // life): for work done beside work that someone waits for, so that it takes the processor time
