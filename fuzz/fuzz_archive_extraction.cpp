@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Result<> extracted =
         update::extractZipArchive(FuzzSandbox::qt(archivePath), FuzzSandbox::qt(extractDir));
     if (!extracted)
-        FUZZ_CHECK(extracted.error().code == update::kArchiveErrorStatus);
+        FUZZ_CHECK(extracted.error().exitStatus == update::kArchiveErrorStatus);
 
     // Nothing appeared outside the extraction directory, nothing was written through a link.
     FUZZ_CHECK(listing(outside).empty());

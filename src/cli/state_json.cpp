@@ -77,6 +77,8 @@ QJsonObject errorJson(const Error& error) {
         object.insert(QStringLiteral("call"), error.call);
     if (error.code != 0)
         object.insert(QStringLiteral("code"), error.code);
+    if (error.exitStatus != 0)
+        object.insert(QStringLiteral("exitStatus"), error.exitStatus);
     return object;
 }
 

@@ -191,6 +191,8 @@ public:
     QString ensureMysqlInitialized(const QString& defaultsFile) const;
     Result<pid_t> launchMysql(const QString& defaultsFile) const;
     QString startMysql(const QString& defaultsFile) const;
+    // The administration program's shutdown request (its launch's failure only).
+    Result<platform::ChildExit> shutdownMysql() const;
     QString stopMysql() const;
 
     // --- Web services (services/web_services.cpp) ---

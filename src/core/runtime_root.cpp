@@ -67,8 +67,8 @@ Result<> installRuntime(const QString& sourceRuntime, const QString& installedRo
     // A shipped runtime that lacks one of the three entries can never make a valid root:
     // copying it would only move the user's runtime aside again on every read.
     if (!pathExists(sourceRuntime) || !isValidPanelRootPath(QFileInfo(sourceRuntime).path()))
-        return failure(QStringLiteral("no complete runtime to install"), sourceRuntime,
-                       QString::fromLatin1(kNoRuntimeToInstall));
+        return failure(ErrorKind::NotFound, QStringLiteral("no complete runtime to install"),
+                       sourceRuntime, QStringLiteral("find shipped runtime"));
     if (Result<> made = platform::createDirectories(installedRoot); !made)
         return made;
 
@@ -105,8 +105,8 @@ Result<> installRuntime(const QString& sourceRuntime, const QString& installedRo
         carryOver(aside, target, QStringLiteral("www"));
     }
     if (!isValidPanelRootPath(installedRoot))
-        return failure(QStringLiteral("installed runtime is incomplete"), target,
-                       QStringLiteral("install"));
+        return failure(ErrorKind::Corrupt, QStringLiteral("installed runtime is incomplete"),
+                       target, QStringLiteral("install"));
     return {};
 }
 
@@ -145,7 +145,7 @@ std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
     if (done)
         return installed;
     // Without a shipped runtime there is nothing to report: the root is looked for elsewhere.
-    if (done.error().call != QLatin1String(core::kNoRuntimeToInstall))
+    if (done.error().kind != ErrorKind::NotFound)
         reportIgnored(done.error(), "install runtime");
     return std::nullopt;
 }

@@ -18,9 +18,8 @@ bool isValidPanelRootPath(const QString& root);
 // are carried into the new runtime in place of the shipped ones, which go into the aside
 // directory instead: nothing is deleted. Serialised between threads and between processes.
 // Succeeds when installedRoot is a valid panel root afterwards. Without a complete runtime at
-// sourceRuntime the error's call is kNoRuntimeToInstall.
+// sourceRuntime the error's kind is NotFound.
 Result<> installRuntime(const QString& sourceRuntime, const QString& installedRoot,
                         const QString& asideSuffix);
-inline constexpr char kNoRuntimeToInstall[] = "find shipped runtime";
 
 } // namespace core

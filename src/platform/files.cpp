@@ -27,8 +27,12 @@ namespace platform {
 namespace {
 
 std::unexpected<Error> fsFailure(const std::error_code& ec, const QString& path, const char* call) {
-    return failure(QString::fromLocal8Bit(ec.message()), path, QString::fromLatin1(call),
-                   ec.category() == std::generic_category() ? ec.value() : 0);
+    const int code = ec.category() == std::generic_category() ? ec.value() : 0;
+    std::unexpected<Error> failed =
+        failure(QString::fromLocal8Bit(ec.message()), path, QString::fromLatin1(call), code);
+    if (code == ENOENT)
+        failed.error().kind = ErrorKind::NotFound;
+    return failed;
 }
 
 } // namespace
@@ -167,7 +171,7 @@ Result<QString> readUtf8File(const QString& path) {
         return failure(file.errorString(), path, call);
     std::optional<QString> text = decodeUtf8(bytes);
     if (!text)
-        return failure(QStringLiteral("not valid UTF-8"), path, call);
+        return failure(ErrorKind::Corrupt, QStringLiteral("not valid UTF-8"), path, call);
     return *std::move(text);
 }
 

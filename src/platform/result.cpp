@@ -1,5 +1,6 @@
 #include "platform/result.h"
 
+#include <cerrno>
 #include <cstring>
 
 QString Error::context() const {
@@ -20,7 +21,11 @@ QString errnoText(int code) {
 }
 
 std::unexpected<Error> errnoFailure(int code, QString path, QString call) {
-    return failure(errnoText(code), std::move(path), std::move(call), code);
+    std::unexpected<Error> failed =
+        failure(errnoText(code), std::move(path), std::move(call), code);
+    if (code == ENOENT)
+        failed.error().kind = ErrorKind::NotFound;
+    return failed;
 }
 
 } // namespace platform

@@ -45,12 +45,26 @@ inline std::unexpected<Error> failure(QString message, QString path = {}, QStrin
     return std::unexpected(Error{std::move(message), std::move(path), std::move(call), code});
 }
 
+// The failure of the given kind (not a system call's: code stays 0).
+inline std::unexpected<Error> failure(ErrorKind kind, QString message, QString path = {},
+                                      QString call = {}) {
+    return std::unexpected(Error{std::move(message), std::move(path), std::move(call), 0, kind, 0});
+}
+
+// The failure of a child program that ran and ended with exitStatus.
+inline std::unexpected<Error> toolFailure(int exitStatus, QString message, QString path = {},
+                                          QString call = {}) {
+    return std::unexpected(Error{std::move(message), std::move(path), std::move(call), 0,
+                                 ErrorKind::ToolFailed, exitStatus});
+}
+
 namespace platform {
 
 // The system's text for an errno value ("Permission denied").
 QString errnoText(int code);
 
-// The failure of a system call that set errno to code.
+// The failure of a system call that set errno to code: of kind NotFound for ENOENT, else
+// System.
 std::unexpected<Error> errnoFailure(int code, QString path, QString call);
 
 } // namespace platform

@@ -107,9 +107,13 @@ QString PanelViewModel::startMysql(const QString& defaultsFile) const {
     return core::failureText(launchMysql(defaultsFile));
 }
 
+Result<platform::ChildExit> PanelViewModel::shutdownMysql() const {
+    return platform::runChild(mysqlDir() + QStringLiteral("/bin/mysqladmin"),
+                              {QStringLiteral("-u"), services::kMysqlRootUser,
+                               QStringLiteral("-p") + services::kMysqlRootPassword,
+                               QStringLiteral("shutdown")});
+}
+
 QString PanelViewModel::stopMysql() const {
-    return core::failureText(platform::runChild(
-        mysqlDir() + QStringLiteral("/bin/mysqladmin"),
-        {QStringLiteral("-u"), services::kMysqlRootUser,
-         QStringLiteral("-p") + services::kMysqlRootPassword, QStringLiteral("shutdown")}));
+    return core::failureText(shutdownMysql());
 }

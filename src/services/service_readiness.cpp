@@ -42,29 +42,58 @@ struct DatabaseProcesses {
 
 } // namespace
 
-QString startFailureEntry(const QString& label, quint16 port, const ReadinessResult& result,
-                          std::chrono::milliseconds limit, const QString& logName,
-                          const QStringList& logLines) {
-    const QString head = label + QStringLiteral(": 启动失败: ");
+Error startFailure(quint16 port, const ReadinessResult& result, std::chrono::milliseconds limit,
+                   const QString& logPath, const QStringList& logLines) {
+    const QString call = QStringLiteral("readiness");
     if (result.holder)
-        return head + QStringLiteral("端口 ") + QString::number(port) + QStringLiteral(" 已被 ") +
-               describePortHolder(*result.holder) + QStringLiteral(" 占用");
+        return Error{QStringLiteral("端口 ") + QString::number(port) + QStringLiteral(" 已被 ") +
+                         describePortHolder(*result.holder) + QStringLiteral(" 占用"),
+                     logPath,
+                     call,
+                     0,
+                     ErrorKind::Refused,
+                     0};
+    const bool ended = result.state == Readiness::Ended;
     const QString what =
-        result.state == Readiness::Ended
-            ? QStringLiteral("服务器启动后即退出")
-            : QStringLiteral("服务器 %1 秒内未在端口 %2 响应")
-                  .arg(std::chrono::duration_cast<std::chrono::seconds>(limit).count())
-                  .arg(port);
+        ended ? QStringLiteral("服务器启动后即退出")
+              : QStringLiteral("服务器 %1 秒内未在端口 %2 响应")
+                    .arg(std::chrono::duration_cast<std::chrono::seconds>(limit).count())
+                    .arg(port);
+    const ErrorKind kind = ended ? ErrorKind::ToolFailed : ErrorKind::TimedOut;
+    const QString logName = QFileInfo(logPath).fileName();
     // One line, so that the error notice, which shows whole lines, shows the cause too.
     if (logLines.isEmpty())
-        return head + what + QStringLiteral("，") + logName + QStringLiteral(" 中没有新内容");
-    return head + what + QStringLiteral("，") + logName + QStringLiteral(": ") +
-           logLines.join(QStringLiteral(" | "));
+        return Error{what + QStringLiteral("，") + logName + QStringLiteral(" 中没有新内容"),
+                     logPath,
+                     call,
+                     0,
+                     kind,
+                     0};
+    return Error{what + QStringLiteral("，") + logName + QStringLiteral(": ") +
+                     logLines.join(QStringLiteral(" | ")),
+                 logPath,
+                 call,
+                 0,
+                 kind,
+                 0};
 }
 
-QString stopFailureEntry(const QString& label, quint16 port, const PortHolder& holder) {
-    return label + QStringLiteral(": 停止失败: 端口 ") + QString::number(port) +
-           QStringLiteral(" 仍被 ") + describePortHolder(holder) + QStringLiteral(" 占用");
+QString startFailureEntry(const QString& label, const Error& cause) {
+    return label + QStringLiteral(": 启动失败: ") + cause.message;
+}
+
+Error stopFailure(quint16 port, const PortHolder& holder) {
+    return Error{QStringLiteral("端口 ") + QString::number(port) + QStringLiteral(" 仍被 ") +
+                     describePortHolder(holder) + QStringLiteral(" 占用"),
+                 QString(),
+                 QStringLiteral("port check"),
+                 0,
+                 ErrorKind::TimedOut,
+                 0};
+}
+
+QString stopFailureEntry(const QString& label, const Error& cause) {
+    return label + QStringLiteral(": 停止失败: ") + cause.message;
 }
 
 std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
@@ -121,18 +150,20 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
                 const QString pidPath = model.servicePidPath(server.service);
                 if (Result<> written = writeTextAtomically(pidPath, QString::number(server.pid));
                     !written) {
-                    const QString message =
-                        written.error().message + QStringLiteral(" (") + pidPath + QLatin1Char(')');
-                    r.entry = label + QStringLiteral(": 启动失败: ") + message;
-                    r.cause = Error{message, pidPath, QStringLiteral("write pid file"), 0};
+                    Error cause = written.error();
+                    cause.message += QStringLiteral(" (") + pidPath + QLatin1Char(')');
+                    cause.path = pidPath;
+                    cause.call = QStringLiteral("write pid file");
+                    r.entry = startFailureEntry(label, cause);
+                    r.cause = std::move(cause);
                 }
             }
         } else {
             const QString logPath = model.serviceLogPath(server.service);
-            r.entry = startFailureEntry(label, probes[i].port, result, probes[i].limit,
-                                        QFileInfo(logPath).fileName(),
-                                        linesWrittenSince(logPath, server.logOffset, kLogLines));
-            r.cause = Error{r.entry.mid(label.size() + 2), logPath, QStringLiteral("readiness"), 0};
+            Error cause = startFailure(probes[i].port, result, probes[i].limit, logPath,
+                                       linesWrittenSince(logPath, server.logOffset, kLogLines));
+            r.entry = startFailureEntry(label, cause);
+            r.cause = std::move(cause);
         }
         readiness.push_back(std::move(r));
     }
@@ -151,10 +182,9 @@ std::vector<ServiceReadiness> servicesStillListening(const PanelViewModel& model
         if (!holders[i])
             continue;
         const Service service = kServices[i];
-        const QString entry = stopFailureEntry(serviceLabel(service), ports[i], *holders[i]);
-        survivors.push_back({service, entry,
-                             Error{entry.mid(serviceLabel(service).size() + 2), QString(),
-                                   QStringLiteral("port check"), 0}});
+        Error cause = stopFailure(ports[i], *holders[i]);
+        QString entry = stopFailureEntry(serviceLabel(service), cause);
+        survivors.push_back({service, std::move(entry), std::move(cause)});
     }
     return survivors;
 }

@@ -17,15 +17,20 @@ class PanelViewModel;
 // Whether the servers a run launched came up, and what is still there after a stop; and the
 // texts that name why not.
 
-// Why a launched server is not ready: the other program on its port when there is one,
-// otherwise the lines the server wrote to its log during this launch (at most five, oldest
-// first), all on one line. "<label>: 启动失败: <cause>".
-QString startFailureEntry(const QString& label, quint16 port,
-                          const platform::ReadinessResult& result, std::chrono::milliseconds limit,
-                          const QString& logName, const QStringList& logLines);
+// Why a launched server is not ready: the other program on its port when there is one
+// (Refused), otherwise that it ended (ToolFailed) or did not answer within limit (TimedOut),
+// with the lines the server wrote to its log at logPath during this launch (at most five,
+// oldest first), all on one line.
+Error startFailure(quint16 port, const platform::ReadinessResult& result,
+                   std::chrono::milliseconds limit, const QString& logPath,
+                   const QStringList& logLines);
+// "<label>: 启动失败: <cause>".
+QString startFailureEntry(const QString& label, const Error& cause);
 
-// "<label>: 停止失败: 端口 <port> 仍被 <holder> 占用".
-QString stopFailureEntry(const QString& label, quint16 port, const platform::PortHolder& holder);
+// Why a server is not stopped: the program still holding its port (TimedOut).
+Error stopFailure(quint16 port, const platform::PortHolder& holder);
+// "<label>: 停止失败: <cause>" ("端口 <port> 仍被 <holder> 占用").
+QString stopFailureEntry(const QString& label, const Error& cause);
 
 // A service's readiness after its launch.
 struct ServiceReadiness {

@@ -186,7 +186,8 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     std::optional<Error> initFailure = failureOf(initialized);
     if (!initFailure && !initialized->exitedCleanly())
         initFailure =
-            Error{i, QString(), QStringLiteral("mysql_install_db"), initialized->exitStatus};
+            toolFailure(initialized->exitStatus, i, QString(), QStringLiteral("mysql_install_db"))
+                .error();
     const auto causeOf = [&](Service service) { return notReady[serviceIndex(service)]; };
     outcome.services = {
         serviceOutcomeOf(Service::Database, {failureOf(written), initFailure, failureOf(launched),

@@ -40,9 +40,13 @@ void stopAllSteps(PanelViewModel& model) {
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
     const QString a = model.stopPhpWeb();
     const QString b = model.stopPhpMyAdmin();
-    const QString c = model.stopMysql();
-    const QString d = model.killByPattern(serviceProcessPattern(Service::Site, mysqlDir));
-    const QString e = model.killByPattern(serviceProcessPattern(Service::Database, mysqlDir));
+    const Result<platform::ChildExit> shutdown = model.shutdownMysql();
+    const QString c = core::failureText(shutdown);
+    const Result<> siteKill = model.killMatching(serviceProcessPattern(Service::Site, mysqlDir));
+    const QString d = core::failureText(siteKill);
+    const Result<> databaseKill =
+        model.killMatching(serviceProcessPattern(Service::Database, mysqlDir));
+    const QString e = core::failureText(databaseKill);
 
     // Whatever still holds one of the three ports is named, after the reports.
     QStringList entries = {a, b, c, d, e};
@@ -55,16 +59,13 @@ void stopAllSteps(PanelViewModel& model) {
 
     OperationOutcome outcome;
     outcome.operation = Operation::StopAll;
-    const QString kill = QStringLiteral("pkill");
     outcome.services = {
-        serviceOutcomeOf(Service::Database,
-                         {reportedFailure(c, QStringLiteral("shutdown")), reportedFailure(e, kill),
-                          survivor(Service::Database)}),
+        serviceOutcomeOf(Service::Database, {failureOf(shutdown), failureOf(databaseKill),
+                                             survivor(Service::Database)}),
         serviceOutcomeOf(Service::Site, {reportedFailure(a, QStringLiteral("stop")),
-                                         reportedFailure(d, kill), survivor(Service::Site)}),
-        serviceOutcomeOf(Service::PhpMyAdmin,
-                         {reportedFailure(b, QStringLiteral("stop")), reportedFailure(d, kill),
-                          survivor(Service::PhpMyAdmin)}),
+                                         failureOf(siteKill), survivor(Service::Site)}),
+        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(b, QStringLiteral("stop")),
+                                               failureOf(siteKill), survivor(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
     outcome.report = stopAllFinalBlock(entries);

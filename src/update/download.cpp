@@ -105,8 +105,12 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, QSaveFile& file, int 
         (!gotResponse || isTransportError(error))) {
         if (!abortedByUs && (error == QNetworkReply::OperationCanceledError ||
                              error == QNetworkReply::TimeoutError))
-            hop.failure = Error{reply->errorString(), url.toString(QUrl::FullyEncoded),
-                                QString::fromLatin1(kStalledCall), ETIMEDOUT};
+            hop.failure = Error{reply->errorString(),
+                                url.toString(QUrl::FullyEncoded),
+                                call,
+                                0,
+                                ErrorKind::Stalled,
+                                0};
         else
             hop.failure = Error{reply->errorString(), url.toString(QUrl::FullyEncoded), call};
     }

@@ -23,10 +23,9 @@ using DownloadProgress = std::function<void(qint64 received, qint64 total)>;
 // arrived, whatever the HTTP status (an error page is stored like an archive). A transfer that
 // receives nothing for stallSeconds ends with an error; redirects with a Location are followed
 // unless they lead from https to http. progress follows the body of the final response.
-// On failure the file at path is left as it was; a transfer that stalled fails with the call
-// kStalledCall.
+// On failure the file at path is left as it was; a transfer that stalled fails with the kind
+// Stalled.
 Result<> downloadToFile(const QUrl& url, const QString& path, int stallSeconds,
                         const DownloadProgress& progress = {});
-inline constexpr char kStalledCall[] = "download (stalled)";
 
 } // namespace update

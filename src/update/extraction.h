@@ -27,8 +27,8 @@ struct ArchiveSurvey {
 };
 
 // Reads every header of the ZIP archive at archivePath without unpacking anything. Fails, as
-// an extraction would (code kArchiveErrorStatus), on an archive that cannot be read and on an
-// unsafe entry name (absolute, or with a ".." component).
+// an extraction would, on an archive that cannot be read (Corrupt; NotFound when there is
+// none) and on an unsafe entry name (Refused: absolute, or with a ".." component).
 Result<ArchiveSurvey> surveyZipArchive(const QString& archivePath);
 
 // Unpacks the ZIP archive at archivePath into the existing directory extractDir, keeping file
@@ -38,7 +38,10 @@ Result<ArchiveSurvey> surveyZipArchive(const QString& archivePath);
 // file system is refused. While writing, an entry that expands beyond its declared size, a
 // corrupt entry (checksum or size wrong, even where the library calls that a warning), a write
 // through a symbolic link, or the free space falling below the reserve stops the extraction
-// there. A failure's message is the reason (possibly empty), its code kArchiveErrorStatus.
+// there. A failure's message is the reason (possibly empty); its kind is Refused for a check's
+// refusal (a name, a link, the space), Corrupt for the archive's own faults, NotFound for a
+// missing archive or directory and System for the writing; its exitStatus is always
+// kArchiveErrorStatus, whatever the kind.
 // surveyedBefore, when given, is surveyZipArchive(archivePath) taken beforehand (while the
 // directory was being prepared, say), and is used instead of surveying again.
 Result<> extractZipArchive(const QString& archivePath, const QString& extractDir,
@@ -48,6 +51,10 @@ Result<> extractZipArchive(const QString& archivePath, const QString& extractDir
 
 // The status a failed extraction reports, in the place of an unpacking tool's exit status.
 inline constexpr int kArchiveErrorStatus = 1;
+
+// error as a failure of the extraction of archivePath: its path, its call ("extract") and
+// kArchiveErrorStatus set.
+Error archiveFailure(Error error, const QString& archivePath);
 
 // The failure text of an extraction with the given status and message (the message is
 // trimmed; a blank one adds nothing): "解压失败: ditto 退出码 <status>" followed by "，" and

@@ -1,6 +1,7 @@
 #include "update/generation.h"
 
 #include "core/diagnostics.h"
+#include "platform/file_descriptor.h"
 #include "platform/files.h"
 
 #include <QFile>
@@ -16,115 +17,101 @@
 
 namespace {
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
+using platform::DirStream;
+using platform::FileDescriptor;
 
-// "path: system text", the form in which a failure reaches the report.
-QString failureText(const std::string& path, int code) {
-    return QFile::decodeName(QByteArray::fromStdString(path)) + QStringLiteral(": ") +
-           platform::errnoText(code);
+// The failure of a system call on path (a byte path below the site).
+std::unexpected<Error> pathFailure(const std::string& path, int code, const char* call) {
+    return platform::errnoFailure(code, QFile::decodeName(QByteArray::fromStdString(path)),
+                                  QString::fromLatin1(call));
 }
 
-// Copies the regular file name of from into to, keeping its mode and times.
+// Copies the regular file name of from into to, keeping its mode and times; the errno of the
+// step that failed, or 0.
 int copyFile(int from, int to, const char* name, const struct stat& st) {
-    Fd in(::openat(from, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (in.fd < 0)
+    const FileDescriptor in(::openat(from, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!in.isOpen())
         return errno;
-    Fd out(::openat(to, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
-    if (out.fd < 0)
+    const FileDescriptor out(
+        ::openat(to, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+    if (!out.isOpen())
         return errno;
     for (off_t left = st.st_size; left > 0;) {
         const ssize_t n =
-            ::copy_file_range(in.fd, nullptr, out.fd, nullptr, static_cast<size_t>(left), 0);
+            ::copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(left), 0);
         if (n < 0)
             return errno;
         if (n == 0)
             break;
         left -= n;
     }
-    ::fchmod(out.fd, st.st_mode & 07777);
+    ::fchmod(out.get(), st.st_mode & 07777);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.fd, times);
+    ::futimens(out.get(), times);
     return 0;
+}
+
+// Makes the entry name of from (a link or a regular file) anew in to, where the file system
+// refused a hard link with code: the errno of the step that failed, or 0.
+int copyInstead(int from, int to, const char* name, const struct stat& st, int code) {
+    // Links across file systems, or past the link limit, become copies; a link to a link is
+    // then made anew.
+    if (code != EXDEV && code != EMLINK && code != EPERM)
+        return code;
+    if (S_ISREG(st.st_mode))
+        return copyFile(from, to, name, st);
+    char target[4096];
+    const ssize_t n = ::readlinkat(from, name, target, sizeof target - 1);
+    if (n < 0)
+        return errno;
+    target[n] = '\0';
+    return ::symlinkat(target, to, name) == 0 ? 0 : errno;
 }
 
 // Fills the (new, empty) directory to with the contents of from; path names from in errors.
 // At the top, a directory named "Data" is left out.
-QString linkTree(int from, int to, const std::string& path, bool top) {
-    DIR* dir = ::fdopendir(::dup(from));
-    if (!dir)
-        return failureText(path, errno);
-    QString error;
+Result<> linkTree(int from, int to, const std::string& path, bool top) {
+    const DirStream dir = DirStream::duplicateOf(from);
+    if (!dir.isOpen())
+        return pathFailure(path, errno, "opendir");
     errno = 0;
-    while (dirent* e = ::readdir(dir)) {
+    while (dirent* e = ::readdir(dir.get())) {
         const char* name = e->d_name;
         if (!std::strcmp(name, ".") || !std::strcmp(name, ".."))
             continue;
+        const std::string entryPath = path + '/' + name;
         struct stat st;
-        if (::fstatat(from, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            error = failureText(path + '/' + name, errno);
-            break;
-        }
+        if (::fstatat(from, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return pathFailure(entryPath, errno, "stat");
         if (S_ISDIR(st.st_mode)) {
             if (top && !std::strcmp(name, "Data"))
                 continue;
-            if (::mkdirat(to, name, 0700) != 0) {
-                error = failureText(path + '/' + name, errno);
-                break;
-            }
-            Fd sub(::openat(from, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-            Fd made(::openat(to, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-            if (sub.fd < 0 || made.fd < 0) {
-                error = failureText(path + '/' + name, errno);
-                break;
-            }
-            error = linkTree(sub.fd, made.fd, path + '/' + name, false);
-            if (!error.isEmpty())
-                break;
+            if (::mkdirat(to, name, 0700) != 0)
+                return pathFailure(entryPath, errno, "mkdir");
+            const FileDescriptor sub(
+                ::openat(from, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+            const FileDescriptor made(
+                ::openat(to, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+            if (!sub.isOpen() || !made.isOpen())
+                return pathFailure(entryPath, errno, "open");
+            if (Result<> filled = linkTree(sub.get(), made.get(), entryPath, false); !filled)
+                return filled;
             // Modes and times last: filling the directory changed its times.
-            ::fchmod(made.fd, st.st_mode & 07777);
+            ::fchmod(made.get(), st.st_mode & 07777);
             const timespec times[2] = {st.st_atim, st.st_mtim};
-            ::futimens(made.fd, times);
+            ::futimens(made.get(), times);
         } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
             if (::linkat(from, name, to, name, 0) == 0)
                 continue;
-            const int code = errno;
-            // Links across file systems, or past the link limit, become copies; a link to a
-            // link is then made anew.
-            int copied = code;
-            if (code == EXDEV || code == EMLINK || code == EPERM) {
-                if (S_ISREG(st.st_mode)) {
-                    copied = copyFile(from, to, name, st);
-                } else {
-                    char target[4096];
-                    const ssize_t n = ::readlinkat(from, name, target, sizeof target - 1);
-                    copied = n < 0 ? errno : 0;
-                    if (n >= 0) {
-                        target[n] = '\0';
-                        copied = ::symlinkat(target, to, name) == 0 ? 0 : errno;
-                    }
-                }
-            }
-            if (copied != 0) {
-                error = failureText(path + '/' + name, copied);
-                break;
-            }
+            if (const int copied = copyInstead(from, to, name, st, errno); copied != 0)
+                return pathFailure(entryPath, copied, "link");
         }
         // Sockets, pipes and devices are no part of a site.
         errno = 0;
     }
-    if (error.isEmpty() && errno != 0)
-        error = failureText(path, errno);
-    ::closedir(dir);
-    return error;
+    if (errno != 0)
+        return pathFailure(path, errno, "readdir");
+    return {};
 }
 
 } // namespace
@@ -141,23 +128,23 @@ Result<> linkSiteCopy(const QString& site, const QString& copy) {
         return platform::errnoFailure(errno, site, QStringLiteral("stat"));
     if (::mkdir(copyName.constData(), 0700) != 0)
         return platform::errnoFailure(errno, copy, QStringLiteral("mkdir"));
-    QString error;
+    Result<> linked;
     {
-        Fd from(::open(siteName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        Fd to(::open(copyName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (from.fd < 0 || to.fd < 0)
-            error = failureText(siteName.toStdString(), errno);
+        const FileDescriptor from(::open(siteName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const FileDescriptor to(::open(copyName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!from.isOpen() || !to.isOpen())
+            linked = pathFailure(siteName.toStdString(), errno, "open");
         else
-            error = linkTree(from.fd, to.fd, siteName.toStdString(), true);
-        if (error.isEmpty()) {
-            ::fchmod(to.fd, st.st_mode & 07777);
+            linked = linkTree(from.get(), to.get(), siteName.toStdString(), true);
+        if (linked) {
+            ::fchmod(to.get(), st.st_mode & 07777);
             const timespec times[2] = {st.st_atim, st.st_mtim};
-            ::futimens(to.fd, times);
+            ::futimens(to.get(), times);
         }
     }
-    if (!error.isEmpty()) {
+    if (!linked) {
         reportIgnored(platform::removePath(copy), "remove an unfinished site generation");
-        return failure(error, site, QStringLiteral("link"));
+        return linked;
     }
     return {};
 }

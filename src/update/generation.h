@@ -13,7 +13,8 @@ namespace update {
 // directory. Files and links are hard links to the site's own (the synchronisation replaces
 // files rather than writing into them, so the kept ones stay as they were), copies where the
 // file system refuses a link; directories are new, with the site's modes and times. An
-// unfinished copy is removed.
+// unfinished copy is removed. A failure names the entry concerned in its path (the site's
+// own when the site itself could not be read) and carries the system call's errno.
 Result<> linkSiteCopy(const QString& site, const QString& copy);
 
 // Puts a finished copy in the place of generation by renaming. The generation it replaced is

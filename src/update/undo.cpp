@@ -69,7 +69,8 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
     const QString generation = previousSiteGenerationDir();
     const QString target = appBundleRoot()->toLocalFile() + QStringLiteral("/runtime/www");
     if (!platform::isDirectory(generation))
-        return failure(QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation,
+        return failure(ErrorKind::NotFound,
+                       QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation,
                        generation);
 
     // The same two passes as an update, from the kept generation: the site's files become
@@ -86,10 +87,13 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
 
     // One generation only: once restored it is gone, and the next update keeps a new one.
     progress(0.9, QStringLiteral("正在清理上一版站点"));
-    if (Result<> removed = platform::removePath(generation); !removed)
-        return failure(QStringLiteral("已恢复上一版站点，但无法删除 ") + generation +
-                           QStringLiteral(": ") + removed.error().message,
-                       generation, removed.error().call, removed.error().code);
+    if (Result<> removed = platform::removePath(generation); !removed) {
+        Error error = removed.error();
+        error.message = QStringLiteral("已恢复上一版站点，但无法删除 ") + generation +
+                        QStringLiteral(": ") + error.message;
+        error.path = generation;
+        return std::unexpected(std::move(error));
+    }
     progress(1.0, QStringLiteral("完成"));
     return QStringLiteral("已撤销上次更新，runtime/www 已恢复为上一版: ") + target;
 }

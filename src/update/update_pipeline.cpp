@@ -47,18 +47,24 @@ const QString kNoSiteRoot =
     QStringLiteral("更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
                    "include/LibZelto/Data 之一）");
 
-std::unexpected<Error> failed(const Error& error) {
-    return failure(QStringLiteral("更新/修复失败: ") + error.message, error.path, error.call,
-                   error.code);
+std::unexpected<Error> failed(Error error) {
+    error.message = QStringLiteral("更新/修复失败: ") + error.message;
+    return std::unexpected(std::move(error));
 }
 
 // A failure whose report is the given text.
-std::unexpected<Error> reported(const QString& text) {
-    return failure(text);
+std::unexpected<Error> reported(const QString& text, ErrorKind kind = ErrorKind::System) {
+    return failure(kind, text);
+}
+
+// error with the report text in the place of its message.
+std::unexpected<Error> reported(Error error, QString text) {
+    error.message = std::move(text);
+    return std::unexpected(std::move(error));
 }
 
 QString downloadFailureText(const Error& error, int stallSeconds) {
-    if (error.call == QLatin1String(update::kStalledCall))
+    if (error.kind == ErrorKind::Stalled)
         return QStringLiteral("下载超时: %1 秒内未收到任何数据").arg(stallSeconds);
     return error.message;
 }
@@ -161,8 +167,9 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     if (Result<> downloaded = update::downloadToFile(updateZipDownloadURL(), archivePath,
                                                      m_config.downloadStallSeconds, onBytes);
         !downloaded)
-        return reported(QStringLiteral("更新下载失败: ") +
-                        downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
+        return reported(downloaded.error(),
+                        QStringLiteral("更新下载失败: ") +
+                            downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
 
     // Stage 2: a fresh extraction directory, the archive unpacked into it, artefacts removed.
     // The archive's headers are read while the last run's extraction directory goes.
@@ -193,7 +200,7 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     progress(0.6, QStringLiteral("正在定位站点根目录"));
     const std::optional<QString> source = update::resolveUpdateWebSource(extractDir);
     if (!source)
-        return reported(kNoSiteRoot);
+        return reported(kNoSiteRoot, ErrorKind::NotFound);
 
     // Stage 4: synchronise into the installed root's site directory.
     progress(0.75, QStringLiteral("正在同步到 runtime/www"));
@@ -202,15 +209,16 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(made.error());
     if (copying) {
         copying.reset(); // joins
-        const auto notKept = [](const Error& e) {
-            return failed(
-                Error{QStringLiteral("无法保留上一版站点: ") + e.message, e.path, e.call, e.code});
+        const auto notKept = [](Error e, const QString& what) {
+            e.message = QStringLiteral("无法保留上一版站点: ") + what;
+            return failed(std::move(e));
         };
         if (!copied)
-            return notKept(copied.error());
+            return notKept(copied.error(),
+                           copied.error().path + QStringLiteral(": ") + copied.error().message);
         const Result<QString> old = update::replaceSiteGeneration(generationCopy, generation);
         if (!old)
-            return notKept(old.error());
+            return notKept(old.error(), old.error().message);
         generationPlaced = true;
         removingOld.emplace([path = *old] {
             reportIgnored(platform::lowerThisThreadPriority(), "lower the removal's priority");
@@ -229,11 +237,12 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     // Stage 5: the site must be in place.
     progress(0.9, QStringLiteral("正在校验 runtime/www"));
     if (!platform::pathExists(target))
-        return reported(QStringLiteral("更新完成，但未找到 ") + target);
+        return reported(QStringLiteral("更新完成，但未找到 ") + target, ErrorKind::NotFound);
     if (!platform::pathExists(target + QStringLiteral("/index.php")))
         return reported(
             QStringLiteral("同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: ") +
-            *source);
+                *source,
+            ErrorKind::NotFound);
 
     progress(1.0, QStringLiteral("完成"));
     return QStringLiteral("已自动解压并同步到 runtime/www: ") + target +

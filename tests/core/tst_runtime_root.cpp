@@ -206,6 +206,10 @@ void TestRuntimeRoot::invalidShippedRuntimeIsNotInstalled() {
     // Repeated reads neither copy nor pile up aside directories.
     QCOMPARE(entriesOf(box.installedRoot()), QStringList{QStringLiteral("runtime")});
     QCOMPARE(readFile(rt + QStringLiteral("/www/index.php")), QByteArray("mine"));
+    // Told apart from a failed copy by its kind, which is why nothing reports it.
+    const Result<> installed = core::installRuntime(box.resourceDir() + QStringLiteral("/runtime"),
+                                                    box.installedRoot(), QStringLiteral("x"));
+    QVERIFY(!installed && installed.error().kind == ErrorKind::NotFound);
 }
 
 void TestRuntimeRoot::concurrentResolutionInstallsOnce() {
@@ -243,6 +247,11 @@ void TestRuntimeRoot::unreadableShippedDirectoryInstallsNothing() {
         // Neither read installs a partial copy, nor does the second move one aside.
         for (int i = 0; i < 2; ++i)
             QCOMPARE(model->zeltoPanelRoot(), box.resourceDir());
+        // A copy that fails is no missing runtime: it is reported.
+        const Result<> installed =
+            core::installRuntime(box.resourceDir() + QStringLiteral("/runtime"),
+                                 box.installedRoot(), QStringLiteral("x"));
+        QVERIFY(!installed && installed.error().kind == ErrorKind::System);
     }
     QCOMPARE(entriesOf(box.installedRoot()), QStringList());
 }

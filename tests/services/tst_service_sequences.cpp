@@ -196,6 +196,7 @@ private Q_SLOTS:
         QCOMPARE(serviceResults(*outcome), (QList<bool>{false, false, false}));
         QCOMPARE(outcome->services[0].cause->message, QStringLiteral("No such file or directory"));
         QCOMPARE(outcome->services[0].cause->path, bin + QStringLiteral("mysql_install_db"));
+        QVERIFY(outcome->services[0].cause->kind == ErrorKind::NotFound);
 
         const QString php85 = root + QStringLiteral("/runtime/php/PHP8.5/bin/php");
         const QString archNote = QStringLiteral("PHP CPU 类型不匹配: ") + php85 +
@@ -253,6 +254,8 @@ private Q_SLOTS:
         QCOMPARE(model->errorSummary(), entry);
         QVERIFY(!outcome->serviceOutcome(Service::Database)->succeeded);
         QVERIFY(outcome->serviceOutcome(Service::Site)->succeeded);
+        // Ended, not timed out: the kind of its cause says which.
+        QVERIFY(outcome->serviceOutcome(Service::Database)->cause->kind == ErrorKind::ToolFailed);
     }
 
     // Steps the sequence goes past leave no trace in the report, but do in the outcome.
@@ -337,6 +340,9 @@ private Q_SLOTS:
                  QStringLiteral("=== 停止完成 ===\nNo such file or directory\n"
                                 "No such file or directory\nNo such file or directory"));
         QCOMPARE(testing::readFile(model->phpWebPidPath()), QByteArray("abc"));
+        // Each cause is the launch's own failure, with the program it could not start.
+        QCOMPARE(outcome->serviceOutcome(Service::Site)->cause->path, f.sandbox.tools.pkill);
+        QVERIFY(outcome->serviceOutcome(Service::Database)->cause->kind == ErrorKind::NotFound);
     }
 };
 

@@ -108,7 +108,7 @@ void UpdateTest::extractionKeepsTheReserveFree() {
     const auto result = extractZipArchive(
         archive, fs, limits, [&](qint64 done, qint64 total) { reported << done << total; });
     QCOMPARE(result ? QString()
-                    : extractionFailureText(result.error().code, result.error().message),
+                    : extractionFailureText(result.error().exitStatus, result.error().message),
              failure);
     const QStringList written = QDir(fs).entryList(QDir::Files);
     if (failure.isEmpty()) {
@@ -144,6 +144,7 @@ void UpdateTest::manyEntriesStopAtTheFirstFault_data() {
     QTest::addColumn<QByteArray>("zip");
     QTest::addColumn<int>("faulty"); // the entry that fails; kManyEntries: none
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("kind"); // ErrorKind of the failure
 
     // Enough entries and bytes that reading and writing go on side by side for a while.
     const auto raw = [](int faulty, auto fault) {
@@ -155,12 +156,14 @@ void UpdateTest::manyEntriesStopAtTheFirstFault_data() {
         return rawZip(entries);
     };
     const auto same = [](const RawZipEntry& e) { return e; };
-    QTest::newRow("all whole") << raw(-1, same) << kManyEntries << "";
+    const int corrupt = int(ErrorKind::Corrupt);
+    QTest::newRow("all whole") << raw(-1, same) << kManyEntries << "" << 0;
     QTest::newRow("stored entry with a flipped byte, late")
-        << raw(1801, [](const RawZipEntry& e) { return e.flipping(700); }) << 1801 << "ZIP bad CRC";
+        << raw(1801, [](const RawZipEntry& e) { return e.flipping(700); }) << 1801 << "ZIP bad CRC"
+        << corrupt;
     QTest::newRow("deflated entry failing its checksum, early")
         << raw(40, [](const RawZipEntry& e) { return e.withWrongChecksum(); }) << 40
-        << "ZIP bad CRC";
+        << "ZIP bad CRC" << corrupt;
 
     // A link made early, and a name through it far later.
     QTemporaryDir tmp;
@@ -174,7 +177,7 @@ void UpdateTest::manyEntriesStopAtTheFirstFault_data() {
     }
     QTest::newRow("through a link made long before")
         << writeZip(tmp.path() + QStringLiteral("/l.zip"), layout) << 1501
-        << "Cannot extract through symlink";
+        << "Cannot extract through symlink" << int(ErrorKind::Refused);
 }
 
 // Every entry before a faulty one is written whole, none after it, and the fault is the one
@@ -183,6 +186,7 @@ void UpdateTest::manyEntriesStopAtTheFirstFault() {
     QFETCH(QByteArray, zip);
     QFETCH(int, faulty);
     QFETCH(QString, reason);
+    QFETCH(int, kind);
     QTemporaryDir tmp;
     const QString archive = tmp.path() + QStringLiteral("/many.zip");
     testing::writeFile(archive, zip);
@@ -202,6 +206,8 @@ void UpdateTest::manyEntriesStopAtTheFirstFault() {
     } else {
         QVERIFY(!extracted);
         QVERIFY2(extracted.error().message.contains(reason), qPrintable(extracted.error().message));
+        QCOMPARE(int(extracted.error().kind), kind);
+        QCOMPARE(extracted.error().exitStatus, kArchiveErrorStatus);
         QVERIFY2(extracted.error().message.contains(QStringLiteral("f%1.txt").arg(faulty)) ||
                      extracted.error().message.startsWith(QStringLiteral("l/x.txt")),
                  qPrintable(extracted.error().message));
