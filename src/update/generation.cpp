@@ -1,6 +1,7 @@
 #include "update/generation.h"
 
 #include "core/diagnostics.h"
+#include "platform/file_copy.h"
 #include "platform/file_descriptor.h"
 #include "platform/files.h"
 
@@ -36,15 +37,8 @@ int copyFile(int from, int to, const char* name, const struct stat& st) {
         ::openat(to, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
     if (!out.isOpen())
         return errno;
-    for (off_t left = st.st_size; left > 0;) {
-        const ssize_t n =
-            ::copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(left), 0);
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            break;
-        left -= n;
-    }
+    if (const int code = platform::copyFileContents(in.get(), out.get(), st.st_size); code != 0)
+        return code;
     ::fchmod(out.get(), st.st_mode & 07777);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out.get(), times);
