@@ -17,12 +17,6 @@ ServiceOutcome serviceOutcomeOf(Service service,
     return {service, true, std::nullopt};
 }
 
-std::optional<Error> reportedFailure(const QString& report, const QString& call) {
-    if (report.isEmpty())
-        return std::nullopt;
-    return Error{report, QString(), call};
-}
-
 bool allSucceeded(const std::vector<ServiceOutcome>& services) {
     for (const ServiceOutcome& outcome : services) {
         if (!outcome.succeeded)

@@ -40,8 +40,6 @@ struct OperationOutcome {
 
 // One service's result from the failures of its steps, in order: the first one is the cause.
 ServiceOutcome serviceOutcomeOf(Service service, std::initializer_list<std::optional<Error>> steps);
-// The failure of a step whose report is "" when it worked, or nothing.
-std::optional<Error> reportedFailure(const QString& report, const QString& call);
 // The error of a result, or nothing.
 template <class T> std::optional<Error> failureOf(const Result<T>& result) {
     return result ? std::nullopt : std::optional<Error>(result.error());

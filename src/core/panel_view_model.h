@@ -147,6 +147,9 @@ public:
     // once the server is found ready (services/service_readiness.h). "" on success, else the
     // report of the failure.
     QString launchPhpServer(Service service, LaunchedServer& launched);
+    // The same launch: what was launched, or why not, with the report in the place of the
+    // error's message (kind NotFound when no PHP interpreter is found).
+    Result<LaunchedServer> spawnPhpServer(Service service);
     // The note for a launch failure whose full description (detail) names a processor mismatch.
     std::optional<QString> phpArchMismatchMessage(const QString& phpPath,
                                                   const QString& detail) const;
@@ -196,12 +199,16 @@ public:
     QString stopMysql() const;
 
     // --- Web services (services/web_services.cpp) ---
-    // With launched: start the server and tell what was launched (the caller waits for it).
-    // Without: start it and wait until it is ready; the report then names why it is not.
-    QString startPhpWeb(LaunchedServer* launched = nullptr);
-    QString startPhpMyAdmin(LaunchedServer* launched = nullptr);
-    QString stopPhpWeb() const;
-    QString stopPhpMyAdmin() const;
+    // Start the server and wait until it is ready; the report then names why it is not.
+    QString startPhpWeb();
+    QString startPhpMyAdmin();
+    // Start-all's half of those: launches the server and tells what was launched (the caller
+    // waits for it), or why not, with the report in the place of the error's message.
+    Result<LaunchedServer> launchWebServer(Service service);
+    // Always "": what they go past (the signal, the pid file's removal) is logged as a warning
+    // and added to warnings when given.
+    QString stopPhpWeb(std::vector<Error>* warnings = nullptr) const;
+    QString stopPhpMyAdmin(std::vector<Error>* warnings = nullptr) const;
 
     // --- Update and repair (update/) ---
     QUrl updateZipDownloadURL() const;
@@ -210,16 +217,21 @@ public:
     // Runs the whole pipeline on the calling (worker) thread; progress(fraction, text) is
     // called on that thread. The report text; a failed run's report is the error's text.
     Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
-    // nothing on success, else the failure message. progress(done, total) follows the
+    // The extraction of the update archive into extractDir. progress(done, total) follows the
     // entries written. surveyed, when given, is update::surveyZipArchive(archivePath) taken
     // beforehand.
+    Result<> extractUpdateArchive(const QString& archivePath, const QString& extractDir,
+                                  const std::function<void(qint64, qint64)>& progress = {},
+                                  const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
+    // The same, as its report: nothing on success, else the failure message.
     std::optional<QString>
     unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
                        const std::function<void(qint64, qint64)>& progress = {},
                        const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
-    // "" on success, else the failure's description.
-    QString syncDirectoryContents(const QString& source, const QString& target,
-                                  const std::function<void(int, int, const QString&)>& step);
+    // The failure's message is its report: the directory's, or the pass's that failed (kind
+    // ToolFailed with rsync's exit status, TimedOut, or the reason rsync could not start).
+    Result<> syncDirectoryContents(const QString& source, const QString& target,
+                                   const std::function<void(int, int, const QString&)>& step);
     QString runProcessWithTimeout(const QString& executable, const QStringList& args,
                                   double timeoutSeconds) const;
 
@@ -271,7 +283,11 @@ private:
     // Root and its relative path: the root resolved anew, then the relative part.
     QString underRoot(const QString& relative) const;
     bool isPidFileServerRunning(const QString& pidPath) const;
-    QString stopPhpServerByPidFile(const QString& pidPath) const;
+    QString stopPhpServerByPidFile(const QString& pidPath, std::vector<Error>* warnings) const;
+    // runProcessWithTimeout's run, before it becomes one text.
+    Result<platform::ChildExit> runChildWithTimeout(const QString& executable,
+                                                    const QStringList& args,
+                                                    double timeoutSeconds) const;
     void publishChangedStatus(const StatusSnapshot& snapshot);
     // The halves of the desktop actions that are shared by their two ways.
     void publishOpenedPhpMyAdmin(const StatusSnapshot& snapshot, const QString& report);

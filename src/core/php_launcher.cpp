@@ -115,20 +115,34 @@ std::optional<QString> PanelViewModel::phpArchMismatchMessage(const QString& php
 }
 
 QString PanelViewModel::launchPhpServer(Service service, LaunchedServer& launched) {
+    Result<LaunchedServer> spawned = spawnPhpServer(service);
+    if (!spawned)
+        return spawned.error().message;
+    launched = *spawned;
+    return {};
+}
+
+Result<LaunchedServer> PanelViewModel::spawnPhpServer(Service service) {
     const QString prefix = serviceLabel(service) + QStringLiteral(": ");
+    // The error, with the report that names it in the place of its message.
+    const auto reported = [&prefix](Error error) {
+        error.message = prefix + error.message;
+        return std::unexpected(std::move(error));
+    };
     const QStringList candidates = phpBinCandidates();
     if (candidates.isEmpty())
-        return prefix + QStringLiteral("未找到可执行的 PHP");
+        return failure(ErrorKind::NotFound, prefix + QStringLiteral("未找到可执行的 PHP"),
+                       zeltoPanelRoot() + QStringLiteral("/runtime/php"));
 
     for (const QString& dir : {cfgDir(), runtimeDir()}) {
         if (Result<> made = platform::createDirectories(dir); !made)
-            return prefix + made.error().message;
+            return reported(made.error());
     }
 
     // The server's own ini settings (for phpMyAdmin the loopback guard among them): without
     // them the server does not start.
     if (Result<> written = writePhpServerIniFiles(runtimeDir()); !written)
-        return prefix + written.error().message;
+        return reported(written.error());
     const QString preload = m_platform.tools.privilegedPortPreload;
     const QStringList environment = phpServerEnvironment(
         service == Service::PhpMyAdmin ? PhpServer::PhpMyAdmin : PhpServer::Site,
@@ -143,32 +157,34 @@ QString PanelViewModel::launchPhpServer(Service service, LaunchedServer& launche
     const qint64 logOffset = platform::fileSizeOf(logPath);
     const Result<platform::FileDescriptor> log = platform::openForAppending(logPath);
     if (!log)
-        return prefix + log.error().message;
+        return reported(log.error());
 
     const QStringList args = {QStringLiteral("-S"),
                               QStringLiteral("0.0.0.0:") + QString::number(servicePort(service)),
                               QStringLiteral("-t"), serviceDocumentRoot(service)};
     const QString workingDirectory = zeltoPanelRoot();
-    QString lastFailure;
+    // The last interpreter's failure, its report in the place of its message.
+    std::optional<Error> lastFailure;
     for (const QString& php : candidates) {
         // The ini scan list is relative to the panel root: it must stay the working directory.
         Result<pid_t> child =
             platform::spawnDetached(php, args, workingDirectory, *log, environment);
         if (child) {
             // The pid file is written once the server is found ready (awaitLaunchedServers).
-            launched = {service, logOffset, *child};
-            return {};
+            return LaunchedServer{service, logOffset, *child};
         }
-        const QString message = child.error().message;
+        lastFailure = child.error();
         const QString detail = platform::launchFailureDetail(child.error());
         if (const std::optional<QString> note = phpArchMismatchMessage(php, detail)) {
             postToMain([note = *note](PanelViewModel& model) {
                 model.setLogs(model.logs() + QStringLiteral("\n") + note + QStringLiteral("\n"));
             });
-            lastFailure = *note;
+            lastFailure->message = *note;
         } else {
-            lastFailure = prefix + message;
+            lastFailure->message = prefix + lastFailure->message;
         }
     }
-    return lastFailure.isEmpty() ? prefix + QStringLiteral("启动失败") : lastFailure;
+    if (!lastFailure)
+        return failure(ErrorKind::System, prefix + QStringLiteral("启动失败"));
+    return std::unexpected(std::move(*lastFailure));
 }

@@ -161,17 +161,17 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     platform::waitUntilEnded(
         endRunningServers(model, serviceProcessPattern(Service::Site, mysqlDir), &outcome.warnings),
         kPortReleaseLimit);
-    LaunchedServer site{Service::Site, 0, 0};
-    const QString p = model.startPhpWeb(&site);
-    if (site.pid > 0)
-        servers.push_back(site);
+    const Result<LaunchedServer> site = model.launchWebServer(Service::Site);
+    const QString p = core::failureText(site);
+    if (site)
+        servers.push_back(*site);
     publisher.stage(startAllStageText({w, i, mysqld, p}, serviceLabel(Service::PhpMyAdmin),
                                       model.zeltoPanelRoot()));
 
-    LaunchedServer admin{Service::PhpMyAdmin, 0, 0};
-    const QString a = model.startPhpMyAdmin(&admin);
-    if (admin.pid > 0)
-        servers.push_back(admin);
+    const Result<LaunchedServer> admin = model.launchWebServer(Service::PhpMyAdmin);
+    const QString a = core::failureText(admin);
+    if (admin)
+        servers.push_back(*admin);
 
     // The three come up at the same time; each one's readiness (or why not) follows its own
     // report in the final block.
@@ -192,10 +192,8 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     outcome.services = {
         serviceOutcomeOf(Service::Database, {failureOf(written), initFailure, failureOf(launched),
                                              causeOf(Service::Database)}),
-        serviceOutcomeOf(Service::Site,
-                         {reportedFailure(p, QStringLiteral("launch")), causeOf(Service::Site)}),
-        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(a, QStringLiteral("launch")),
-                                               causeOf(Service::PhpMyAdmin)}),
+        serviceOutcomeOf(Service::Site, {failureOf(site), causeOf(Service::Site)}),
+        serviceOutcomeOf(Service::PhpMyAdmin, {failureOf(admin), causeOf(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
 

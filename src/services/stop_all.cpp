@@ -38,8 +38,11 @@ void stopAllSteps(PanelViewModel& model) {
     const QString mysqlDir = model.mysqlDir();
     // Takes turns with start-all runs of other windows and panels (see start_all.cpp).
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
-    const QString a = model.stopPhpWeb();
-    const QString b = model.stopPhpMyAdmin();
+    OperationOutcome outcome;
+    outcome.operation = Operation::StopAll;
+    // The pid-file stops report nothing: what they go past, they keep as warnings.
+    const QString a = model.stopPhpWeb(&outcome.warnings);
+    const QString b = model.stopPhpMyAdmin(&outcome.warnings);
     const Result<platform::ChildExit> shutdown = model.shutdownMysql();
     const QString c = core::failureText(shutdown);
     const Result<> siteKill = model.killMatching(serviceProcessPattern(Service::Site, mysqlDir));
@@ -57,15 +60,11 @@ void stopAllSteps(PanelViewModel& model) {
     }
     const auto survivor = [&](Service service) { return survivors[serviceIndex(service)]; };
 
-    OperationOutcome outcome;
-    outcome.operation = Operation::StopAll;
     outcome.services = {
         serviceOutcomeOf(Service::Database, {failureOf(shutdown), failureOf(databaseKill),
                                              survivor(Service::Database)}),
-        serviceOutcomeOf(Service::Site, {reportedFailure(a, QStringLiteral("stop")),
-                                         failureOf(siteKill), survivor(Service::Site)}),
-        serviceOutcomeOf(Service::PhpMyAdmin, {reportedFailure(b, QStringLiteral("stop")),
-                                               failureOf(siteKill), survivor(Service::PhpMyAdmin)}),
+        serviceOutcomeOf(Service::Site, {failureOf(siteKill), survivor(Service::Site)}),
+        serviceOutcomeOf(Service::PhpMyAdmin, {failureOf(siteKill), survivor(Service::PhpMyAdmin)}),
     };
     outcome.succeeded = allSucceeded(outcome.services);
     outcome.report = stopAllFinalBlock(entries);

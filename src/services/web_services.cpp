@@ -66,47 +66,61 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
 
 namespace {
 
-// Launches the server of a service; unless the caller waits for it (launched given), waits
-// until it is ready and records it.
-QString startWebServer(PanelViewModel& model, Service service, LaunchedServer* launched) {
+// Launches the server of a service, waits until it is ready and records it.
+QString startWebServer(PanelViewModel& model, Service service) {
     LaunchedServer server;
     const QString report = model.launchPhpServer(service, server);
     if (!report.isEmpty())
         return report;
-    if (launched) {
-        *launched = server;
-        return {};
-    }
     return awaitLaunchedServers(model, {server}).front().entry;
+}
+
+// What phpMyAdmin's server needs before its launch: its directory, and its configuration when
+// there is none (a failed write still lets the server start; phpMyAdmin then asks for its
+// settings). The error's message is the report.
+Result<> preparePhpMyAdmin(const PanelViewModel& model) {
+    const QString dir = model.phpMyAdminDir();
+    if (!platform::pathExists(dir))
+        return failure(ErrorKind::NotFound,
+                       serviceLabel(Service::PhpMyAdmin) + QStringLiteral(": 未找到目录 ") + dir,
+                       dir);
+    const QString config = model.phpMyAdminConfigPath();
+    if (!platform::pathExists(config))
+        reportIgnored(platform::writeTextAtomically(config, services::phpMyAdminConfigText()),
+                      "write phpMyAdmin configuration");
+    return {};
 }
 
 } // namespace
 
-QString PanelViewModel::startPhpWeb(LaunchedServer* launched) {
-    return startWebServer(*this, Service::Site, launched);
+QString PanelViewModel::startPhpWeb() {
+    return startWebServer(*this, Service::Site);
 }
 
-QString PanelViewModel::startPhpMyAdmin(LaunchedServer* launched) {
-    const QString dir = phpMyAdminDir();
-    if (!platform::pathExists(dir))
-        return serviceLabel(Service::PhpMyAdmin) + QStringLiteral(": 未找到目录 ") + dir;
-    const QString config = phpMyAdminConfigPath();
-    // A failed write still lets the server start (phpMyAdmin then asks for its settings).
-    if (!platform::pathExists(config))
-        reportIgnored(platform::writeTextAtomically(config, services::phpMyAdminConfigText()),
-                      "write phpMyAdmin configuration");
-    return startWebServer(*this, Service::PhpMyAdmin, launched);
+QString PanelViewModel::startPhpMyAdmin() {
+    if (Result<> prepared = preparePhpMyAdmin(*this); !prepared)
+        return prepared.error().message;
+    return startWebServer(*this, Service::PhpMyAdmin);
 }
 
-QString PanelViewModel::stopPhpWeb() const {
-    return stopPhpServerByPidFile(phpWebPidPath());
+Result<LaunchedServer> PanelViewModel::launchWebServer(Service service) {
+    if (service == Service::PhpMyAdmin) {
+        if (Result<> prepared = preparePhpMyAdmin(*this); !prepared)
+            return std::unexpected(std::move(prepared.error()));
+    }
+    return spawnPhpServer(service);
 }
 
-QString PanelViewModel::stopPhpMyAdmin() const {
-    return stopPhpServerByPidFile(phpMyAdminPidPath());
+QString PanelViewModel::stopPhpWeb(std::vector<Error>* warnings) const {
+    return stopPhpServerByPidFile(phpWebPidPath(), warnings);
 }
 
-QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath) const {
+QString PanelViewModel::stopPhpMyAdmin(std::vector<Error>* warnings) const {
+    return stopPhpServerByPidFile(phpMyAdminPidPath(), warnings);
+}
+
+QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath,
+                                               std::vector<Error>* warnings) const {
     const std::optional<pid_t> pid = core::readPidFile(pidPath);
     if (!pid)
         return {};
@@ -115,7 +129,7 @@ QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath) const {
     // Neither failure is reported: the pattern kill of stop-all follows.
     if (const std::optional<QString> commandLine = platform::processCommandLine(*pid);
         commandLine && services::isPhpBuiltInServerCommandLine(*commandLine))
-        reportIgnored(platform::sendSignal(*pid, SIGTERM), "stop PHP server");
-    reportIgnored(platform::removePath(pidPath), "remove pid file");
+        reportIgnored(platform::sendSignal(*pid, SIGTERM), "stop PHP server", warnings);
+    reportIgnored(platform::removePath(pidPath), "remove pid file", warnings);
     return {};
 }

@@ -80,15 +80,20 @@ Result<> removeMacOSXArtifacts(const QString& dir) {
 
 // --- PanelViewModel: archive extraction ---
 
+Result<> PanelViewModel::extractUpdateArchive(const QString& archivePath, const QString& extractDir,
+                                              const std::function<void(qint64, qint64)>& progress,
+                                              const Result<update::ArchiveSurvey>* surveyed) const {
+    update::ExtractionLimits limits;
+    limits.reserveBytes = m_config.extractionReserveBytes;
+    limits.reserveShare = m_config.extractionReserveShare;
+    return update::extractZipArchive(archivePath, extractDir, limits, progress, surveyed);
+}
+
 std::optional<QString>
 PanelViewModel::unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
                                    const std::function<void(qint64, qint64)>& progress,
                                    const Result<update::ArchiveSurvey>* surveyed) const {
-    update::ExtractionLimits limits;
-    limits.reserveBytes = m_config.extractionReserveBytes;
-    limits.reserveShare = m_config.extractionReserveShare;
-    const Result<> extracted =
-        update::extractZipArchive(archivePath, extractDir, limits, progress, surveyed);
+    const Result<> extracted = extractUpdateArchive(archivePath, extractDir, progress, surveyed);
     if (extracted)
         return std::nullopt;
     return update::extractionFailureText(extracted.error().exitStatus, extracted.error().message);

@@ -24,8 +24,9 @@ std::optional<QString> packageDataDirectory(const QString& source) {
 
 // --- PanelViewModel: directory synchronisation ---
 
-QString PanelViewModel::runProcessWithTimeout(const QString& executable, const QStringList& args,
-                                              double timeoutSeconds) const {
+Result<platform::ChildExit> PanelViewModel::runChildWithTimeout(const QString& executable,
+                                                                const QStringList& args,
+                                                                double timeoutSeconds) const {
     platform::ChildOptions options;
     options.out = platform::StdStream::Capture;
     options.err = platform::StdStream::Merge;
@@ -35,18 +36,41 @@ QString PanelViewModel::runProcessWithTimeout(const QString& executable, const Q
         options.timeout = std::chrono::milliseconds(std::llround(ms));
     }
     options.killGrace = std::chrono::milliseconds(m_config.killGraceMilliseconds);
-    return update::processOutcomeText(executable, timeoutSeconds,
-                                      platform::runChild(executable, args, options));
+    return platform::runChild(executable, args, options);
 }
 
-QString
+QString PanelViewModel::runProcessWithTimeout(const QString& executable, const QStringList& args,
+                                              double timeoutSeconds) const {
+    return update::processOutcomeText(executable, timeoutSeconds,
+                                      runChildWithTimeout(executable, args, timeoutSeconds));
+}
+
+namespace {
+
+// The failure of an rsync pass whose output (report) reads as a failed one: the tool could not
+// be started, ran out of time, or ran and failed.
+std::unexpected<Error> passFailure(const Result<platform::ChildExit>& run, QString report,
+                                   const QString& rsync) {
+    if (!run) {
+        Error error = run.error();
+        error.message = std::move(report);
+        return std::unexpected(std::move(error));
+    }
+    if (run->timedOut)
+        return failure(ErrorKind::TimedOut, std::move(report), rsync, QStringLiteral("rsync"));
+    return toolFailure(run->exitStatus, std::move(report), rsync, QStringLiteral("rsync"));
+}
+
+} // namespace
+
+Result<>
 PanelViewModel::syncDirectoryContents(const QString& source, const QString& target,
                                       const std::function<void(int, int, const QString&)>& step) {
     if (Result<> made = platform::createDirectories(target); !made)
-        return made.error().message;
+        return made;
     const QString targetData = target + QStringLiteral("/Data");
     if (Result<> made = platform::createDirectories(targetData); !made)
-        return made.error().message;
+        return made;
 
     const std::optional<QString> packageData = update::packageDataDirectory(source);
     const int steps = packageData ? 2 : 1;
@@ -62,19 +86,23 @@ PanelViewModel::syncDirectoryContents(const QString& source, const QString& targ
     if (platform::isNonDirectoryEntry(source + QStringLiteral("/Data")))
         siteArgs.push_back(QStringLiteral("--exclude=/Data"));
     siteArgs << source + QLatin1Char('/') << target + QLatin1Char('/');
-    const QString sitePass = runProcessWithTimeout(rsync, siteArgs, limit);
+    const Result<platform::ChildExit> siteRun = runChildWithTimeout(rsync, siteArgs, limit);
+    const QString sitePass = update::processOutcomeText(rsync, limit, siteRun);
     if (update::rsyncOutputIndicatesHardFailure(sitePass))
-        return QStringLiteral("同步失败(主文件): ") + core::trimmedText(sitePass);
+        return passFailure(
+            siteRun, QStringLiteral("同步失败(主文件): ") + core::trimmedText(sitePass), rsync);
 
     if (packageData) {
         step(1, 2, QStringLiteral("第二步：比对 Data/ 内文件，缺的同步、已有不覆盖"));
-        const QString dataPass =
-            runProcessWithTimeout(rsync,
-                                  {QStringLiteral("-a"), QStringLiteral("--ignore-existing"),
-                                   *packageData + QLatin1Char('/'), targetData + QLatin1Char('/')},
-                                  limit);
+        const Result<platform::ChildExit> dataRun =
+            runChildWithTimeout(rsync,
+                                {QStringLiteral("-a"), QStringLiteral("--ignore-existing"),
+                                 *packageData + QLatin1Char('/'), targetData + QLatin1Char('/')},
+                                limit);
+        const QString dataPass = update::processOutcomeText(rsync, limit, dataRun);
         if (update::rsyncOutputIndicatesHardFailure(dataPass))
-            return QStringLiteral("同步失败(Data): ") + core::trimmedText(dataPass);
+            return passFailure(
+                dataRun, QStringLiteral("同步失败(Data): ") + core::trimmedText(dataPass), rsync);
     }
 
     step(steps, steps, QStringLiteral("www 同步完成"));

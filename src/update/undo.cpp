@@ -76,14 +76,17 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
     // The same two passes as an update, from the kept generation: the site's files become
     // that generation's, and the data directory, which it does not hold, is left alone.
     progress(0.1, QStringLiteral("正在恢复上一版站点"));
-    const QString error = syncDirectoryContents(
+    Result<> synced = syncDirectoryContents(
         generation, target, [&progress](int done, int total, const QString& message) {
             const double fraction =
                 total == 0 ? 0.9 : std::min(0.1 + double(done) / double(total) * 0.8, 0.9);
             progress(fraction, QStringLiteral("正在恢复到 www: ") + message);
         });
-    if (!error.isEmpty())
-        return failure(QStringLiteral("撤销失败: ") + error, target, QStringLiteral("sync"));
+    if (!synced) {
+        Error error = std::move(synced.error());
+        error.message = QStringLiteral("撤销失败: ") + error.message;
+        return std::unexpected(std::move(error));
+    }
 
     // One generation only: once restored it is gone, and the next update keeps a new one.
     progress(0.9, QStringLiteral("正在清理上一版站点"));

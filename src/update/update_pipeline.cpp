@@ -190,9 +190,11 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         progress(0.35 + 0.25 * double(done) / double(total),
                  QStringLiteral("正在解压更新包 %1 / %2").arg(done).arg(total));
     };
-    if (std::optional<QString> message =
-            unzipUpdateArchive(archivePath, extractDir, onEntries, &*surveyed))
-        return reported(*message);
+    if (Result<> extracted = extractUpdateArchive(archivePath, extractDir, onEntries, &*surveyed);
+        !extracted)
+        return reported(
+            extracted.error(),
+            update::extractionFailureText(extracted.error().exitStatus, extracted.error().message));
     if (Result<> cleaned = update::removeMacOSXArtifacts(extractDir); !cleaned)
         return failed(cleaned.error());
 
@@ -225,14 +227,14 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
             reportIgnored(platform::removePath(path), "remove the replaced site generation");
         });
     }
-    const QString syncError = syncDirectoryContents(
+    Result<> synced = syncDirectoryContents(
         *source, target, [&progress](int done, int total, const QString& message) {
             const double fraction =
                 total == 0 ? 0.9 : std::min(0.75 + double(done) / double(total) * 0.15, 0.9);
             progress(fraction, QStringLiteral("正在同步到 www: ") + message);
         });
-    if (!syncError.isEmpty())
-        return failed(Error{syncError, target, QStringLiteral("sync")});
+    if (!synced)
+        return failed(std::move(synced.error()));
 
     // Stage 5: the site must be in place.
     progress(0.9, QStringLiteral("正在校验 runtime/www"));

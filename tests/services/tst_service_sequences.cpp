@@ -211,6 +211,10 @@ private Q_SLOTS:
                      QStringLiteral("PHP: ") + php85 + dirLine);
         QCOMPARE(outcome->report, model->logs());
         QCOMPARE(outcome->services[1].cause->message, archNote);
+        // Each cause keeps the launch's own error: the interpreter's, and the missing directory.
+        QCOMPARE(outcome->services[1].cause->path, php85);
+        QCOMPARE(outcome->services[1].cause->code, ENOEXEC);
+        QVERIFY(outcome->services[2].cause->kind == ErrorKind::NotFound);
         QCOMPARE(outcome->services[2].cause->message, QStringLiteral("phpMyAdmin: 未找到目录 ") +
                                                           root +
                                                           QStringLiteral("/runtime/phpmyadmin"));

@@ -346,8 +346,13 @@ private Q_SLOTS:
             QVERIFY(f.stack.calls(QStringLiteral("php")).isEmpty());
             QVERIFY(!f.model->isPhpWebRunning());
         }
-        if (setup == QLatin1String("notExecutable"))
+        if (setup == QLatin1String("notExecutable")) {
             QVERIFY(!QFileInfo::exists(cfg));
+            // Start-all's launch says what is missing by its kind.
+            const Result<LaunchedServer> launched = f.model->launchWebServer(Service::Site);
+            QVERIFY(!launched && launched.error().kind == ErrorKind::NotFound);
+            QCOMPARE(launched.error().message, report);
+        }
     }
 
     // A server that ends at once is named with what it wrote during this launch, and leaves

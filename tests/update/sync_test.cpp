@@ -161,6 +161,8 @@ void UpdateTest::syncPasses_data() {
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QString>("error"); // $RSYNC: the rsync's path
     QTest::addColumn<QString>("steps"); // the progress reports as "done/total"
+    // A failure's rsync exit status (kind ToolFailed); -1: it ran out of time (TimedOut).
+    QTest::addColumn<int>("status");
 
     // A package with Data over an existing site is the pipeline's successful run.
     QTest::newRow("lower-case data fills Data too")
@@ -170,41 +172,41 @@ void UpdateTest::syncPasses_data() {
                        "data/",        "data/x.txt=pkg-x",  "data/y.txt=pkg-y",
                        "index.php=new"}
         << ""
-        << "0/2 1/2 2/2";
+        << "0/2 1/2 2/2" << 0;
     QTest::newRow("no site yet, no package data")
         << "" << QStringList{"index.php=new"} << QStringList{}
         << QStringList{"Data/", "index.php=new"} << ""
-        << "0/1 1/1";
+        << "0/1 1/1" << 0;
     QTest::newRow("Data as a plain file does not replace the site's data")
         << "" << QStringList{"index.php=new", "Data=plain"}
         << QStringList{"Data/keep.txt=keep", "gone.php=x"}
         << QStringList{"Data/", "Data/keep.txt=keep", "index.php=new"} << ""
-        << "0/1 1/1";
+        << "0/1 1/1" << 0;
     QTest::newRow("Data as a link does not replace the site's data")
         << "" << QStringList{"index.php=new", "shared/", "shared/s.txt=pkg-s", "Data->shared"}
         << QStringList{"Data/keep.txt=keep"}
         << QStringList{"Data/",   "Data/keep.txt=keep", "Data/s.txt=pkg-s", "index.php=new",
                        "shared/", "shared/s.txt=pkg-s"}
         << ""
-        << "0/2 1/2 2/2";
+        << "0/2 1/2 2/2" << 0;
     const QStringList package{"index.php=new", "Data/a=1"};
     QTest::newRow("pass 1 fails")
         << "echo 'rsync error: some files could not be transferred (code 23)'; exit 23" << package
         << QStringList{} << QStringList{"Data/"}
         << "同步失败(主文件): exit(23): rsync error: some files could not be transferred (code 23)"
-        << "0/2";
+        << "0/2" << 23;
     QTest::newRow("pass 2 fails")
         << "case \"$2\" in --ignore-existing) echo 'failed: x' >&2; exit 1;; esac" << package
         << QStringList{} << QStringList{"Data/"} << "同步失败(Data): exit(1): failed: x"
-        << "0/2 1/2";
+        << "0/2 1/2" << 1;
     QTest::newRow("vanished files are no failure")
         << "echo 'file has vanished: x'; exit 24" << package << QStringList{}
         << QStringList{"Data/"} << ""
-        << "0/2 1/2 2/2";
+        << "0/2 1/2 2/2" << 0;
     QTest::newRow("time limit")
         << "echo partial; exec sleep 30" << package << QStringList{} << QStringList{"Data/"}
         << "同步失败(主文件): timeout: $RSYNC 超过 2 秒，已强制结束\n解压日志:\npartial"
-        << "0/2";
+        << "0/2" << -1;
 }
 
 void UpdateTest::syncPasses() {
@@ -214,6 +216,7 @@ void UpdateTest::syncPasses() {
     QFETCH(QStringList, expected);
     QFETCH(QString, error);
     QFETCH(QString, steps);
+    QFETCH(int, status);
     auto sandbox = makeUpdateSandbox(rsync);
     const QString source = sandbox->base() + QStringLiteral("/pkg");
     const QString target = sandbox->base() + QStringLiteral("/site/www");
@@ -225,13 +228,17 @@ void UpdateTest::syncPasses() {
     config.killGraceMilliseconds = 200;
 
     QStringList seen;
+    const Result<> synced = sandbox->makeModel(config)->syncDirectoryContents(
+        source, target, [&](int done, int total, const QString&) {
+            seen.push_back(QStringLiteral("%1/%2").arg(done).arg(total));
+        });
     QCOMPARE(
-        sandbox->makeModel(config)->syncDirectoryContents(
-            source, target,
-            [&](int done, int total, const QString&) {
-                seen.push_back(QStringLiteral("%1/%2").arg(done).arg(total));
-            }),
+        synced ? QString() : synced.error().message,
         error.replace(QStringLiteral("$RSYNC"), sandbox->base() + QStringLiteral("/tools/rsync")));
+    if (!synced) {
+        QVERIFY(synced.error().kind == (status < 0 ? ErrorKind::TimedOut : ErrorKind::ToolFailed));
+        QCOMPARE(synced.error().exitStatus, std::max(status, 0));
+    }
     QCOMPARE(describe(target), expected);
     QCOMPARE(seen.join(u' '), steps);
 }
