@@ -45,7 +45,7 @@ private:
 QString HeroHeader::localeDisplayName(const QLocale& locale) {
     if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
         return {};
-    const QString language = locale.nativeLanguageName();
+    QString language = locale.nativeLanguageName();
     if (language.isEmpty())
         return {};
     const QString territory = locale.nativeTerritoryName();

@@ -104,7 +104,7 @@ std::shared_ptr<Preferences> memoryPreferences() {
 }
 
 QString systemMachineArchitecture() {
-    const QString arch = QSysInfo::currentCpuArchitecture();
+    QString arch = QSysInfo::currentCpuArchitecture();
     if (arch == QLatin1String("x86_64"))
         return arch;
     if (arch == QLatin1String("arm64") || arch == QLatin1String("aarch64"))

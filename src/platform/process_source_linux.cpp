@@ -16,6 +16,7 @@ using proc::PidPath;
 
 std::vector<quint64> sortedInodes(const std::vector<InetSocket>& sockets) {
     std::vector<quint64> inodes;
+    inodes.reserve(sockets.size());
     for (const InetSocket& s : sockets)
         inodes.push_back(s.inode);
     std::sort(inodes.begin(), inodes.end());

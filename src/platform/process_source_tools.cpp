@@ -235,7 +235,7 @@ public:
     }
 
 private:
-    std::vector<OpenInetFile> filesOnPort(quint16 port, QStringList narrowing) const {
+    std::vector<OpenInetFile> filesOnPort(quint16 port, const QStringList& narrowing) const {
         QStringList args{QStringLiteral("-w"), QStringLiteral("-nP")};
         args << narrowing << QStringLiteral("-i") << QStringLiteral(":%1").arg(port)
              << QStringLiteral("-FpufPtnT");

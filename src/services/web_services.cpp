@@ -69,7 +69,7 @@ namespace {
 // Launches the server of a service, waits until it is ready and records it.
 QString startWebServer(PanelViewModel& model, Service service) {
     LaunchedServer server;
-    const QString report = model.launchPhpServer(service, server);
+    QString report = model.launchPhpServer(service, server);
     if (!report.isEmpty())
         return report;
     return awaitLaunchedServers(model, {server}).front().entry;

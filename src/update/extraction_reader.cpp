@@ -31,7 +31,7 @@ Result<Reader> openZip(const QByteArray& archiveName) {
     if (!reader)
         return std::unexpected(Error{QStringLiteral("Out of memory"), {}, {}, ENOMEM});
     archive_read_support_format_zip_seekable(reader.get());
-    if (archive_read_open_filename(reader.get(), archiveName.constData(), 256 * 1024) !=
+    if (archive_read_open_filename(reader.get(), archiveName.constData(), size_t{256} * 1024) !=
         ARCHIVE_OK) {
         // A file that cannot be opened is the system's failure; anything else, the archive's.
         const int code = archive_errno(reader.get());
@@ -75,7 +75,7 @@ Result<ArchiveSurvey> surveyArchive(const QByteArray& archiveName) {
 BatchChannel::BatchChannel(int batches) {
     for (int i = 0; i < batches; ++i) {
         auto batch = std::make_unique<Batch>();
-        batch->bytes.reserve(Batch::kBytes + 256 * 1024);
+        batch->bytes.reserve(Batch::kBytes + size_t{256} * 1024);
         m_empty.push_back(std::move(batch));
     }
 }

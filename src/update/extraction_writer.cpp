@@ -112,9 +112,8 @@ Result<> extractZipArchive(const QString& archivePath, const QString& extractDir
     // Before anything is written: every name must be safe, and what the entries declare must
     // fit on the file system with the reserve left free.
     std::optional<Result<ArchiveSurvey>> surveyedHere;
-    if (!surveyedBefore)
-        surveyedHere = surveyZipArchive(archivePath);
-    const Result<ArchiveSurvey>& surveyed = surveyedBefore ? *surveyedBefore : *surveyedHere;
+    const Result<ArchiveSurvey>& surveyed =
+        surveyedBefore ? *surveyedBefore : surveyedHere.emplace(surveyZipArchive(archivePath));
     if (!surveyed)
         return fail(surveyed.error());
     const ArchiveSurvey survey = *surveyed;

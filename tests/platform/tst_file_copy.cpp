@@ -14,7 +14,7 @@
 // across two (where a hard link fails and the site's previous generation copies instead).
 class TestFileCopy : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void copiesEveryByte_data();
     void copiesEveryByte();
 };
