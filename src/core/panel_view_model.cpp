@@ -70,7 +70,7 @@ void PanelViewModel::setServiceRunning(Service service, bool running) {
     Q_EMIT changed();
 }
 
-void PanelViewModel::finish(OperationOutcome outcome) {
+void PanelViewModel::finish(const OperationOutcome& outcome) {
     assertMainThread();
     Q_EMIT finished(outcome);
 }

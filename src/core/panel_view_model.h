@@ -259,7 +259,7 @@ public:
 
     // Emits finished(outcome) on the main thread; the caller has just published the
     // outcome's report.
-    void finish(OperationOutcome outcome);
+    void finish(const OperationOutcome& outcome);
     // Returns at once. On a worker, once every probe asked for earlier has been made: probes
     // the status, queues publish with the snapshot on the main thread and then, still on the
     // worker, calls queued. Probes made this way never overlap, and their publications keep

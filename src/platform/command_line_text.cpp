@@ -53,13 +53,16 @@ void appendMatchable(std::string_view raw, QByteArray& out) {
         if (c == '\0' || c == '\n') {
             out += ' ';
             ++i;
-        } else if (c < 0x20 || c == 0x7F) {
-            out += '?';
-            ++i;
-        } else if (c < 0x80) {
+            continue;
+        }
+        if (c >= 0x20 && c < 0x7F) {
             out += static_cast<char>(c);
             ++i;
-        } else if (const std::size_t n = utf8SequenceLength(raw, i); n > 0) {
+            continue;
+        }
+        // Other control characters and bytes that start no valid sequence show as one '?'.
+        const std::size_t n = c >= 0x80 ? utf8SequenceLength(raw, i) : 0;
+        if (n > 0) {
             out.append(raw.data() + i, static_cast<qsizetype>(n));
             i += n;
         } else {

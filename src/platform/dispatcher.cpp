@@ -317,7 +317,7 @@ SerialQueue::~SerialQueue() = default;
 void SerialQueue::enqueue(std::shared_ptr<Dispatcher> dispatcher, std::function<void()> job,
                           JobPriority priority) {
     enqueueHolding(
-        std::move(dispatcher), [job = std::move(job)](Turn) { job(); }, priority);
+        std::move(dispatcher), [job = std::move(job)](const Turn&) { job(); }, priority);
 }
 
 void SerialQueue::enqueueHolding(std::shared_ptr<Dispatcher> dispatcher,

@@ -173,6 +173,7 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
 std::vector<ServiceReadiness> servicesStillListening(const PanelViewModel& model) {
     const PanelConfig& config = model.config();
     std::vector<quint16> ports;
+    ports.reserve(kServices.size());
     for (Service service : kServices)
         ports.push_back(config.probePort(service));
     const std::vector<std::optional<PortHolder>> holders =

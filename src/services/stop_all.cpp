@@ -84,6 +84,7 @@ void stopAllSteps(PanelViewModel& model) {
 // --- PanelViewModel: stop-all ---
 
 void PanelViewModel::stopAll() {
-    runStartStop(
-        [](PanelViewModel& model, platform::SerialQueue::Turn) { services::stopAllSteps(model); });
+    runStartStop([](PanelViewModel& model, const platform::SerialQueue::Turn&) {
+        services::stopAllSteps(model);
+    });
 }
