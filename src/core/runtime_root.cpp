@@ -164,7 +164,7 @@ QString PanelViewModel::zeltoPanelRoot() const {
         return *installed;
     if (auto bundled = bundledPanelRoot(); bundled && isValidPanelRoot(*bundled))
         return *bundled;
-    if (const QString saved = savedRoot(); !saved.isEmpty() && isValidPanelRoot(saved))
+    if (QString saved = savedRoot(); !saved.isEmpty() && isValidPanelRoot(saved))
         return saved;
     return autoDetectedPanelRoot();
 }

@@ -2,13 +2,14 @@
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
 
 #include <unistd.h>
 
 namespace platform {
 
 int copyFileContentsByReading(int in, int out, off_t size) {
-    std::array<char, 64 * 1024> buffer{};
+    std::array<char, std::size_t{64} * 1024> buffer{};
     for (off_t left = size; left > 0;) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0) {

@@ -23,6 +23,12 @@ namespace platform::inet {
 
 namespace {
 
+// NLMSG_OK without its comparison of a signed length with the header's unsigned one.
+bool messageFits(const nlmsghdr* h, int remaining) {
+    return remaining >= static_cast<int>(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+           h->nlmsg_len <= static_cast<unsigned>(remaining);
+}
+
 using proc::parseNumber;
 
 // One line of /proc/net/{tcp,udp}{,6}:
@@ -146,7 +152,7 @@ std::optional<std::vector<InetSocket>> askSocketDiagnostics(const DiagnosticsQue
         if (n <= 0)
             return std::nullopt;
         int remaining = static_cast<int>(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, remaining);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); messageFits(h, remaining);
              h = NLMSG_NEXT(h, remaining)) {
             if (h->nlmsg_type == NLMSG_DONE)
                 return sockets;

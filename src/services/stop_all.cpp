@@ -73,7 +73,7 @@ void stopAllSteps(PanelViewModel& model) {
             m.publishStatus(snapshot);
             m.setLogs(outcome.report);
             m.updateErrorSummary();
-            m.finish(std::move(outcome));
+            m.finish(outcome);
         });
 }
 

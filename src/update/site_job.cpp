@@ -43,7 +43,7 @@ std::optional<update::UpdateLock> beginSiteJob(PanelViewModel& model, Operation 
             OperationOutcome outcome;
             outcome.operation = operation;
             outcome.report = siteJobBusyText();
-            m.finish(std::move(outcome));
+            m.finish(outcome);
         });
     }
     return lock;
@@ -82,6 +82,6 @@ void finishSiteJob(PanelViewModel& model, Operation operation, const Result<QStr
         // this job's last one; the lock goes before anyone learns that the job has ended.
         endSiteJob();
         lock = {};
-        m.finish(std::move(outcome));
+        m.finish(outcome);
     });
 }

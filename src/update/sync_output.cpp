@@ -13,7 +13,7 @@ QString processOutcomeText(const QString& executable, double timeoutSeconds,
                            const Result<platform::ChildExit>& result) {
     if (!result)
         return core::processReportText(result);
-    const QString output = core::processReportText(result);
+    QString output = core::processReportText(result);
     if (result->timedOut) {
         const double whole = std::trunc(timeoutSeconds);
         const QString seconds = QString::number(static_cast<qint64>(whole));
