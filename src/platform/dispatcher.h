@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/result.h"
 #include "platform/dispatcher_priority.h"
+#include "platform/result.h"
 
 #include <condition_variable>
 #include <deque>
