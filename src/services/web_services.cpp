@@ -66,15 +66,6 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
 
 namespace {
 
-// Launches the server of a service, waits until it is ready and records it.
-QString startWebServer(PanelViewModel& model, Service service) {
-    LaunchedServer server;
-    QString report = model.launchPhpServer(service, server);
-    if (!report.isEmpty())
-        return report;
-    return awaitLaunchedServers(model, {server}).front().entry;
-}
-
 // What phpMyAdmin's server needs before its launch: its directory, and its configuration when
 // there is none (a failed write still lets the server start; phpMyAdmin then asks for its
 // settings). The error's message is the report.
@@ -91,6 +82,14 @@ Result<> preparePhpMyAdmin(const PanelViewModel& model) {
     return {};
 }
 
+// Launches the server of a service, waits until it is ready and records it; the report.
+QString startWebServer(PanelViewModel& model, Service service) {
+    const Result<LaunchedServer> launched = model.launchWebServer(service);
+    if (!launched)
+        return launched.error().message;
+    return awaitLaunchedServers(model, {*launched}).front().entry;
+}
+
 } // namespace
 
 QString PanelViewModel::startPhpWeb() {
@@ -98,8 +97,6 @@ QString PanelViewModel::startPhpWeb() {
 }
 
 QString PanelViewModel::startPhpMyAdmin() {
-    if (Result<> prepared = preparePhpMyAdmin(*this); !prepared)
-        return prepared.error().message;
     return startWebServer(*this, Service::PhpMyAdmin);
 }
 
