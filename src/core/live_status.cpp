@@ -63,7 +63,7 @@ void PanelViewModel::refreshLiveStatus() {
     const quint64 generation = m_statusGeneration;
     runInBackground([generation](PanelViewModel& m) {
         StatusSnapshot snapshot;
-        snapshot.permissionHint = m.permissionCheckHint();
+        snapshot.permissionHint = m.permissionAccessHint();
         for (const Service service : kServices)
             snapshot.status.setRunning(service, m.isServiceRunning(service));
         m.postToMain([generation, snapshot](PanelViewModel& model) {

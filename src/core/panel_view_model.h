@@ -157,6 +157,9 @@ public:
     // --- Status probing and diagnostics (core/status.cpp) ---
     void updateErrorSummary();
     QString permissionCheckHint() const;
+    // The same hint from what the system tells of the directories, without writing to them:
+    // for the live status, which must not touch the runtime every second.
+    QString permissionAccessHint() const;
     bool isServiceRunning(Service service) const;
     bool isMariaDBRunning() const;
     bool isPhpWebRunning() const;

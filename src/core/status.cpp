@@ -101,6 +101,17 @@ void PanelViewModel::updateErrorSummary() {
     setErrorSummary(core::errorSummaryOf(m_logs));
 }
 
+QString PanelViewModel::permissionAccessHint() const {
+    const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
+    for (const QString& dir : dirs) {
+        if (!platform::isDirectory(dir))
+            return core::missingDirectoryHint(dir);
+        if (const Result<> writable = platform::checkDirectoryWritable(dir); !writable)
+            return core::notWritableHint(dir, writable.error().message);
+    }
+    return {};
+}
+
 QString PanelViewModel::permissionCheckHint() const {
     const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
     for (const QString& dir : dirs) {

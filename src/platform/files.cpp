@@ -67,6 +67,14 @@ bool isDirectory(const QString& path) {
            S_ISDIR(st.st_mode);
 }
 
+Result<> checkDirectoryWritable(const QString& path) {
+    // Search and write: both are needed to create an entry. AT_EACCESS: the rights this process
+    // acts with, as an open would.
+    if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return errnoFailure(errno, path, QStringLiteral("faccessat"));
+    return {};
+}
+
 bool isExecutableFile(const QString& path) {
     struct stat st;
     const QByteArray p = QFile::encodeName(path);

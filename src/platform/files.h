@@ -24,6 +24,11 @@ bool isNonDirectoryEntry(const QString& path);
 // True when path is a regular file (or a link to one) that the panel may execute.
 bool isExecutableFile(const QString& path);
 
+// Whether this process may create files in the directory at path, asked of the system without
+// creating one (its permissions, a read-only or immutable file system): the error that creating
+// a file there would meet, as far as the system can tell beforehand.
+Result<> checkDirectoryWritable(const QString& path);
+
 // Creates the directory with any missing parents; also succeeds when it existed.
 Result<> createDirectories(const QString& path);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -26,6 +27,10 @@ constexpr milliseconds kRetryInterval{10};
 constexpr milliseconds kAliveInterval{40};
 // Pause after the port answered from a listener that is not the launched server.
 constexpr milliseconds kForeignInterval{100};
+// How often the listeners on ports that are still held are named while waiting for a stop.
+constexpr milliseconds kNamingInterval{200};
+// How long a process has to go after SIGKILL.
+constexpr milliseconds kAfterKill{1000};
 
 struct Attempt {
     int fd = -1;
@@ -67,7 +72,8 @@ void closeFd(int& fd) {
 
 } // namespace
 
-std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& probes) {
+std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& probes,
+                                            const std::function<bool()>& stopAsked) {
     const Clock::time_point start = Clock::now();
     std::vector<ReadinessResult> results(probes.size());
     std::vector<Attempt> attempts(probes.size());
@@ -106,8 +112,19 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
             results[i].holder = holder;
     };
 
+    Clock::time_point nextStopCheck = start;
     for (;;) {
         const Clock::time_point now = Clock::now();
+        if (stopAsked && now >= nextStopCheck) {
+            nextStopCheck = now + kAliveInterval;
+            if (stopAsked()) {
+                for (size_t i = 0; i < probes.size(); ++i) {
+                    if (!attempts[i].done)
+                        finish(i, Readiness::Stopped);
+                }
+                break;
+            }
+        }
         std::vector<pollfd> polled;
         std::vector<size_t> owners;
         Clock::time_point wake = now + kAliveInterval;
@@ -144,6 +161,8 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
             }
             wake = std::min({wake, a.deadline, a.nextAliveCheck});
         }
+        if (stopAsked)
+            wake = std::min(wake, nextStopCheck);
         if (std::all_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.done; }))
             break;
 
@@ -169,12 +188,35 @@ std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& p
     return results;
 }
 
-std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quint16>& ports,
-                                                          milliseconds limit) {
+std::vector<std::optional<PortHolder>>
+waitUntilPortsFree(const std::vector<quint16>& ports, milliseconds limit,
+                   const std::function<bool(size_t, const PortHolder&)>& waitsFor) {
     const Clock::time_point deadline = Clock::now() + limit;
+    // Per port: its listener, when last named, was one that waitsFor lets go.
+    std::vector<char> letGo(ports.size(), 0);
+    Clock::time_point nextNaming = Clock::now();
     for (;;) {
-        const bool anyListening = std::any_of(ports.begin(), ports.end(), isTcpPortListening);
-        if (!anyListening || Clock::now() >= deadline)
+        bool waiting = false;
+        const bool naming = waitsFor && Clock::now() >= nextNaming;
+        if (naming)
+            nextNaming = Clock::now() + kNamingInterval;
+        for (size_t i = 0; i < ports.size(); ++i) {
+            if (!isTcpPortListening(ports[i])) {
+                letGo[i] = 0;
+                continue;
+            }
+            if (!waitsFor) {
+                waiting = true;
+                continue;
+            }
+            if (naming) {
+                const std::optional<PortHolder> holder = tcpPortHolder(ports[i]);
+                letGo[i] = holder && !waitsFor(i, *holder) ? 1 : 0;
+            }
+            if (!letGo[i])
+                waiting = true;
+        }
+        if (!waiting || Clock::now() >= deadline)
             break;
         std::this_thread::sleep_for(milliseconds(20));
     }
@@ -185,10 +227,31 @@ std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quin
     return holders;
 }
 
-void waitUntilEnded(const std::vector<pid_t>& pids, milliseconds limit) {
+void waitUntilEnded(const std::vector<pid_t>& pids, milliseconds limit,
+                    const std::function<bool()>& stopAsked) {
     const Clock::time_point deadline = Clock::now() + limit;
-    while (std::any_of(pids.begin(), pids.end(), isProcessAlive) && Clock::now() < deadline)
+    Clock::time_point nextStopCheck = Clock::now();
+    while (std::any_of(pids.begin(), pids.end(), isProcessAlive) && Clock::now() < deadline) {
+        if (stopAsked && Clock::now() >= nextStopCheck) {
+            if (stopAsked())
+                return;
+            nextStopCheck = Clock::now() + kAliveInterval;
+        }
         std::this_thread::sleep_for(milliseconds(5));
+    }
+}
+
+bool endProcess(pid_t pid, milliseconds grace) {
+    if (!isProcessAlive(pid))
+        return true;
+    if (::kill(pid, SIGTERM) != 0)
+        return errno == ESRCH;
+    waitUntilEnded({pid}, grace);
+    if (isProcessAlive(pid)) {
+        ::kill(pid, SIGKILL);
+        waitUntilEnded({pid}, kAfterKill);
+    }
+    return !isProcessAlive(pid);
 }
 
 } // namespace platform

@@ -27,6 +27,7 @@ enum class Readiness {
     Ready,    // the port accepts connections and its listener is the launched server
     Ended,    // the launched server ended without becoming ready
     TimedOut, // the limit passed first
+    Stopped,  // a stop was asked for first (see waitUntilReady's stopAsked)
 };
 
 struct ReadinessResult {
@@ -37,15 +38,26 @@ struct ReadinessResult {
 
 // Probes every port at the same time with non-blocking connects to 127.0.0.1, each until it
 // is ready, its server ended or its own limit passed; returns when all probes have ended.
-// The results are in the order of the probes.
-std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& probes);
+// The results are in the order of the probes. stopAsked, when given, is asked every few tens
+// of milliseconds; once it is true, every probe still waiting ends as Stopped.
+std::vector<ReadinessResult> waitUntilReady(const std::vector<ReadinessProbe>& probes,
+                                            const std::function<bool()>& stopAsked = {});
 
-// Waits until nothing listens on any of the ports, or until limit passed. Returns, per port
-// in order, the listener that is still there (nothing when the port is free).
-std::vector<std::optional<PortHolder>> waitUntilPortsFree(const std::vector<quint16>& ports,
-                                                          std::chrono::milliseconds limit);
+// Waits until nothing that waitsFor accepts listens on any of the ports, or until limit
+// passed: without waitsFor, until nothing listens at all. waitsFor(i, holder) is asked about
+// the listener on ports[i] (a few times a second, for naming one reads the process table).
+// Returns, per port in order, the listener that is still there (nothing when the port is free).
+std::vector<std::optional<PortHolder>>
+waitUntilPortsFree(const std::vector<quint16>& ports, std::chrono::milliseconds limit,
+                   const std::function<bool(size_t, const PortHolder&)>& waitsFor = {});
 
-// Waits until none of the processes is alive any more, or until limit passed.
-void waitUntilEnded(const std::vector<pid_t>& pids, std::chrono::milliseconds limit);
+// Waits until none of the processes is alive any more, until limit passed, or until stopAsked
+// (when given) is true.
+void waitUntilEnded(const std::vector<pid_t>& pids, std::chrono::milliseconds limit,
+                    const std::function<bool()>& stopAsked = {});
+
+// Ends a process: SIGTERM, then SIGKILL when it is still alive after grace. True when it is
+// gone (or was gone already).
+bool endProcess(pid_t pid, std::chrono::milliseconds grace);
 
 } // namespace platform

@@ -14,6 +14,7 @@ enum class ErrorKind {
     Corrupt,    // data read is not what it must be (a checksum, a size, an archive's shape)
     Refused,    // a check refused the request before anything was changed
     ToolFailed, // a child program ran and failed; exitStatus holds its status
+    Cancelled,  // the user asked for it to stop before it was done (a stop during a start)
 };
 
 // Why something below the model failed. The message is the system's or the library's own

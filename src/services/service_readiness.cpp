@@ -4,10 +4,12 @@
 #include "platform/files.h"
 #include "platform/log_tail.h"
 #include "platform/port_holder.h"
+#include "platform/process.h"
 #include "platform/process_table.h"
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <memory>
 
 #include <unistd.h>
@@ -53,6 +55,8 @@ Error startFailure(quint16 port, const ReadinessResult& result, std::chrono::mil
                      0,
                      ErrorKind::Refused,
                      0};
+    if (result.state == Readiness::Stopped)
+        return startStopped(QStringLiteral("收到停止请求，未等待服务器就绪"));
     const bool ended = result.state == Readiness::Ended;
     const QString what =
         ended ? QStringLiteral("服务器启动后即退出")
@@ -79,7 +83,32 @@ Error startFailure(quint16 port, const ReadinessResult& result, std::chrono::mil
 }
 
 QString startFailureEntry(const QString& label, const Error& cause) {
+    if (cause.kind == ErrorKind::Cancelled)
+        return startStoppedEntry(label, cause.message);
     return label + QStringLiteral(": 启动失败: ") + cause.message;
+}
+
+QString startStoppedEntry(const QString& label, const QString& why) {
+    return label + QStringLiteral(": 启动已中止: ") + why;
+}
+
+Error startStopped(const QString& why) {
+    return Error{why, QString(), QStringLiteral("stop"), 0, ErrorKind::Cancelled, 0};
+}
+
+bool isOwnServer(const PanelViewModel& model, Service service, const PortHolder& holder,
+                 pid_t pid) {
+    if (service == Service::Database)
+        return ExtendedRegex(serviceProcessPattern(Service::Database, model.mysqlDir()))
+            .matches(holder.commandLine.toUtf8().constData());
+    if (pid > 0 && holder.pid == pid)
+        return true;
+    // This run's server, or the same server of this runtime started by another run.
+    const QString tail = QStringLiteral(" -S 0.0.0.0:") + QString::number(servicePort(service)) +
+                         QStringLiteral(" -t ") + model.serviceDocumentRoot(service);
+    const QStringList interpreters = model.phpBinCandidates();
+    return std::any_of(interpreters.begin(), interpreters.end(),
+                       [&](const QString& php) { return holder.commandLine == php + tail; });
 }
 
 Error stopFailure(quint16 port, const PortHolder& holder) {
@@ -96,11 +125,17 @@ QString stopFailureEntry(const QString& label, const Error& cause) {
     return label + QStringLiteral(": 停止失败: ") + cause.message;
 }
 
+QString foreignListenerEntry(quint16 port, const PortHolder& holder) {
+    return QStringLiteral("端口 ") + QString::number(port) + QStringLiteral(" 被 ") +
+           describePortHolder(holder) + QStringLiteral(" 占用（不是本面板启动的程序）");
+}
+
 std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
-                                                   const std::vector<LaunchedServer>& launched) {
+                                                   const std::vector<LaunchedServer>& launched,
+                                                   const std::function<bool()>& stopAsked) {
     const PanelConfig& config = model.config();
     const QString mysqlDir = model.mysqlDir();
-    const QStringList interpreters = model.phpBinCandidates();
+    std::vector<std::shared_ptr<DatabaseProcesses>> databases;
     std::vector<ReadinessProbe> probes;
     for (const LaunchedServer& server : launched) {
         ReadinessProbe probe;
@@ -115,21 +150,14 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
             };
             probe.launchAlive = [processes] { return processes->anyAlive(); };
             probe.likelyHolders = [processes] { return processes->seen; };
+            databases.push_back(processes);
         } else {
             probe.limit = std::chrono::seconds(config.webReadySeconds);
             // This run's server, or the same server of this runtime started by a run that
             // went at the same time (then that run records it).
-            const QString tail = QStringLiteral(" -S 0.0.0.0:") +
-                                 QString::number(servicePort(server.service)) +
-                                 QStringLiteral(" -t ") + model.serviceDocumentRoot(server.service);
-            probe.isOwnServer = [pid = server.pid, tail, interpreters](const PortHolder& h) {
-                if (h.pid == pid)
-                    return true;
-                for (const QString& php : interpreters) {
-                    if (h.commandLine == php + tail)
-                        return true;
-                }
-                return false;
+            probe.isOwnServer = [&model, service = server.service,
+                                 pid = server.pid](const PortHolder& h) {
+                return isOwnServer(model, service, h, pid);
             };
             probe.launchAlive = [pid = server.pid] { return isProcessAlive(pid); };
             probe.likelyHolders = [pid = server.pid] { return std::vector<pid_t>{pid}; };
@@ -137,7 +165,7 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
         probes.push_back(std::move(probe));
     }
 
-    const std::vector<ReadinessResult> results = waitUntilReady(probes);
+    const std::vector<ReadinessResult> results = waitUntilReady(probes, stopAsked);
     std::vector<ServiceReadiness> readiness;
     for (size_t i = 0; i < launched.size(); ++i) {
         const LaunchedServer& server = launched[i];
@@ -162,6 +190,21 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
             const QString logPath = model.serviceLogPath(server.service);
             Error cause = startFailure(probes[i].port, result, probes[i].limit, logPath,
                                        linesWrittenSince(logPath, server.logOffset, kLogLines));
+            // What became of the server, when it is still there: a stop that overtook the
+            // start ends it with the others.
+            if (result.state != Readiness::Stopped) {
+                if (server.service != Service::Database && isProcessAlive(server.pid)) {
+                    const bool ended = endProcess(
+                        server.pid, std::chrono::milliseconds(config.killGraceMilliseconds));
+                    cause.message += (ended ? QStringLiteral("；已结束该服务器 (pid %1)")
+                                            : QStringLiteral("；无法结束该服务器 (pid %1)"))
+                                         .arg(server.pid);
+                } else if (server.service == Service::Database &&
+                           result.state == Readiness::TimedOut && databases.front()->anyAlive()) {
+                    cause.message += QStringLiteral("；数据库服务器仍在运行，状态会显示它，"
+                                                    "停止全部服务会结束它");
+                }
+            }
             r.entry = startFailureEntry(label, cause);
             r.cause = std::move(cause);
         }
@@ -176,13 +219,20 @@ std::vector<ServiceReadiness> servicesStillListening(const PanelViewModel& model
     ports.reserve(kServices.size());
     for (Service service : kServices)
         ports.push_back(config.probePort(service));
+    // A program that the panel did not start is not waited for.
     const std::vector<std::optional<PortHolder>> holders =
-        waitUntilPortsFree(ports, kStopCheckLimit);
+        waitUntilPortsFree(ports, kStopCheckLimit, [&model](size_t i, const PortHolder& holder) {
+            return holder.pid <= 0 || isOwnServer(model, kServices[i], holder);
+        });
     std::vector<ServiceReadiness> survivors;
     for (size_t i = 0; i < kServices.size(); ++i) {
         if (!holders[i])
             continue;
         const Service service = kServices[i];
+        if (holders[i]->pid > 0 && !isOwnServer(model, service, *holders[i])) {
+            survivors.push_back({service, foreignListenerEntry(ports[i], *holders[i]), {}});
+            continue;
+        }
         Error cause = stopFailure(ports[i], *holders[i]);
         QString entry = stopFailureEntry(serviceLabel(service), cause);
         survivors.push_back({service, std::move(entry), std::move(cause)});

@@ -9,6 +9,7 @@
 #include "platform/port_holder.h"
 #include "services/database.h"
 #include "services/service_readiness.h"
+#include "services/stop_all.h"
 #include "services/web_services.h"
 
 #include <array>
@@ -29,10 +30,11 @@ QString startAllStageText(const QStringList& reports, const QString& nextService
 }
 
 QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisplay,
-                           const QString& panelRoot) {
+                           const QString& panelRoot, bool stopped) {
     const QStringList entries = core::trimmedTexts(reports);
     return PanelViewModel::buildLogBlock(
-        QStringLiteral("=== 启动完成 ==="), entries,
+        stopped ? QStringLiteral("=== 启动已中止 ===") : QStringLiteral("=== 启动完成 ==="),
+        entries,
         {QStringLiteral("网站: ") + serviceHttpAddress(Service::Site),
          serviceLabel(Service::PhpMyAdmin) + QStringLiteral(": ") +
              serviceHttpAddress(Service::PhpMyAdmin),
@@ -101,8 +103,25 @@ private:
     bool m_yielding = true;
 };
 
-// The worker's part: every step runs whatever the earlier ones reported.
-void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
+// Why a launch was left out: a stop was asked for before it.
+const QString kNotLaunched = QStringLiteral("启动过程中收到停止请求，未启动");
+
+// The launch unless stopped, else a launch left out; and its report.
+template <class T, class Launch>
+std::pair<Result<T>, QString> launchUnlessStopped(bool stopped, Service service, Launch launch) {
+    if (stopped)
+        return {std::unexpected(startStopped(kNotLaunched)),
+                startStoppedEntry(serviceLabel(service), kNotLaunched)};
+    Result<T> launched = launch();
+    QString report = core::failureText(launched);
+    return {std::move(launched), std::move(report)};
+}
+
+// The worker's part: every step runs whatever the earlier ones reported, until a stop pressed
+// after this start (in this panel or another) asks it to end: then nothing more is launched and
+// nothing is waited for, and the final report says so. The stop that asked ends what was
+// launched.
+void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs, qint64 pressedAt) {
     StagePublisher publisher(model);
     // The opening: the permission hint and the stage-0 text, published on the main thread.
     // Like the opening on the main thread that it stands for, it may look at the directories
@@ -127,6 +146,9 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     // report, so that they end with one stack and each pid file names its live server.
     auto turn = std::make_shared<const platform::FileLock>(model.cfgDir() +
                                                            QStringLiteral("/.start-stop.lock"));
+    const auto stopAsked = [marker = stopRequestPath(model), pressedAt] {
+        return stopRequestedSince(marker, pressedAt);
+    };
     // The database's kill has returned before anything is written or launched. The PHP
     // servers' kill, whose pattern cannot match the database server, waits until the database
     // server, the slowest to come up, has been launched.
@@ -147,9 +169,10 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     const qint64 databaseLogOffset = platform::fileSizeOf(model.mysqlErrorLogPath());
     // The database server, the slowest to come up, is launched before anything else is
     // asked of the processor, the stage's status included.
-    const Result<pid_t> launched = model.launchMysql(defaultsFile);
+    bool stopped = stopAsked();
+    const auto [launched, mysqld] = launchUnlessStopped<pid_t>(
+        stopped, Service::Database, [&] { return model.launchMysql(defaultsFile); });
     publisher.stage(databaseStage);
-    const QString mysqld = core::failureText(launched);
     std::vector<LaunchedServer> servers;
     if (launched)
         servers.push_back({Service::Database, databaseLogOffset, 0});
@@ -158,18 +181,23 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
 
     // The PHP servers must find their ports free, so the servers the kill ends are waited for
     // before they are launched (the database's own start waits for its own).
-    platform::waitUntilEnded(
-        endRunningServers(model, serviceProcessPattern(Service::Site, mysqlDir), &outcome.warnings),
-        kPortReleaseLimit);
-    const Result<LaunchedServer> site = model.launchWebServer(Service::Site);
-    const QString p = core::failureText(site);
+    stopped = stopped || stopAsked();
+    if (!stopped)
+        platform::waitUntilEnded(endRunningServers(model,
+                                                   serviceProcessPattern(Service::Site, mysqlDir),
+                                                   &outcome.warnings),
+                                 kPortReleaseLimit, stopAsked);
+    stopped = stopped || stopAsked();
+    const auto [site, p] = launchUnlessStopped<LaunchedServer>(
+        stopped, Service::Site, [&] { return model.launchWebServer(Service::Site); });
     if (site)
         servers.push_back(*site);
     publisher.stage(startAllStageText({w, i, mysqld, p}, serviceLabel(Service::PhpMyAdmin),
                                       model.zeltoPanelRoot()));
 
-    const Result<LaunchedServer> admin = model.launchWebServer(Service::PhpMyAdmin);
-    const QString a = core::failureText(admin);
+    stopped = stopped || stopAsked();
+    const auto [admin, a] = launchUnlessStopped<LaunchedServer>(
+        stopped, Service::PhpMyAdmin, [&] { return model.launchWebServer(Service::PhpMyAdmin); });
     if (admin)
         servers.push_back(*admin);
 
@@ -177,7 +205,8 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
     // report in the final block.
     QStringList ready(int(kServices.size()));
     std::array<std::optional<Error>, kServices.size()> notReady;
-    for (ServiceReadiness& r : awaitLaunchedServers(model, servers)) {
+    for (ServiceReadiness& r : awaitLaunchedServers(model, servers, stopAsked)) {
+        stopped = stopped || (r.cause && r.cause->kind == ErrorKind::Cancelled);
         ready[int(serviceIndex(r.service))] = r.entry;
         notReady[serviceIndex(r.service)] = std::move(r.cause);
     }
@@ -199,7 +228,7 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
 
     outcome.report = startAllFinalBlock({w, i, mysqld, readyOf(Service::Database), p,
                                          readyOf(Service::Site), a, readyOf(Service::PhpMyAdmin)},
-                                        model.phpBinDisplay(), model.zeltoPanelRoot());
+                                        model.phpBinDisplay(), model.zeltoPanelRoot(), stopped);
     const QString report = outcome.report;
     publisher.serversUp();
     // The final report is queued on the main thread before the turn passes to another run,
@@ -219,5 +248,9 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs) {
 // --- PanelViewModel: start-all ---
 
 void PanelViewModel::startAll() {
-    runStartStop(services::startAllSteps);
+    // A stop pressed after this moment overtakes the run.
+    const qint64 pressedAt = services::stopRequestClock();
+    runStartStop([pressedAt](PanelViewModel& model, platform::SerialQueue::Turn runs) {
+        services::startAllSteps(model, std::move(runs), pressedAt);
+    });
 }

@@ -16,8 +16,9 @@ QString startAllStageText(const QStringList& reports, const QString& nextService
                           const QString& panelRoot);
 
 // The closing report: the non-empty reports trimmed, then the addresses of the services, the
-// interpreter shown to the user and the panel root.
+// interpreter shown to the user and the panel root. Its title says whether a stop overtook
+// the run.
 QString startAllFinalBlock(const QStringList& reports, const QString& phpBinDisplay,
-                           const QString& panelRoot);
+                           const QString& panelRoot, bool stopped = false);
 
 } // namespace services

@@ -1,13 +1,18 @@
 #include "services/stop_all.h"
 
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 #include "platform/file_lock.h"
+#include "platform/files.h"
 #include "services/database.h"
 #include "services/service_readiness.h"
 #include "services/web_services.h"
 
+#include <QFile>
+
 #include <array>
+#include <chrono>
 #include <optional>
 
 namespace services {
@@ -19,6 +24,30 @@ QString stopAllStoppingText(const QString& panelRoot) {
 QString stopAllFinalBlock(const QStringList& reports) {
     const QStringList entries = core::trimmedTexts(reports);
     return PanelViewModel::buildLogBlock(QStringLiteral("=== 停止完成 ==="), entries, {});
+}
+
+qint64 stopRequestClock() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+QString stopRequestPath(const PanelViewModel& model) {
+    return model.cfgDir() + QStringLiteral("/.stop-request");
+}
+
+Result<> recordStopRequest(const QString& markerPath, qint64 pressedAt) {
+    // Not flushed: a marker lost with a crash of the machine has nothing left to stop.
+    return platform::writeTextAtomicallyUnsynced(markerPath, QString::number(pressedAt));
+}
+
+bool stopRequestedSince(const QString& markerPath, qint64 pressedAt) {
+    QFile marker(markerPath);
+    if (!marker.open(QIODevice::ReadOnly))
+        return false;
+    bool ok = false;
+    const qint64 stoppedAt = marker.read(32).trimmed().toLongLong(&ok);
+    return ok && stoppedAt > pressedAt;
 }
 
 namespace {
@@ -84,6 +113,14 @@ void stopAllSteps(PanelViewModel& model) {
 // --- PanelViewModel: stop-all ---
 
 void PanelViewModel::stopAll() {
+    // Told at once, not in this run's turn: a start-all that this run waits for ends early.
+    runInBackground([pressedAt = services::stopRequestClock()](PanelViewModel& model) {
+        const Result<> recorded =
+            services::recordStopRequest(services::stopRequestPath(model), pressedAt);
+        // Without a config directory there is no start-all to stop.
+        if (!recorded && recorded.error().kind != ErrorKind::NotFound)
+            reportIgnored(recorded, "ask start-all runs to stop");
+    });
     runStartStop([](PanelViewModel& model, const platform::SerialQueue::Turn&) {
         services::stopAllSteps(model);
     });

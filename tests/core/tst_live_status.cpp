@@ -3,11 +3,16 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
+#include <cerrno>
 #include <csignal>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace testing;
 
@@ -48,6 +53,7 @@ private Q_SLOTS:
     void backgroundRefreshPublishesLikeRefresh();
     void killedServerTurnsFalseAndLogsStay();
     void fullRefreshSupersedesLiveProbe();
+    void beatWritesNothing();
 };
 
 // The probe runs on a worker; the publications are those of refreshStatus(), in its order.
@@ -129,6 +135,36 @@ void TestLiveStatus::fullRefreshSupersedesLiveProbe() {
     QVERIFY(!f.model->status().isRunning(Service::Site));
     QTest::qWait(200); // the live probe's answer, whatever it found, has come back
     QVERIFY(!f.model->status().isRunning(Service::Site));
+}
+
+// The beat learns whether the runtime can be written without writing to it (file watchers see
+// nothing), and still shows a directory made unwritable behind the panel's back, in the
+// words of a full refresh.
+void TestLiveStatus::beatWritesNothing() {
+    Fixture f;
+    f.model->refreshStatus();
+    const QString runtime = f.box.installedRoot() + QStringLiteral("/runtime");
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watcher >= 0);
+    const auto closeWatcher = qScopeGuard([watcher] { ::close(watcher); });
+    for (const QString& dir :
+         {runtime, runtime + QStringLiteral("/config"), runtime + QStringLiteral("/mysql"),
+          runtime + QStringLiteral("/mysql/data")})
+        QVERIFY(::inotify_add_watch(watcher, QFile::encodeName(dir).constData(),
+                                    IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE) >= 0);
+    f.model->setLiveStatus(true, kFastBeat);
+    QTest::qWait(10 * int(kFastBeat.count()));
+    char events[4096];
+    QCOMPARE(::read(watcher, events, sizeof events), ssize_t(-1));
+    QCOMPARE(errno, EAGAIN);
+
+    const QString mysql = runtime + QStringLiteral("/mysql");
+    if (!makeUnwritable(mysql))
+        QSKIP("no way to make a directory unwritable for this user here (chattr unavailable)");
+    const auto writable = qScopeGuard([mysql] { makeWritable(mysql); });
+    QVERIFY(waitFor([&] { return !f.model->permissionHint().isEmpty(); }, 2000));
+    QCOMPARE(f.model->permissionHint(), f.model->permissionCheckHint());
+    f.model->setLiveStatus(false);
 }
 
 QTEST_GUILESS_MAIN(TestLiveStatus)

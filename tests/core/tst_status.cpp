@@ -43,20 +43,6 @@ void makeRuntimeDirs(const QString& root) {
 }
 
 // Makes dir unwritable for this process, also for root; false when no barrier is available.
-bool makeUnwritable(const QString& dir) {
-    if (::geteuid() != 0)
-        return QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
-    const Result<platform::ChildExit> r =
-        platform::runChild(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("+i"), dir});
-    return r && r->exitedCleanly();
-}
-
-void makeWritable(const QString& dir) {
-    if (::geteuid() == 0)
-        (void)platform::runChild(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), dir});
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 } // namespace
 
 class TestStatus : public QObject {

@@ -94,7 +94,8 @@ void FakeStack::installPhpServer(const QString& version) const {
                   "open(my $p, '>>', '%1/php-pids') or die;\n"
                   "print $p \"$$\\n\";\n"
                   "close $p;\n"
-                  "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n")
+                  "my ($port) = map { /^0\\.0\\.0\\.0:(\\d+)$/ ? $1 : () } @ARGV;\n"
+                  "select(undef, undef, undef, $ENV{ZELTO_FAKE_PHP_BIND_DELAY} // 0);\n")
                       .arg(m_records)
                       .toUtf8() +
                   kListenLoop);

@@ -19,7 +19,8 @@ public:
 
     QString phpPath(const QString& version) const;
     // A PHP built-in server stand-in: prints its arguments to its log, then runs until
-    // it is sent SIGTERM.
+    // it is sent SIGTERM. It binds its port after ZELTO_FAKE_PHP_BIND_DELAY seconds (0 when
+    // unset).
     void installPhpServer(const QString& version) const;
     // A file that is marked executable but is no program ("Exec format error").
     void installGarbagePhp(const QString& version) const;

@@ -2,14 +2,21 @@
 // recording pkill: the published texts, their order and the programs each sequence runs.
 
 #include "core/process_helpers.h"
+#include "platform/port_holder.h"
+#include "platform/process.h"
 #include "service_fakes.h"
 #include "services/database.h"
+#include "services/stop_all.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -327,6 +334,90 @@ private Q_SLOTS:
         model.reset();
         f.model.reset();
         QVERIFY(testing::waitFor([&] { return watcher.isNull(); }));
+    }
+
+    // A PHP server that binds its port only after the readiness limit is ended, and its entry
+    // says so: once start-all is done, none runs without a pid file.
+    void slowServerIsEnded() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        f.config.webReadySeconds = 1;
+        qputenv("ZELTO_FAKE_PHP_BIND_DELAY", "4");
+        const auto unset = qScopeGuard([] { qunsetenv("ZELTO_FAKE_PHP_BIND_DELAY"); });
+        auto model = f.makeModel();
+        const std::optional<OperationOutcome> outcome =
+            testing::runToEnd(*model, &PanelViewModel::startAll);
+        QVERIFY(outcome);
+        QVERIFY(outcome->serviceOutcome(Service::Database)->succeeded);
+        QList<pid_t> named;
+        const QRegularExpression ended(QStringLiteral("；已结束该服务器 \\(pid (\\d+)\\)$"));
+        for (const Service service : {Service::Site, Service::PhpMyAdmin}) {
+            const ServiceOutcome* result = outcome->serviceOutcome(service);
+            QVERIFY(!result->succeeded && result->cause->kind == ErrorKind::TimedOut);
+            const QRegularExpressionMatch match = ended.match(result->cause->message);
+            QVERIFY2(match.hasMatch(), qPrintable(result->cause->message));
+            named << match.captured(1).toInt();
+            QVERIFY(!QFile::exists(model->servicePidPath(service)));
+        }
+        std::sort(named.begin(), named.end());
+        QList<pid_t> launched = f.stack.serverPids();
+        std::sort(launched.begin(), launched.end());
+        QCOMPARE(named, launched);
+        for (const pid_t pid : launched)
+            QVERIFY(!platform::isProcessAlive(pid));
+    }
+
+    // Stops pressed while start-all waits for a database server that never answers overtake
+    // it: the start ends without waiting out its limit and says it was stopped, everything it
+    // launched is ended, the stops take turns and the log ends with the last stop's report.
+    void stopOvertakesStart() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        f.config.databaseReadySeconds = 600;
+        // The database stand-in listens nowhere when its port is a fixed one.
+        qputenv("ZELTO_FAKE_PORT_3306", "3306");
+        const auto restore = qScopeGuard([&] {
+            qputenv("ZELTO_FAKE_PORT_3306",
+                    QByteArray::number(f.config.probePort(Service::Database)));
+        });
+        auto model = f.makeModel();
+        testing::OutcomeRecorder outcomes(*model);
+        LogRecorder rec(model.get());
+        model->startAll();
+        // Waiting for the servers: the site's answers, the database's never does.
+        QVERIFY(testing::waitFor([&] {
+            return !f.stack.serverPids(QStringLiteral("mysqld-pids")).isEmpty() &&
+                   platform::isTcpPortListening(f.config.probePort(Service::Site));
+        }));
+        model->stopAll();
+        model->stopAll();
+        QVERIFY(outcomes.waitFor(3, 120000));
+        QCOMPARE((QList<Operation>{outcomes.outcomes[0].operation, outcomes.outcomes[1].operation,
+                                   outcomes.outcomes[2].operation}),
+                 (QList<Operation>{Operation::StartAll, Operation::StopAll, Operation::StopAll}));
+        const OperationOutcome& start = outcomes.outcomes[0];
+        QVERIFY(!start.succeeded);
+        QVERIFY(start.serviceOutcome(Service::Database)->cause->kind == ErrorKind::Cancelled);
+        QVERIFY2(start.report.startsWith(QStringLiteral("=== 启动已中止 ===\n")) &&
+                     start.report.contains(
+                         QStringLiteral("\nMySQL: 启动已中止: 收到停止请求，未等待服务器就绪\n")),
+                 qPrintable(start.report));
+        QVERIFY(outcomes.outcomes[1].succeeded && outcomes.outcomes[2].succeeded);
+        // In order: the start's report, then each stop's opening and report.
+        const auto at = [&](const QString& text, qsizetype from) {
+            return rec.texts.indexOf(text, from);
+        };
+        const QString stopping = services::stopAllStoppingText(f.root);
+        const qsizetype started = at(start.report, 0);
+        const qsizetype firstStop = at(outcomes.outcomes[1].report, at(stopping, started));
+        QVERIFY(started >= 0 && firstStop > started);
+        QVERIFY(at(outcomes.outcomes[2].report, at(stopping, firstStop)) > firstStop);
+        QCOMPARE(model->logs(), outcomes.outcomes[2].report);
+        for (const pid_t pid :
+             f.stack.serverPids() + f.stack.serverPids(QStringLiteral("mysqld-pids")))
+            QVERIFY(testing::waitFor([pid] { return !platform::isProcessAlive(pid); }));
     }
 
     void stopAllReportsLaunchFailures() {

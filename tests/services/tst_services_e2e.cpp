@@ -13,6 +13,7 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -436,26 +437,27 @@ private Q_SLOTS:
         QVERIFY(!model->status().isRunning(Service::PhpMyAdmin));
         QCOMPARE(databaseAnswer(), QStringLiteral("answer:42"));
 
-        // Stop-all names a listener that stays, and harms none.
+        // Stop-all names a listener that stays, and harms none; another program on a port is
+        // no failure of the panel's own servers, and it is not waited for.
+        QElapsedTimer stopping;
+        stopping.start();
         const std::optional<OperationOutcome> ended = runToEnd(*model, &PanelViewModel::stopAll);
         QVERIFY(ended);
-        qInfo().noquote() << "stop report:" << model->logs();
-        QCOMPARE(ended->succeeded, fault != QLatin1String("listeners"));
+        qInfo().noquote() << "stop report:" << model->logs() << "in" << stopping.elapsed() << "ms";
+        QVERIFY(ended->succeeded);
         const QStringList stopped = blockEntries(model->logs() + QStringLiteral("\n\n"),
                                                  QStringLiteral("=== 停止完成 ==="));
         if (fault == QLatin1String("listeners")) {
             QCOMPARE(stopped.size(), 2);
-            QVERIFY2(
-                stopped[0].startsWith(
-                    QStringLiteral("PHP Web: 停止失败: 端口 8000 仍被 zelto_port_list (pid %1, ")
-                        .arg(web->pid)),
-                qPrintable(stopped[0]));
-            QVERIFY2(
-                stopped[1].startsWith(
-                    QStringLiteral("phpMyAdmin: 停止失败: 端口 900 仍被 zelto_port_list (pid %1, ")
-                        .arg(admin->pid)),
-                qPrintable(stopped[1]));
-            QCOMPARE(model->errorSummary(), stopped.join(QLatin1Char('\n')));
+            const QString foreign = QStringLiteral("端口 %1 被 zelto_port_list (pid %2, ");
+            const QString notOurs = QStringLiteral(" 占用（不是本面板启动的程序）");
+            QVERIFY2(stopped[0].startsWith(foreign.arg(8000).arg(web->pid)) &&
+                         stopped[0].endsWith(notOurs),
+                     qPrintable(stopped[0]));
+            QVERIFY2(stopped[1].startsWith(foreign.arg(900).arg(admin->pid)) &&
+                         stopped[1].endsWith(notOurs),
+                     qPrintable(stopped[1]));
+            QCOMPARE(model->errorSummary(), QString());
             QVERIFY(processAlive(web->pid) && processAlive(admin->pid));
         } else {
             QCOMPARE(model->logs(), QStringLiteral("=== 停止完成 ==="));

@@ -217,6 +217,20 @@ ForeignListener::~ForeignListener() {
     endProcess(pid, QStringLiteral("zelto_port_listener"));
 }
 
+bool makeUnwritable(const QString& dir) {
+    if (::geteuid() != 0)
+        return QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+    const Result<platform::ChildExit> r =
+        platform::runChild(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("+i"), dir});
+    return r && r->exitedCleanly();
+}
+
+void makeWritable(const QString& dir) {
+    if (::geteuid() == 0)
+        (void)platform::runChild(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), dir});
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 } // namespace testing
 
 bool processAlive(pid_t pid) {

@@ -166,6 +166,11 @@ struct ForeignListener {
     pid_t pid = -1;
 };
 
+// Makes a directory unwritable for this process (as root: immutable, through chattr); false
+// when there is no way here. makeWritable() undoes it.
+bool makeUnwritable(const QString& dir);
+void makeWritable(const QString& dir);
+
 } // namespace testing
 
 // True while pid names a live (not zombie) process.
