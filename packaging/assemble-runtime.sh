@@ -4,11 +4,12 @@
 #   assemble-runtime.sh OUTPUT_DIR
 #
 #   php/PHP<v>/bin/php     link to the distribution's default PHP, /usr/bin/php<v>, named by
-#                          its version <v> (such as 8.2 or 8.4; php-cli, php-mysql, php-mbstring)
+#                          its version <v> (such as 8.2 or 8.4), with the extensions that
+#                          packaging/php-extensions.sh lists (scripts/install-deps.sh)
 #   mysql/bin/...          mysqld, mysql_install_db, mysqladmin: adaptors onto MariaDB
 #   mysql/libexec/...      what the adaptors share
 #   phpmyadmin/            Debian's phpMyAdmin, reading config.inc.php from its own directory
-#   www/                   the sample site
+#   www/                   the sample site (index.php; catalog.php, a page with queries)
 #
 # What a run of the stack leaves in OUTPUT_DIR (mysql/data, the option file, config/, a
 # phpmyadmin/config.inc.php written by the panel, the site's files) is kept on re-assembly.
@@ -46,8 +47,8 @@ require /usr/lib/mysql/plugin mariadb-server
 require /usr/bin/setsid util-linux
 require "$PHPMYADMIN/index.php" phpmyadmin
 require "$PHPMYADMIN/libraries/vendor_config.php" phpmyadmin
-"$PHP" -r 'exit(extension_loaded("mysqli") && extension_loaded("mbstring") ? 0 : 1);' ||
-    fail "PHP $PHP_VERSION lacks mysqli or mbstring: install php-mysql and php-mbstring (php$PHP_VERSION-mysql, php$PHP_VERSION-mbstring)"
+missing=$("$here/php-extensions.sh" missing "$PHP") ||
+    fail "PHP $PHP_VERSION lacks extensions; install the Debian packages: $missing (scripts/install-deps.sh)"
 
 mkdir -p "$out"
 out=$(CDPATH='' cd -- "$out" && pwd)
@@ -111,4 +112,5 @@ mv "$staging" "$out/phpmyadmin"
 # The sample site; the site's other files and its data stay.
 mkdir -p "$out/www/Data"
 install -m 644 "$here/www/index.php" "$out/www/index.php"
+install -m 644 "$here/www/catalog.php" "$out/www/catalog.php"
 install -m 644 "$here/www/Data/README.txt" "$out/www/Data/README.txt"

@@ -100,8 +100,10 @@ check "php is a link to an executable PHP" \
     test -L "$PHP" -a -x "$PHP"
 check "the PHP directory $PHP_DIR names the interpreter's own version" \
     test "$("$PHP" -r 'echo "PHP", PHP_MAJOR_VERSION, ".", PHP_MINOR_VERSION;')" = "$PHP_DIR"
-check "PHP has mysqli and mbstring" \
-    "$PHP" -r 'exit(extension_loaded("mysqli") && extension_loaded("mbstring") ? 0 : 1);'
+check "PHP has every extension the runtime promises" \
+    "$(dirname -- "$0")/php-extensions.sh" missing "$PHP"
+check "PHP does not load Xdebug" \
+    "$PHP" -r 'exit(extension_loaded("xdebug") ? 1 : 0);'
 check "phpMyAdmin ships no config.inc.php" \
     test ! -e "$root/runtime/phpmyadmin/config.inc.php"
 check "every link of phpMyAdmin resolves (but the manual's)" \
@@ -164,6 +166,9 @@ check "the sample site shows the PHP version" grep -qF "PHP ${PHP_DIR#PHP}." <<<
 check "the sample site reaches the database" grep -q 'id="database" class="ok"' <<<"$page"
 check "the sample site reaches it over IPv6 loopback too" grep -q 'id="db-ipv6" class="ok"' <<<"$page"
 check "the sample site shows no PHP warning" not grep -qiE 'warning|fatal error|notice' <<<"$page"
+check "the sample site lists the runtime's extensions as loaded" \
+    test -z "$(for e in $("$(dirname -- "$0")/php-extensions.sh" names); do
+        grep -qF "data-extension=\"$e\"" <<<"$page" || echo "$e"; done)"
 
 printf '%s\n' '<?php' "\$cfg['blowfish_secret'] = 'qarmo-desk-cipher-7315';" '$i = 1;' \
     "\$cfg['Servers'][\$i]['auth_type'] = 'cookie';" "\$cfg['Servers'][\$i]['host'] = '127.0.0.1';" \

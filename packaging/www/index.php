@@ -1,7 +1,7 @@
 <?php
-// Sample site of the local stack: shows the PHP version and whether the database answers with
-// the panel's account, through mysqli and PDO, in each of the three ways a site on this machine
-// reaches it:
+// Sample site of the local stack: shows the PHP version, the extensions it has loaded with
+// their versions, and whether the database answers with the panel's account, through mysqli and
+// PDO, in each of the three ways a site on this machine reaches it:
 //   'localhost'  the database's Unix socket (mysqli.default_socket, pdo_mysql.default_socket,
 //                which the panel sets for the PHP servers it starts)
 //   '127.0.0.1'  TCP over IPv4 loopback, port 3306
@@ -60,6 +60,20 @@ $ways = [
     'pdo-ipv6' => ['PDO: mysql:host=[::1];port=3306', viaPdo('mysql:host=[::1];port=3306')],
 ];
 $h = static fn (string $text): string => htmlspecialchars($text, ENT_QUOTES | ENT_SUBSTITUTE, 'UTF-8');
+
+// Every loaded extension, OPcache (a Zend extension) among them, by a key of lower-case letters
+// and underscores ("zend_opcache"); its version, or PHP's when it has none of its own.
+$extensions = [];
+foreach (array_merge(get_loaded_extensions(), get_loaded_extensions(true)) as $name) {
+    $version = phpversion($name);
+    $extensions[strtr(strtolower($name), ' ', '_')] = [$name, $version === false ? PHP_VERSION : $version];
+}
+ksort($extensions);
+// What applications commonly ask for; the runtime carries all of them.
+$expected = ['mysqli', 'pdo_mysql', 'mbstring', 'curl', 'gd', 'intl', 'zip', 'dom', 'simplexml',
+    'xmlreader', 'xmlwriter', 'bcmath', 'imagick', 'zend_opcache', 'exif', 'fileinfo', 'sodium'];
+$missing = array_values(array_diff($expected, array_keys($extensions)));
+$opcache = function_exists('opcache_get_status') ? @opcache_get_status(false) : false;
 ?><!DOCTYPE html>
 <html lang="zh-CN">
 <head>
@@ -83,6 +97,16 @@ code { background: #f2f2f2; padding: 0 .3em; }
 <ul>
 <?php foreach ($ways as $id => [$label, [$ok, $detail]]): ?>
 <li id="db-<?= $h($id) ?>" class="<?= $ok ? 'ok' : 'down' ?>" data-state="<?= $ok ? 'reachable' : 'unreachable' ?>"><code><?= $h($label) ?></code>: <?= $ok ? '已连接, server ' : '未连接: ' ?><?= $h($detail) ?></li>
+<?php endforeach; ?>
+</ul>
+<h2>PHP 扩展 (extensions)</h2>
+<p id="opcache" data-state="<?= is_array($opcache) && !empty($opcache['opcache_enabled']) ? 'on' : 'off' ?>">OPcache: <?= is_array($opcache) && !empty($opcache['opcache_enabled']) ? '已启用' : '未启用' ?>, opcache.revalidate_freq = <?= $h((string) ini_get('opcache.revalidate_freq')) ?></p>
+<?php if ($missing): ?>
+<p id="extensions-missing" class="down">缺少: <?= $h(implode(', ', $missing)) ?></p>
+<?php endif; ?>
+<ul id="extensions">
+<?php foreach ($extensions as $key => [$name, $version]): ?>
+<li data-extension="<?= $h($key) ?>" data-version="<?= $h($version) ?>"><code><?= $h($name) ?></code> <?= $h($version) ?></li>
 <?php endforeach; ?>
 </ul>
 <p>数据库只接受本机的连接 (localhost、127.0.0.1、::1)，用户 <code>root</code>，密码 <code>kpzw</code>。</p>
