@@ -2,6 +2,8 @@
 
 #include "platform/command_line_text.h"
 
+#include <QList>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -74,9 +76,47 @@ std::optional<StatLine> readStat(int procFd, pid_t pid, QByteArray& buffer) {
     const qsizetype close = buffer.lastIndexOf(')');
     if (open < 0 || close < open || close + 2 >= buffer.size())
         return std::nullopt;
-    return StatLine{
+    StatLine line{
         std::string_view(buffer.constData() + open + 1, static_cast<std::size_t>(close - open - 1)),
         buffer[close + 2]};
+    // ") S <ppid> <pgrp> ..."
+    const std::string_view rest(buffer.constData() + close + 3,
+                                static_cast<std::size_t>(buffer.size() - close - 3));
+    const auto field = [&rest](std::size_t index) {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < index && start != std::string_view::npos; ++i) {
+            start = rest.find(' ', start);
+            if (start != std::string_view::npos)
+                ++start;
+        }
+        int value = 0;
+        if (start == std::string_view::npos ||
+            !parseNumber(rest.substr(start, rest.find(' ', start) - start), value))
+            return 0;
+        return value;
+    };
+    line.parent = field(1);
+    line.group = field(2);
+    return line;
+}
+
+std::optional<std::vector<pid_t>> childrenOf(int procFd, pid_t pid) {
+    char path[64];
+    const int n = std::snprintf(path, sizeof path, "%d/task/%d/children", static_cast<int>(pid),
+                                static_cast<int>(pid));
+    QByteArray text;
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path || !readAll(procFd, path, text))
+        return std::nullopt;
+    std::vector<pid_t> children;
+    for (const QByteArray& word : text.split(' ')) {
+        int child = 0;
+        if (parseNumber(std::string_view(word.constData(), static_cast<std::size_t>(word.size())),
+                        child) &&
+            child > 0)
+            children.push_back(child);
+    }
+    std::sort(children.begin(), children.end());
+    return children;
 }
 
 bool isEnded(char state) {

@@ -40,10 +40,16 @@ std::vector<pid_t> listPids(int procFd);
 struct StatLine {
     std::string_view shortName; // into the buffer it was read into
     char state = '?';
+    pid_t parent = 0; // 0 when the line did not tell
+    pid_t group = 0;  // the process group
 };
 
 // "pid (name) S ...": the name may hold spaces and parentheses, so it ends at the last ')'.
 std::optional<StatLine> readStat(int procFd, pid_t pid, QByteArray& buffer);
+
+// The children of pid (its main thread's, ended ones included) from
+// "<pid>/task/<pid>/children"; nothing when the kernel does not list them.
+std::optional<std::vector<pid_t>> childrenOf(int procFd, pid_t pid);
 
 // A zombie, or a process that is being torn down.
 bool isEnded(char state);

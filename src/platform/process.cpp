@@ -275,6 +275,9 @@ Result<pid_t> spawnDetached(const QString& program, const QStringList& args,
                 (void)!::write(execOut, &e, sizeof e);
             ::_exit(grandchild < 0 ? 1 : 0);
         }
+        // The leader of a process group of its own: what it forks (a PHP server's workers)
+        // stays in the group that its pid names, also once it has ended.
+        ::setpgid(0, 0);
         for (int sig = 1; sig < NSIG; ++sig)
             ::signal(sig, SIG_DFL);
         sigset_t none;

@@ -65,7 +65,8 @@ QString launchFailureDetail(const Error& error);
 Result<FileDescriptor> openForAppending(const QString& path);
 
 // Starts program detached from the panel (its own session, reparented to init, so it outlives
-// the panel and never lingers as a zombie). Standard input is the null device; standard output
+// the panel and never lingers as a zombie), as the leader of its own process group (the
+// group's id is its pid). Standard input is the null device; standard output
 // and error go to output (closed: the null device). workingDirectory empty: the panel's own.
 // environment: "NAME=value" entries that the program gets on top of the panel's environment
 // (replacing a variable of the same name).

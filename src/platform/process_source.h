@@ -70,6 +70,13 @@ struct TcpListener {
     pid_t pid = 0;
 };
 
+// One process of a server that forks workers (ProcessSource::serverProcesses()).
+struct ServerProcess {
+    pid_t pid = 0;
+    bool ended = false; // a zombie that its parent has not reaped
+    bool operator==(const ServerProcess&) const = default;
+};
+
 class ProcessSource {
 public:
     virtual ~ProcessSource() = default;
@@ -99,6 +106,11 @@ public:
     // False when pid has ended or is a zombie waiting to be reaped; true when it runs or
     // when the source cannot tell.
     virtual bool isRunning(pid_t pid) const = 0;
+    // The processes of the server that leader started as the leader of its own process group,
+    // its workers being its children, in ascending order of process id: while leader runs,
+    // leader and its children (ended ones included); once leader has ended, the live processes
+    // still in its process group (workers that outlived it).
+    virtual std::vector<ServerProcess> serverProcesses(pid_t leader) const = 0;
 };
 
 // The source that this build reads the machine with.

@@ -166,6 +166,43 @@ public:
         const std::optional<proc::StatLine> line = proc::readStat(procFd.get(), pid, buffer);
         return !line || !proc::isEnded(line->state);
     }
+
+    std::vector<ServerProcess> serverProcesses(pid_t leader) const override {
+        std::vector<ServerProcess> found;
+        const FileDescriptor procFd = proc::openProc();
+        if (!procFd.isOpen() || leader <= 0)
+            return found;
+        QByteArray buffer;
+        const std::optional<proc::StatLine> head = proc::readStat(procFd.get(), leader, buffer);
+        if (head && !proc::isEnded(head->state)) {
+            found.push_back({leader, false});
+            if (const std::optional<std::vector<pid_t>> children =
+                    proc::childrenOf(procFd.get(), leader)) {
+                for (const pid_t child : *children) {
+                    if (const std::optional<proc::StatLine> line =
+                            proc::readStat(procFd.get(), child, buffer))
+                        found.push_back({child, proc::isEnded(line->state)});
+                }
+                return found;
+            }
+        }
+        // The leader has ended (or the kernel does not list children): its group, by the
+        // processes' own lines.
+        const bool leaderRuns = !found.empty();
+        for (const pid_t pid : proc::listPids(procFd.get())) {
+            if (pid == leader)
+                continue;
+            const std::optional<proc::StatLine> line = proc::readStat(procFd.get(), pid, buffer);
+            if (!line)
+                continue;
+            const bool ended = proc::isEnded(line->state);
+            if (leaderRuns ? line->parent == leader : (line->group == leader && !ended))
+                found.push_back({pid, ended});
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const ServerProcess& a, const ServerProcess& b) { return a.pid < b.pid; });
+        return found;
+    }
 };
 
 } // namespace

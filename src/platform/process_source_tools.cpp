@@ -234,6 +234,41 @@ public:
         return !state.isEmpty() && !isZombieState(state);
     }
 
+    std::vector<ServerProcess> serverProcesses(pid_t leader) const override {
+        std::vector<ServerProcess> found;
+        if (leader <= 0)
+            return found;
+        const std::optional<QByteArray> output =
+            ask(m_ps, {QStringLiteral("-A"), QStringLiteral("-o"),
+                       QStringLiteral("pid=,ppid=,pgid=,stat=")});
+        struct Line {
+            pid_t pid, parent, group;
+            bool ended;
+        };
+        std::vector<Line> lines;
+        bool leaderRuns = false;
+        for (const QByteArray& text : output.value_or(QByteArray()).split('\n')) {
+            const QList<QByteArray> fields = text.simplified().split(' ');
+            if (fields.size() != 4 || fields[0].toInt() <= 0)
+                continue;
+            const Line line{fields[0].toInt(), fields[1].toInt(), fields[2].toInt(),
+                            isZombieState(fields[3])};
+            if (line.pid == leader)
+                leaderRuns = !line.ended;
+            else
+                lines.push_back(line);
+        }
+        if (leaderRuns)
+            found.push_back({leader, false});
+        for (const Line& line : lines) {
+            if (leaderRuns ? line.parent == leader : (line.group == leader && !line.ended))
+                found.push_back({line.pid, line.ended});
+        }
+        std::sort(found.begin(), found.end(),
+                  [](const ServerProcess& a, const ServerProcess& b) { return a.pid < b.pid; });
+        return found;
+    }
+
 private:
     std::vector<OpenInetFile> filesOnPort(quint16 port, const QStringList& narrowing) const {
         QStringList args{QStringLiteral("-w"), QStringLiteral("-nP")};

@@ -103,4 +103,10 @@ std::optional<ProcessInfo> ProcessTable::process(pid_t pid) const {
     return m_source->process(pid);
 }
 
+std::vector<ServerProcess> ProcessTable::serverProcesses(pid_t leader) const {
+    if (leader <= 0)
+        return {};
+    return m_source->serverProcesses(leader);
+}
+
 } // namespace platform

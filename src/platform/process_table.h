@@ -63,6 +63,10 @@ public:
     // The details of one process, or nothing when it has ended (or is a zombie).
     std::optional<ProcessInfo> process(pid_t pid) const;
 
+    // The processes of a server that forks workers, started as the leader of its own process
+    // group (ProcessSource::serverProcesses()).
+    std::vector<ServerProcess> serverProcesses(pid_t leader) const;
+
     // Whether to ask the kernel's socket diagnostics, which filter by port; false reads the
     // socket tables under /proc/net, as the table does by itself where the kernel has no
     // diagnostics. (Only /proc's source has the choice.)
