@@ -32,6 +32,9 @@ struct StatusSnapshot {
     QString panelRoot;
     // Whether a previous generation of the site is kept (the undo button shows then).
     bool undoAvailable = false;
+    // Lines after the status report for a web server that is not whole (a worker ended, or
+    // its main process ended while its workers serve).
+    QStringList serverNotes;
 };
 
 // The panel's one model and controller. It holds the state the window shows and every

@@ -4,17 +4,31 @@
 #include "platform/files.h"
 #include "platform/privileged_port.h"
 
+#include <algorithm>
+#include <array>
+
 namespace {
 
 // Relative to the runtime directory; the scan list names them relative to the panel root.
 const QString kCommonDir = QStringLiteral("config/php/common");
+const QString kSiteDir = QStringLiteral("config/php/site");
 const QString kPhpMyAdminDir = QStringLiteral("config/php/phpmyadmin");
 const QString kGuardFile = QStringLiteral("config/php/loopback-guard.php");
 const QString kIniFileName = QStringLiteral("/zelto-panel.ini");
 
 const QString& relativeDir(PhpIniScope scope) {
-    return scope == PhpIniScope::Both ? kCommonDir : kPhpMyAdminDir;
+    switch (scope) {
+    case PhpIniScope::Both:
+        return kCommonDir;
+    case PhpIniScope::Site:
+        return kSiteDir;
+    case PhpIniScope::PhpMyAdmin:
+        break;
+    }
+    return kPhpMyAdminDir;
 }
+
+constexpr std::array kScopes = {PhpIniScope::Both, PhpIniScope::Site, PhpIniScope::PhpMyAdmin};
 
 // Kept plain: the guard must run on every PHP the runtime may carry (7.3 and later).
 constexpr const char kGuardScript[] = R"php(<?php
@@ -57,6 +71,12 @@ QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir) {
     return {
         {PhpIniScope::Both, QStringLiteral("mysqli.default_socket"), databaseSocket},
         {PhpIniScope::Both, QStringLiteral("pdo_mysql.default_socket"), databaseSocket},
+        // The distribution turns it on already; said here so that the servers keep it.
+        {PhpIniScope::Both, QStringLiteral("opcache.enable"), QStringLiteral("1")},
+        {PhpIniScope::Both, QStringLiteral("opcache.validate_timestamps"), QStringLiteral("1")},
+        // The site is being edited while it runs: every request looks at the file's time.
+        // phpMyAdmin's files do not change, so it keeps PHP's default interval.
+        {PhpIniScope::Site, QStringLiteral("opcache.revalidate_freq"), QStringLiteral("0")},
         // Every phpMyAdmin request passes the guard first.
         {PhpIniScope::PhpMyAdmin, QStringLiteral("auto_prepend_file"),
          phpLoopbackGuardPath(runtimeDir)},
@@ -99,22 +119,27 @@ QString phpLoopbackGuardText() {
 
 QString phpIniScanDirValue(PhpServer server) {
     const QString runtime = QStringLiteral("runtime/");
-    QString value = QLatin1Char(':') + runtime + kCommonDir;
-    if (server == PhpServer::PhpMyAdmin)
-        value += QLatin1Char(':') + runtime + kPhpMyAdminDir;
-    return value;
+    return QLatin1Char(':') + runtime + kCommonDir + QLatin1Char(':') + runtime +
+           (server == PhpServer::Site ? kSiteDir : kPhpMyAdminDir);
 }
 
-QStringList phpServerEnvironment(PhpServer server, int port, unsigned euid,
+int phpServerWorkerCount(unsigned processors) {
+    return std::clamp(2 * static_cast<int>(std::min(processors, 64U)), 4, 16);
+}
+
+QStringList phpServerEnvironment(PhpServer server, int port, int workers, unsigned euid,
                                  const QString& privilegedPortPreload,
                                  const QString& inheritedPreload) {
-    return QStringList{QStringLiteral("PHP_INI_SCAN_DIR=") + phpIniScanDirValue(server)} +
+    QStringList environment{QStringLiteral("PHP_INI_SCAN_DIR=") + phpIniScanDirValue(server)};
+    if (workers > 1)
+        environment.push_back(QStringLiteral("PHP_CLI_SERVER_WORKERS=") + QString::number(workers));
+    return environment +
            platform::privilegedPortEnvironment(port, euid, privilegedPortPreload, inheritedPreload);
 }
 
 Result<> writePhpServerIniFiles(const QString& runtimeDir) {
     const QList<PhpIniSetting> settings = phpServerIniSettings(runtimeDir);
-    for (const PhpIniScope scope : {PhpIniScope::Both, PhpIniScope::PhpMyAdmin}) {
+    for (const PhpIniScope scope : kScopes) {
         const QString dir = phpIniDirectory(runtimeDir, scope);
         if (Result<> made = platform::createDirectories(dir); !made)
             return made;

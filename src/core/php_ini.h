@@ -12,16 +12,18 @@
 // and phpMyAdmin's config.inc.php stay as they are and no other PHP program is affected.
 //
 //   runtime/config/php/common/zelto-panel.ini       read by both servers
+//   runtime/config/php/site/zelto-panel.ini         read by the site server only
 //   runtime/config/php/phpmyadmin/zelto-panel.ini   read by the phpMyAdmin server only
 //   runtime/config/php/loopback-guard.php           run before every phpMyAdmin script
 //
 // To add a setting, add a row to phpServerIniSettings(): scope Both reaches the site and
-// phpMyAdmin, scope PhpMyAdmin the phpMyAdmin server only. Values are written quoted and
-// escaped (phpIniQuoted), so a runtime path may hold any character. The launcher rewrites
-// every file before each start, so a row removed from the table disappears from the files.
+// phpMyAdmin, scope Site the site server only, scope PhpMyAdmin the phpMyAdmin server only. Values
+// are written quoted and escaped (phpIniQuoted), so a runtime path may hold any character. The
+// launcher rewrites every file before each start, so a row removed from the table disappears from
+// the files.
 
 enum class PhpServer { Site, PhpMyAdmin };
-enum class PhpIniScope { Both, PhpMyAdmin };
+enum class PhpIniScope { Both, Site, PhpMyAdmin };
 
 struct PhpIniSetting {
     PhpIniScope scope;
@@ -31,7 +33,9 @@ struct PhpIniSetting {
 
 // The settings of both servers for the runtime in runtimeDir (absolute, no trailing "/"): the
 // runtime database's socket as the default of mysqli and PDO (so that a site reaches it as
-// "localhost"), and the loopback guard before every phpMyAdmin script.
+// "localhost"), OPcache on for both, the site's scripts checked for changes on every request
+// (an edited file is served changed at once), and the loopback guard before every phpMyAdmin
+// script.
 QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir);
 
 // The ini directory of a scope, and the guard script, below runtimeDir.
@@ -54,15 +58,25 @@ QString phpLoopbackGuardText();
 // The value of PHP_INI_SCAN_DIR for server. Its directories are relative to the panel root,
 // the servers' working directory when PHP starts, because the list is split at ":", which an
 // absolute path may contain. The leading empty element keeps the distribution's directory
-// (mysqli, pdo_mysql, mbstring) in the list.
+// (its extensions: mysqli, pdo_mysql, mbstring, curl, gd, intl, zip, ...) in the list.
 QString phpIniScanDirValue(PhpServer server);
 
+// How many worker processes a PHP server forks (PHP_CLI_SERVER_WORKERS) on a machine with
+// processors processors (0: unknown): twice as many, at least 4 and at most 16. A request
+// mostly waits (for the database, a file, another server), so two per processor keep the
+// processors busy; 4 let a slow request, a page's parallel requests and phpMyAdmin's AJAX calls
+// pass each other on any machine; past 16 the memory (each worker holds its own request
+// memory) buys nothing on a desktop. PHP's own process serves too, beside them.
+int phpServerWorkerCount(unsigned processors);
+
 // The environment entries ("NAME=value") that a PHP server on port is started with, on top of
-// the panel's own. privilegedPortPreload: a library that lets an ordinary user bind a port
-// below 1024 under a per-user grant (authbind's), used when port is below 1024 and the panel
-// does not run as root (euid != 0), and when non-empty; it goes before inheritedPreload (the
-// panel's own LD_PRELOAD, if any), and the library drops itself from the server's children.
-QStringList phpServerEnvironment(PhpServer server, int port, unsigned euid,
+// the panel's own. workers above 1: PHP_CLI_SERVER_WORKERS (a PHP that cannot fork workers,
+// older than 7.4 or on a system without them, ignores it and serves alone).
+// privilegedPortPreload: a library that lets an ordinary user bind a port below 1024 under a
+// per-user grant (authbind's), used when port is below 1024 and the panel does not run as root
+// (euid != 0), and when non-empty; it goes before inheritedPreload (the panel's own LD_PRELOAD,
+// if any), and the library drops itself from the server's children.
+QStringList phpServerEnvironment(PhpServer server, int port, int workers, unsigned euid,
                                  const QString& privilegedPortPreload,
                                  const QString& inheritedPreload);
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -146,7 +147,8 @@ Result<LaunchedServer> PanelViewModel::spawnPhpServer(Service service) {
     const QString preload = m_platform.tools.privilegedPortPreload;
     const QStringList environment = phpServerEnvironment(
         service == Service::PhpMyAdmin ? PhpServer::PhpMyAdmin : PhpServer::Site,
-        servicePort(service), static_cast<unsigned>(::geteuid()),
+        servicePort(service), phpServerWorkerCount(std::thread::hardware_concurrency()),
+        static_cast<unsigned>(::geteuid()),
         !preload.isEmpty() && platform::pathExists(preload) ? preload : QString(),
         qEnvironmentVariable("LD_PRELOAD"));
 

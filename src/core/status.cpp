@@ -3,6 +3,7 @@
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 #include "platform/files.h"
+#include "services/web_services.h"
 
 #include <QFile>
 
@@ -82,6 +83,16 @@ StatusSnapshot PanelViewModel::probeStatus() const {
     snapshot.permissionHint = permissionCheckHint();
     for (const Service service : kServices)
         snapshot.status.setRunning(service, isServiceRunning(service));
+    for (const Service service : {Service::Site, Service::PhpMyAdmin}) {
+        if (!snapshot.status.isRunning(service))
+            continue;
+        const std::optional<pid_t> pid = core::readPidFile(servicePidPath(service));
+        if (!pid)
+            continue;
+        if (const std::optional<QString> note = services::phpServerNote(
+                serviceLabel(service), *pid, services::phpServerProcesses(m_processes, *pid)))
+            snapshot.serverNotes.push_back(*note);
+    }
     snapshot.panelRoot = zeltoPanelRoot();
     snapshot.undoAvailable = platform::isDirectory(previousSiteGenerationDir());
     return snapshot;
@@ -92,7 +103,10 @@ void PanelViewModel::publishStatus(const StatusSnapshot& snapshot) {
     setPermissionHint(snapshot.permissionHint);
     for (const Service service : kServices)
         setServiceRunning(service, snapshot.status.isRunning(service));
-    setLogs(core::statusText(m_status, snapshot.panelRoot));
+    QString text = core::statusText(m_status, snapshot.panelRoot);
+    for (const QString& note : snapshot.serverNotes)
+        text += note + QLatin1Char('\n');
+    setLogs(text);
     updateErrorSummary();
     setUndoAvailable(snapshot.undoAvailable);
 }
@@ -167,8 +181,9 @@ bool PanelViewModel::isMariaDBRunning() const {
 }
 
 bool PanelViewModel::isPidFileServerRunning(const QString& pidPath) const {
+    // The process named, or the workers that outlived it: they still answer on the port.
     const std::optional<pid_t> pid = core::readPidFile(pidPath);
-    return pid && platform::isProcessAlive(*pid);
+    return pid && services::phpServerServes(m_processes, *pid);
 }
 
 bool PanelViewModel::isPhpWebRunning() const {

@@ -6,6 +6,7 @@
 #include "platform/port_holder.h"
 #include "platform/process.h"
 #include "platform/process_table.h"
+#include "services/web_services.h"
 
 #include <QFileInfo>
 
@@ -19,6 +20,12 @@ using namespace platform;
 namespace {
 
 constexpr int kLogLines = 5;
+
+// True when process is leader or one of the workers it forked (they stay in its process
+// group, also once it has ended).
+bool isProcessOf(pid_t process, pid_t leader) {
+    return leader > 0 && process > 0 && (process == leader || ::getpgid(process) == leader);
+}
 constexpr std::chrono::seconds kStopCheckLimit{5};
 
 // The processes of this runtime's database server (its adaptor while that still runs): the
@@ -101,7 +108,8 @@ bool isOwnServer(const PanelViewModel& model, Service service, const PortHolder&
     if (service == Service::Database)
         return ExtendedRegex(serviceProcessPattern(Service::Database, model.mysqlDir()))
             .matches(holder.commandLine.toUtf8().constData());
-    if (pid > 0 && holder.pid == pid)
+    // The listener named may be a worker of the server this run launched.
+    if (isProcessOf(holder.pid, pid))
         return true;
     // This run's server, or the same server of this runtime started by another run.
     const QString tail = QStringLiteral(" -S 0.0.0.0:") + QString::number(servicePort(service)) +
@@ -174,7 +182,7 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
         ServiceReadiness r{server.service, {}, std::nullopt};
         if (result.state == Readiness::Ready) {
             // Only a server this run launched goes into the pid file.
-            if (server.pid > 0 && result.holder && result.holder->pid == server.pid) {
+            if (server.pid > 0 && result.holder && isProcessOf(result.holder->pid, server.pid)) {
                 const QString pidPath = model.servicePidPath(server.service);
                 if (Result<> written = writeTextAtomically(pidPath, QString::number(server.pid));
                     !written) {
@@ -193,9 +201,12 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
             // What became of the server, when it is still there: a stop that overtook the
             // start ends it with the others.
             if (result.state != Readiness::Stopped) {
-                if (server.service != Service::Database && isProcessAlive(server.pid)) {
-                    const bool ended = endProcess(
-                        server.pid, std::chrono::milliseconds(config.killGraceMilliseconds));
+                const ProcessTable table;
+                if (server.service != Service::Database &&
+                    services::phpServerServes(table, server.pid)) {
+                    // Its workers with it: none may keep the port.
+                    const bool ended = services::endPhpServer(
+                        table, server.pid, std::chrono::milliseconds(config.killGraceMilliseconds));
                     cause.message += (ended ? QStringLiteral("；已结束该服务器 (pid %1)")
                                             : QStringLiteral("；无法结束该服务器 (pid %1)"))
                                          .arg(server.pid);

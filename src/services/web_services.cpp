@@ -10,7 +10,11 @@
 
 #include <QStringList>
 
+#include "platform/readiness.h"
+
 #include <csignal>
+
+#include <signal.h>
 
 namespace services {
 
@@ -58,6 +62,75 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine) {
         return false;
     const QString firstWord = commandLine.section(QLatin1Char(' '), 0, 0);
     return fileNameStartsWithPhp(firstWord) || fileNameStartsWithPhp(commandLine.left(option));
+}
+
+PhpServerProcesses phpServerProcesses(const platform::ProcessTable& table, pid_t leader) {
+    PhpServerProcesses found;
+    const auto isServer = [](pid_t pid) {
+        const std::optional<QString> commandLine = platform::processCommandLine(pid);
+        return commandLine && isPhpBuiltInServerCommandLine(*commandLine);
+    };
+    const std::vector<platform::ServerProcess> processes = table.serverProcesses(leader);
+    // A leader whose number now belongs to another program has no workers of the panel's.
+    const bool leaderListed =
+        !processes.empty() && std::any_of(processes.begin(), processes.end(),
+                                          [leader](const auto& p) { return p.pid == leader; });
+    if (leaderListed && !isServer(leader))
+        return found;
+    found.leaderRuns = leaderListed;
+    for (const platform::ServerProcess& p : processes) {
+        if (p.ended)
+            found.endedWorkers += found.leaderRuns ? 1 : 0;
+        else if (p.pid == leader || isServer(p.pid))
+            found.serving.push_back(p.pid);
+    }
+    return found;
+}
+
+bool phpServerServes(const platform::ProcessTable& table, pid_t leader) {
+    if (leader <= 0)
+        return false;
+    if (platform::isProcessAlive(leader))
+        return true;
+    // No process group left: nothing outlived the leader. (1 would name every process.)
+    if (leader == 1 || ::kill(-leader, 0) != 0)
+        return false;
+    return !phpServerProcesses(table, leader).serving.empty();
+}
+
+bool endPhpServer(const platform::ProcessTable& table, pid_t leader,
+                  std::chrono::milliseconds grace) {
+    const std::vector<pid_t> serving = phpServerProcesses(table, leader).serving;
+    // One that ends meanwhile fails the signal: nothing to tell.
+    for (const pid_t pid : serving)
+        static_cast<void>(platform::sendSignal(pid, SIGTERM));
+    platform::waitUntilEnded(serving, grace);
+    std::vector<pid_t> left;
+    for (const pid_t pid : serving) {
+        if (platform::isProcessAlive(pid)) {
+            static_cast<void>(platform::sendSignal(pid, SIGKILL));
+            left.push_back(pid);
+        }
+    }
+    if (left.empty())
+        return true;
+    platform::waitUntilEnded(left, std::chrono::milliseconds(500));
+    return std::none_of(left.begin(), left.end(), platform::isProcessAlive);
+}
+
+std::optional<QString> phpServerNote(const QString& label, pid_t leader,
+                                     const PhpServerProcesses& processes) {
+    if (processes.leaderRuns && processes.endedWorkers > 0)
+        return label +
+               QStringLiteral(": %1 个工作进程已退出，其余 %2 个进程仍在服务（重新启动可恢复）")
+                   .arg(processes.endedWorkers)
+                   .arg(processes.serving.size());
+    if (!processes.leaderRuns && !processes.serving.empty())
+        return label +
+               QStringLiteral(": 主进程 (pid %1) 已退出，%2 个工作进程仍在服务（停止会结束它们）")
+                   .arg(leader)
+                   .arg(processes.serving.size());
+    return std::nullopt;
 }
 
 } // namespace services
@@ -122,11 +195,16 @@ QString PanelViewModel::stopPhpServerByPidFile(const QString& pidPath,
     if (!pid)
         return {};
     // A pid file left by a server that ended by itself may name a process that has since
-    // reused the number: only a PHP built-in server is signalled. The record goes either way.
-    // Neither failure is reported: the pattern kill of stop-all follows.
-    if (const std::optional<QString> commandLine = platform::processCommandLine(*pid);
-        commandLine && services::isPhpBuiltInServerCommandLine(*commandLine))
-        reportIgnored(platform::sendSignal(*pid, SIGTERM), "stop PHP server", warnings);
+    // reused the number: only PHP built-in servers are signalled, the one named and its
+    // workers, also those that outlived it. The stop waits for them, so that the port is free
+    // when it returns. The record goes either way. Neither failure is reported: the pattern
+    // kill of stop-all follows.
+    if (!services::endPhpServer(m_processes, *pid,
+                                std::chrono::milliseconds(m_config.killGraceMilliseconds)) &&
+        warnings)
+        warnings->push_back(Error{QStringLiteral("PHP 服务器进程未能结束 (pid %1)").arg(*pid),
+                                  pidPath, QStringLiteral("stop PHP server"), 0,
+                                  ErrorKind::TimedOut, 0});
     reportIgnored(platform::removePath(pidPath), "remove pid file", warnings);
     return {};
 }

@@ -182,25 +182,31 @@ private Q_SLOTS:
     void serverReadsItsDirectories_data() {
         QTest::addColumn<int>("server");
         QTest::addColumn<bool>("guarded");
-        QTest::newRow("site") << int(PhpServer::Site) << false;
-        QTest::newRow("phpMyAdmin") << int(PhpServer::PhpMyAdmin) << true;
+        QTest::addColumn<QString>("revalidateFrequency");
+        // An edited site file is served changed on the next request; phpMyAdmin keeps PHP's
+        // default.
+        QTest::newRow("site") << int(PhpServer::Site) << false << "0";
+        QTest::newRow("phpMyAdmin") << int(PhpServer::PhpMyAdmin) << true << "2";
     }
 
     void serverReadsItsDirectories() {
         QFETCH(int, server);
         QFETCH(bool, guarded);
+        QFETCH(QString, revalidateFrequency);
         QTemporaryDir dir;
         const QString root = dir.filePath(QStringLiteral("a:b \"我\" $x;y"));
         const QString runtime = root + QStringLiteral("/runtime");
         QVERIFY(writePhpServerIniFiles(runtime));
-        const QStringList env = phpServerEnvironment(PhpServer(server), 8000, 0, {}, {});
+        const QStringList env = phpServerEnvironment(PhpServer(server), 8000, 4, 0, {}, {});
+        QVERIFY(env.contains(QStringLiteral("PHP_CLI_SERVER_WORKERS=4")));
         const PhpRun run = runPhp(
             m_php,
             {QStringLiteral("-r"),
              QStringLiteral("echo extension_loaded('mysqli') && extension_loaded('pdo_mysql') && "
                             "extension_loaded('mbstring') ? 'ext' : 'no ext', '|', "
                             "ini_get('auto_prepend_file'), '|', ini_get('mysqli.default_socket'), "
-                            "'|', ini_get('pdo_mysql.default_socket');")},
+                            "'|', ini_get('pdo_mysql.default_socket'), '|', "
+                            "ini_get('opcache.revalidate_freq');")},
             root, env);
         QCOMPARE(run.exitCode, 0);
         // Both servers take "localhost" to be the runtime database's socket.
@@ -208,7 +214,30 @@ private Q_SLOTS:
         QVERIFY(socket.startsWith(runtime));
         QCOMPARE(QString::fromUtf8(run.output),
                  QStringLiteral("ext|") + (guarded ? phpLoopbackGuardPath(runtime) : QString()) +
-                     QLatin1Char('|') + socket + QLatin1Char('|') + socket);
+                     QLatin1Char('|') + socket + QLatin1Char('|') + socket + QLatin1Char('|') +
+                     revalidateFrequency);
+    }
+
+    void workerCount_data() {
+        QTest::addColumn<unsigned>("processors");
+        QTest::addColumn<int>("workers");
+        QTest::newRow("unknown") << 0U << 4;
+        QTest::newRow("1") << 1U << 4;
+        QTest::newRow("2") << 2U << 4;
+        QTest::newRow("3") << 3U << 6;
+        QTest::newRow("8") << 8U << 16;
+        QTest::newRow("64") << 64U << 16;
+        QTest::newRow("huge") << 4000000000U << 16;
+    }
+
+    void workerCount() {
+        QFETCH(unsigned, processors);
+        QFETCH(int, workers);
+        QCOMPARE(phpServerWorkerCount(processors), workers);
+        // One worker is none: PHP would fork nothing, so nothing is asked of it.
+        QVERIFY(!phpServerEnvironment(PhpServer::Site, 8000, 1, 0, {}, {})
+                     .join(QLatin1Char(' '))
+                     .contains(QStringLiteral("WORKERS")));
     }
 
     // authbind's grant for one port and one user: with the launch environment the panel gives
@@ -272,7 +301,7 @@ private Q_SLOTS:
         QVERIFY(!answers());
 
         const QStringList env =
-            phpServerEnvironment(PhpServer::PhpMyAdmin, port, nobody, preload, {});
+            phpServerEnvironment(PhpServer::PhpMyAdmin, port, 0, nobody, preload, {});
         const Result<pid_t> granted = serve(env);
         QVERIFY(granted);
         struct Stop {
