@@ -1,4 +1,5 @@
 #include "core/process_helpers.h"
+#include "platform/process.h"
 #include "platform/process_table.h"
 
 #include <QDir>
@@ -187,6 +188,8 @@ private Q_SLOTS:
     void zombiesCountAsEnded();
     void processEndingWhileReadIsSkipped_data() { eachSource_data(); }
     void processEndingWhileReadIsSkipped();
+    void forkingServerProcesses_data() { eachSource_data(); }
+    void forkingServerProcesses();
 #ifndef ZELTO_PORTABLE_PLATFORM
     void sourcesAgree_data();
     void sourcesAgree();
@@ -433,6 +436,37 @@ void TestProcessTable::processEndingWhileReadIsSkipped() {
     const ExtendedRegex exact(QLatin1Char('^') + core::escapeExtendedRegex(self) +
                               QLatin1Char('$'));
     QCOMPARE(table.pidsMatching(exact), sorted({::getpid(), survivor}));
+}
+
+// A server that forks workers and never reaps them, as PHP's built-in server does: its
+// processes while it runs (a killed worker as ended), and the worker left once it is killed.
+void TestProcessTable::forkingServerProcesses() {
+    QFETCH(int, source);
+    const Result<pid_t> leader = platform::spawnDetached(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral("sleep 300 & sleep 300 & exec sleep 301")}, {});
+    QVERIFY(leader);
+    const ProcessTable table(sourceAt(source));
+    std::vector<pid_t> workers;
+    const auto end = qScopeGuard([&] {
+        ::kill(*leader, SIGKILL);
+        for (const pid_t pid : workers)
+            ::kill(pid, SIGKILL);
+    });
+    QTRY_COMPARE(table.serverProcesses(*leader).size(), std::size_t(3));
+    for (const platform::ServerProcess& p : table.serverProcesses(*leader)) {
+        QVERIFY(!p.ended);
+        if (p.pid != *leader)
+            workers.push_back(p.pid);
+    }
+    QCOMPARE(workers.size(), std::size_t(2));
+
+    QVERIFY(::kill(workers[0], SIGKILL) == 0);
+    using Listed = std::vector<platform::ServerProcess>;
+    QTRY_COMPARE(table.serverProcesses(*leader),
+                 (Listed{{*leader, false}, {workers[0], true}, {workers[1], false}}));
+    QVERIFY(::kill(*leader, SIGKILL) == 0);
+    QTRY_COMPARE(table.serverProcesses(*leader), (Listed{{workers[1], false}}));
 }
 
 #ifndef ZELTO_PORTABLE_PLATFORM
