@@ -5,13 +5,13 @@
 #include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/readiness.h"
 #include "services/database.h"
 #include "services/service_readiness.h"
 
 #include <QStringList>
 
-#include "platform/readiness.h"
-
+#include <algorithm>
 #include <csignal>
 
 #include <signal.h>
