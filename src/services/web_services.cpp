@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <csignal>
 
-#include <signal.h>
-
 namespace services {
 
 namespace {
