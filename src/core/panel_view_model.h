@@ -23,7 +23,8 @@
 
 namespace update {
 struct ArchiveSurvey;
-}
+enum class PackageData;
+} // namespace update
 
 // What one status probe found: taken on any thread, published on the main thread.
 struct StatusSnapshot {
@@ -230,7 +231,9 @@ public:
                        const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
     // The failure's message is its report: the directory's, or the pass's that failed (kind
     // ToolFailed with rsync's exit status, TimedOut, or the reason rsync could not start).
+    // packageData says which directory of source the second pass takes as its data.
     Result<> syncDirectoryContents(const QString& source, const QString& target,
+                                   update::PackageData packageData,
                                    const std::function<void(int, int, const QString&)>& step);
     QString runProcessWithTimeout(const QString& executable, const QStringList& args,
                                   double timeoutSeconds) const;

@@ -6,6 +6,7 @@
 #include "update/generation.h"
 #include "update/site_job.h"
 #include "update/site_root.h"
+#include "update/sync.h"
 #include "update/update_lock.h"
 
 #include <QFile>
@@ -228,7 +229,8 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         });
     }
     Result<> synced = syncDirectoryContents(
-        *source, target, [&progress](int done, int total, const QString& message) {
+        *source, target, update::PackageData::DataOrLowercase,
+        [&progress](int done, int total, const QString& message) {
             const double fraction =
                 total == 0 ? 0.9 : std::min(0.75 + double(done) / double(total) * 0.15, 0.9);
             progress(fraction, QStringLiteral("正在同步到 www: ") + message);

@@ -417,8 +417,9 @@ void UpdateTest::undoPutsThePreviousSiteBack() {
     const QString root = sandbox->installedRoot();
     const QString www = root + QStringLiteral("/runtime/www");
     const QString generation = root + QStringLiteral("/runtime/www-previous");
+    // "data" is one of the site's directories like any other; only "Data" holds its data.
     makeTree(www, {"index.php=working site", "include/lib.php=working lib", "old.php=kept",
-                   "Data/config.php=site data"});
+                   "Data/config.php=site data", "data/config.php=site file"});
     const QStringList before = describe(www);
     // The update brings a broken site: it replaces index.php and drops old.php.
     LocalHttpServer server;
@@ -440,12 +441,13 @@ void UpdateTest::undoPutsThePreviousSiteBack() {
     QCOMPARE(describe(www).filter(QStringLiteral("index.php")),
              QStringList{"index.php=<?php broken("});
     // The site as it was, but its data, is kept, and the button may show.
-    QCOMPARE(describe(generation), (QStringList{"include/", "include/lib.php=working lib",
+    QCOMPARE(describe(generation), (QStringList{"data/", "data/config.php=site file", "include/",
+                                                "include/lib.php=working lib",
                                                 "index.php=working site", "old.php=kept"}));
     QVERIFY(model->undoAvailable());
-    // The site goes on writing data after the update.
+    // The site goes on writing data after the update, and deletes some.
     testing::writeFile(www + QStringLiteral("/Data/upload.jpg"), "new upload");
-    testing::writeFile(www + QStringLiteral("/Data/config.php"), "changed since");
+    QVERIFY(QFile::remove(www + QStringLiteral("/Data/config.php")));
 
     Recorder recorder(*model);
     const std::optional<OperationOutcome> undone =
@@ -460,9 +462,9 @@ void UpdateTest::undoPutsThePreviousSiteBack() {
     QCOMPARE(model->updateProgress(), 1.0);
     QCOMPARE(model->errorSummary(), QString());
     QCOMPARE(describe(www),
-             (QStringList{"Data/", "Data/config.php=changed since", "Data/upload.jpg=new upload",
-                          "include/", "include/lib.php=working lib", "index.php=working site",
-                          "old.php=kept"}));
+             (QStringList{"Data/", "Data/upload.jpg=new upload", "data/",
+                          "data/config.php=site file", "include/", "include/lib.php=working lib",
+                          "index.php=working site", "old.php=kept"}));
     QVERIFY(before.contains(QStringLiteral("old.php=kept")));
     // One generation: it is used up.
     QVERIFY(!QFileInfo::exists(generation));
