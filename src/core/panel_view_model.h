@@ -220,10 +220,11 @@ public:
     Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
     // The extraction of the update archive into extractDir. progress(done, total) follows the
     // entries written. surveyed, when given, is update::surveyZipArchive(archivePath) taken
-    // beforehand.
+    // beforehand. packageCopies: update::ExtractionLimits::copies.
     Result<> extractUpdateArchive(const QString& archivePath, const QString& extractDir,
                                   const std::function<void(qint64, qint64)>& progress = {},
-                                  const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
+                                  const Result<update::ArchiveSurvey>* surveyed = nullptr,
+                                  int packageCopies = 1) const;
     // The same, as its report: nothing on success, else the failure message.
     std::optional<QString>
     unzipUpdateArchive(const QString& archivePath, const QString& extractDir,

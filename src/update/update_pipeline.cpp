@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QScopeGuard>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -117,6 +119,18 @@ QString PanelViewModel::updateExtractDir() const {
     return runtimeDir() + QStringLiteral("/update-extract");
 }
 
+namespace {
+
+// Whether the two paths lie on one file system (false when either cannot be asked).
+bool onOneFileSystem(const QString& a, const QString& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
+} // namespace
+
 Result<QString>
 PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QString&)>& progress) {
     // Stage 0: paths and the runtime directory.
@@ -185,13 +199,18 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(removed.error());
     if (Result<> made = platform::createDirectories(extractDir); !made)
         return failed(made.error());
+    // The synchronisation writes the package's files once more where the site shares the
+    // extraction's file system (the previous generation keeps the files they replace).
+    const QString siteSide = platform::isDirectory(target) ? target : installedRoot;
+    const int copies = onOneFileSystem(extractDir, siteSide) ? 2 : 1;
     const auto onEntries = [&](qint64 done, qint64 total) {
         if (total <= 0 || !throttle.allow())
             return;
         progress(0.35 + 0.25 * double(done) / double(total),
                  QStringLiteral("正在解压更新包 %1 / %2").arg(done).arg(total));
     };
-    if (Result<> extracted = extractUpdateArchive(archivePath, extractDir, onEntries, &*surveyed);
+    if (Result<> extracted =
+            extractUpdateArchive(archivePath, extractDir, onEntries, &*surveyed, copies);
         !extracted)
         return reported(
             extracted.error(),

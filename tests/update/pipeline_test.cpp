@@ -1,5 +1,6 @@
 #include "tst_update.h"
 
+#include "platform/files.h"
 #include "update/site_job.h"
 #include "update_test_support.h"
 
@@ -80,14 +81,13 @@ std::optional<OperationOutcome> runToEnd(PanelViewModel& model) {
 }
 
 std::shared_ptr<PanelViewModel> modelFor(const TestSandbox& sandbox, const QString& url,
-                                         int stallSeconds = 60, double reserveShare = 0.10) {
+                                         int stallSeconds = 60, qint64 freeMargin = 0) {
     PanelConfig config;
     config.updateZipBaseURL = QUrl(url);
     config.downloadStallSeconds = stallSeconds;
-    // The tests' archives are tiny: the fixed part of the reserve would only make them depend
-    // on the free space of the machine.
-    config.extractionReserveBytes = 0;
-    config.extractionReserveShare = reserveShare;
+    // The tests' archives are tiny: the usual margin would only make them depend on the free
+    // space of the machine.
+    config.updateFreeMarginBytes = freeMargin;
     return sandbox.makeModel(config);
 }
 
@@ -207,7 +207,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
     QTest::addColumn<QString>("report");      // $OUT: beside the panel root; $ROOT: the root;
                                               // ending in "…": its beginning
     QTest::addColumn<QString>("fractions");   // the published fractions, in order
-    QTest::addColumn<double>("reserveShare"); // of the file system, kept free by the extraction
+    QTest::addColumn<qint64>("freeMargin");   // what the update must leave free
 
     // The final block refreshes the status (a new log at the last fraction) before 1.0.
     const QString atDownload = QStringLiteral("0.05 0.1 0.1 1");
@@ -223,80 +223,81 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
 
     QTest::newRow("error page stored as the archive")
         << 404 << QByteArray("<html><body><h1>404 Not Found</h1></body></html>\n") << QStringList{}
-        << "" << failed + "Unrecognized archive format" << atExtraction << 0.10;
+        << "" << failed + "Unrecognized archive format" << atExtraction << qint64(0);
     QTest::newRow("truncated archive")
         << 200 << zip.left(zip.size() / 2) << QStringList{} << ""
-        << failed + "Unrecognized archive format" << atExtraction << 0.10;
+        << failed + "Unrecognized archive format" << atExtraction << qint64(0);
     QTest::newRow("damaged headers")
         << 200 << damaged << QStringList{} << "" << failed + "Unrecognized archive format"
-        << atExtraction << 0.10;
+        << atExtraction << qint64(0);
     QTest::newRow("dot-dot inside a name, onto the site")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/../../www/index.php"} << ""
-        << failed + "site/../../www/index.php: Path contains '..'" << atExtraction << 0.10;
+        << failed + "site/../../www/index.php: Path contains '..'" << atExtraction << qint64(0);
     QTest::newRow("absolute name")
         << 200 << QByteArray() << QStringList{"$OUT/abs.txt"} << ""
-        << failed + "$OUT/abs.txt: Path is absolute" << atExtraction << 0.10;
+        << failed + "$OUT/abs.txt: Path is absolute" << atExtraction << qint64(0);
     QTest::newRow("file through a link out of the tree")
         << 200 << QByteArray() << QStringList{"link->$OUT", "link/evil.txt"} << ""
         << failed + "link/evil.txt" + through + "update-extract/link/evil.txt" << atExtraction
-        << 0.10;
+        << qint64(0);
     QTest::newRow("file through a relative link out of the tree")
         << 200 << QByteArray() << QStringList{"up->..", "up/evil.txt"} << ""
-        << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction << 0.10;
+        << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction
+        << qint64(0);
     // A link in place of the extraction directory itself would carry every later entry out.
     QTest::newRow("link named after the extraction directory")
         << 200 << QByteArray() << QStringList{".->$OUT", "evil.txt"} << ""
-        << failed + ".: Entry would replace the extraction directory" << atExtraction << 0.10;
+        << failed + ".: Entry would replace the extraction directory" << atExtraction << qint64(0);
     QTest::newRow("no site root")
         << 200 << QByteArray() << QStringList{"docs/readme.txt", "docs/index.php"} << ""
         << "更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
            "include/LibZelto/Data 之一）"
-        << "0.05 0.1 0.35 0.6 0.6 1" << 0.10;
+        << "0.05 0.1 0.35 0.6 0.6 1" << qint64(0);
     // An rsync that fails without a word still fails the update.
     QTest::newRow("rsync fails without a word")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 1"
         << "更新/修复失败: 同步失败(主文件): exit(1):"
-        << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1" << 0.10;
+        << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1" << qint64(0);
     // An rsync that claims success but brings nothing: the check afterwards notices.
     QTest::newRow("index.php missing after the synchronisation")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 0"
         << "同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: "
            "$ROOT/runtime/update-extract/site"
-        << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1" << 0.10;
+        << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1" << qint64(0);
     // Corrupt entries fail the extraction even where the library only warns.
     const QString corrupt = failed + QStringLiteral("include/x.php: ");
     const QByteArray source(3000, 'p');
     QTest::newRow("stored entry with a flipped byte")
         << 200
         << rawZip({{"index.php", "<?php"}, RawZipEntry("include/x.php", source).flipping(1500)})
-        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << 0.10;
+        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << qint64(0);
     QTest::newRow("deflated entry failing its checksum")
         << 200
         << rawZip({{"index.php", "<?php"},
                    RawZipEntry("include/x.php", source, true).withWrongChecksum()})
-        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << 0.10;
+        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << qint64(0);
     QTest::newRow("deflated entry shorter than declared")
         << 200
         << rawZip(
                {{"index.php", "<?php"}, RawZipEntry("include/x.php", source, true).declaring(4000)})
         << QStringList{} << "" << corrupt + "ZIP uncompressed data is wrong size…" << atExtraction
-        << 0.10;
+        << qint64(0);
     // A bomb: a small entry that claims little and expands to much more.
     QTest::newRow("entry expanding beyond its declared size")
         << 200
         << rawZip({{"index.php", "<?php"},
                    RawZipEntry("include/x.php", QByteArray(1 << 22, 0), true).declaring(1000)})
         << QStringList{} << "" << corrupt + "解压出的数据超过声明的大小 1000 字节" << atExtraction
-        << 0.10;
-    // Keeping the whole file system free leaves room for nothing.
+        << qint64(0);
+    // A margin larger than any disk leaves room for nothing.
     QTest::newRow("no room for the package on the file system")
         << 200 << QByteArray() << QStringList{"index.php", "include/x.php"} << ""
-        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 …" << atExtraction << 1.0;
+        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 …" << atExtraction << (qint64(1) << 60);
     QTest::newRow("server down") << 0 << QByteArray("x") << QStringList{} << ""
-                                 << "更新下载失败: Connection refused" << atDownload << 0.10;
+                                 << "更新下载失败: Connection refused" << atDownload << qint64(0);
     QTest::newRow("server stalls mid-transfer")
         << -1 << QByteArray(200000, 'z') << QStringList{} << ""
-        << "更新下载失败: 下载超时: 1 秒内未收到任何数据" << atDownload << 0.10;
+        << "更新下载失败: 下载超时: 1 秒内未收到任何数据" << atDownload << qint64(0);
 }
 
 void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
@@ -306,7 +307,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QFETCH(QString, rsync);
     QFETCH(QString, report);
     QFETCH(QString, fractions);
-    QFETCH(double, reserveShare);
+    QFETCH(qint64, freeMargin);
     auto sandbox = makeUpdateSandbox(rsync);
     const QString root = sandbox->installedRoot();
     const QString archive = root + QStringLiteral("/runtime/zelto-update.zip");
@@ -326,7 +327,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QString url = server.archiveUrl();
     if (status == 0)
         url = LocalHttpServer().archiveUrl(); // a port that nothing listens on any more
-    auto model = modelFor(*sandbox, url, 1, reserveShare);
+    auto model = modelFor(*sandbox, url, 1, freeMargin);
     // Everything but the extraction directory and the archive itself.
     const auto untouched = [&] {
         return describe(sandbox->base())
@@ -363,6 +364,54 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QCOMPARE(QFileInfo::exists(generation), fractions.contains(QStringLiteral("0.75")));
     QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".new")));
     QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".old")));
+}
+
+void UpdateTest::updateOnANearlyFullDisk_data() {
+    QTest::addColumn<QStringList>("package");
+    QTest::addColumn<QString>("report"); // its beginning
+
+    QTest::newRow("small package")
+        << QStringList{"index.php=<?php", "include/lib.php=" + QString(100000, u'l')}
+        << "已自动解压并同步到 runtime/www: ";
+    // Unpacked it would fit; not once more in the site beside the kept generation.
+    QTest::newRow("package that fits only once")
+        << QStringList{"index.php=<?php", "static/big.bin=" + QString(1536 * 1024, u'z')}
+        << "解压失败: ditto 退出码 1，更新包解压后需要 3.0 MB，磁盘剩余 ";
+}
+
+// A panel root on a file system of 64 MB of which 95 % are taken, and a margin of 1 MB: what
+// decides is whether the run's own writing fits, not the share of the disk that is used.
+void UpdateTest::updateOnANearlyFullDisk() {
+    QFETCH(QStringList, package);
+    QFETCH(QString, report);
+    auto sandbox = makeUpdateSandbox();
+    const QString root = sandbox->installedRoot();
+    const SmallFileSystem small(root, QStringLiteral("64m"));
+    if (!small.mounted())
+        QSKIP(qPrintable(small.failure()));
+    testing::makeValidRoot(root);
+    makeTree(root + QStringLiteral("/runtime/www"), {"index.php=old", "Data/config.php=data"});
+    const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(root);
+    QVERIFY(space);
+    const qint64 filler =
+        qint64(space->sizeBytes * 0.95L) - qint64(space->sizeBytes - space->availableBytes);
+    QFile fill(root + QStringLiteral("/filler"));
+    QVERIFY(fill.open(QIODevice::WriteOnly));
+    const QByteArray chunk(1 << 20, 'f');
+    for (qint64 left = filler; left > 0; left -= chunk.size())
+        QVERIFY(fill.write(chunk.constData(), std::min<qint64>(left, chunk.size())) > 0);
+    fill.close();
+    LocalHttpServer server;
+    server.response.body = writeZip(sandbox->base() + QStringLiteral("/served.zip"), package);
+    auto model = modelFor(*sandbox, server.archiveUrl(), 60, qint64(1) << 20);
+
+    const std::optional<OperationOutcome> outcome = runToEnd(*model);
+    QVERIFY(outcome);
+    const QString entry = model->logs().section(u'\n', 1, 1);
+    QVERIFY2(entry.startsWith(report), qPrintable(entry));
+    QCOMPARE(outcome->succeeded, report.startsWith(QStringLiteral("已自动")));
+    QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/www/index.php")),
+             outcome->succeeded ? QByteArray("<?php") : QByteArray("old"));
 }
 
 void UpdateTest::progressRisesWithBytesAndEntries() {

@@ -17,9 +17,27 @@
 
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace updatetest {
+
+SmallFileSystem::SmallFileSystem(QString dir, const QString& size) : m_dir(std::move(dir)) {
+    const QByteArray options = QStringLiteral("size=%1").arg(size).toLatin1();
+    if (::mount("tmpfs", QFile::encodeName(m_dir).constData(), "tmpfs", 0, options.constData()) !=
+        0)
+        m_failure = QStringLiteral("cannot mount a small tmpfs here (%1): the test needs root "
+                                   "and a system that allows mounts")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (mounted())
+        ::umount2(QFile::encodeName(m_dir).constData(), MNT_DETACH);
+}
 
 namespace {
 

@@ -59,6 +59,23 @@ QByteArray rawZip(const QList<RawZipEntry>& entries);
 // The entries below dir as a sorted layout.
 QStringList describe(const QString& dir);
 
+// A tmpfs of the given size (mount's "size=" option, e.g. "16m") mounted on the existing
+// directory dir while this lives. Tests run as root; elsewhere the mount fails and
+// failure() says why, for a QSKIP.
+class SmallFileSystem {
+public:
+    SmallFileSystem(QString dir, const QString& size);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+
+private:
+    QString m_dir;
+    QString m_failure;
+};
+
 // A small HTTP/1.1 server on 127.0.0.1 (random port) that answers every GET with the
 // configured response. It runs on the thread that owns it; the panel downloads on a worker,
 // so the test's event loop serves.
