@@ -23,6 +23,7 @@
 
 namespace update {
 struct ArchiveSurvey;
+struct RunAftermath;
 enum class PackageData;
 } // namespace update
 
@@ -217,7 +218,12 @@ public:
     QString updateExtractDir() const;
     // Runs the whole pipeline on the calling (worker) thread; progress(fraction, text) is
     // called on that thread. The report text; a failed run's report is the error's text.
-    Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
+    // after receives what the run leaves to do once its report is out.
+    Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress,
+                                       update::RunAftermath& after);
+    // Removes trees set aside by update::setAside() or claimed by update::claimSetAside() on a
+    // worker at the lowest priority; returns at once.
+    void removeInBackground(QStringList setAside);
     // The extraction of the update archive into extractDir. progress(done, total) follows the
     // entries written. surveyed, when given, is update::surveyZipArchive(archivePath) taken
     // beforehand. packageCopies: update::ExtractionLimits::copies.

@@ -11,6 +11,16 @@
 
 class PanelViewModel;
 
+namespace update {
+
+// What an update's run leaves to its job: trees set aside, to be removed once the report is
+// out (update/set_aside.h).
+struct RunAftermath {
+    QStringList setAside;
+};
+
+} // namespace update
+
 // One job on the site at a time in the whole process, an update or an undo: every window's
 // model shares the archive, the extraction directory, the site and its previous generation.
 

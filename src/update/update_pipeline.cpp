@@ -4,6 +4,7 @@
 #include "update/download.h"
 #include "update/extraction.h"
 #include "update/generation.h"
+#include "update/set_aside.h"
 #include "update/site_job.h"
 #include "update/site_root.h"
 #include "update/sync.h"
@@ -96,8 +97,9 @@ void PanelViewModel::updateOrRepairFiles() {
             m.setLogs(text);
             m.updateErrorSummary();
         });
-        const Result<QString> run =
-            model.downloadUpdateOnly([&model, &address](double fraction, const QString& text) {
+        update::RunAftermath after;
+        const Result<QString> run = model.downloadUpdateOnly(
+            [&model, &address](double fraction, const QString& text) {
                 model.postToMain(
                     [fraction, text,
                      details = QStringList{QStringLiteral("地址: ") + address,
@@ -105,9 +107,14 @@ void PanelViewModel::updateOrRepairFiles() {
                         PanelViewModel& m) {
                         publishSiteJobStep(m, kRunningTitle, fraction, text, details);
                     });
-            });
+            },
+            after);
         finishSiteJob(model, Operation::UpdateOrRepair, run, std::move(lock), kDoneTitle,
                       {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote});
+        // What the run set aside goes once its report is out, at the lowest priority: the
+        // command line waits for it before it exits, a panel that quits first leaves it to
+        // the next run.
+        model.removeInBackground(std::move(after.setAside));
     });
 }
 
@@ -117,6 +124,12 @@ QString PanelViewModel::updateArchivePath() const {
 
 QString PanelViewModel::updateExtractDir() const {
     return runtimeDir() + QStringLiteral("/update-extract");
+}
+
+void PanelViewModel::removeInBackground(QStringList setAside) {
+    if (!setAside.isEmpty())
+        m_platform.dispatcher->runAtLowestPriority(
+            [trees = std::move(setAside)] { update::removeSetAside(trees); });
 }
 
 namespace {
@@ -132,7 +145,8 @@ bool onOneFileSystem(const QString& a, const QString& b) {
 } // namespace
 
 Result<QString>
-PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QString&)>& progress) {
+PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QString&)>& progress,
+                                   update::RunAftermath& after) {
     // Stage 0: paths and the runtime directory.
     const QString runtime = runtimeDir();
     const QString archivePath = updateArchivePath();
@@ -141,6 +155,10 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(made.error());
     const QString installedRoot = appBundleRoot()->toLocalFile();
     const QString target = installedRoot + QStringLiteral("/runtime/www");
+
+    // What earlier runs set aside and a panel that quit left behind goes in the background.
+    removeInBackground(update::claimSetAside(extractDir) +
+                       update::claimSetAside(previousSiteGenerationPath(installedRoot)));
 
     // The site as it is now (but its data) is kept for an undo. The copy of links is made
     // while the archive arrives and unpacks (it reads only the site, which nothing else
@@ -157,14 +175,13 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     });
     Result<> copied;
     std::optional<std::jthread> copying; // joined before dropCopy runs
-    // Both helper threads below work beside the download, the extraction and rsync, which the
-    // user waits for: they run at a lower priority and take what those leave of the processor.
+    // The copy works beside the download and the extraction, which the user waits for: it
+    // runs at a lower priority and takes what those leave of the processor.
     if (platform::isDirectory(target))
         copying.emplace([&] {
             reportIgnored(platform::lowerThisThreadPriority(), "lower the copy's priority");
             copied = update::linkSiteCopy(target, generationCopy);
         });
-    std::optional<std::jthread> removingOld; // the replaced generation goes during the sync
 
     // Between the stages' own values, the bytes received and the entries written move the
     // bar, a few times a second at most.
@@ -187,16 +204,15 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
                             downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
 
     // Stage 2: a fresh extraction directory, the archive unpacked into it, artefacts removed.
-    // The archive's headers are read while the last run's extraction directory goes.
+    // The last run's extraction directory is set aside in one rename and removed after the
+    // run.
     progress(0.35, QStringLiteral("正在解压更新包"));
-    std::optional<Result<update::ArchiveSurvey>> surveyed;
-    Result<> removed;
-    {
-        const std::jthread surveying([&] { surveyed = update::surveyZipArchive(archivePath); });
-        removed = platform::removePath(extractDir);
-    }
-    if (!removed)
-        return failed(removed.error());
+    const Result<update::ArchiveSurvey> surveyed = update::surveyZipArchive(archivePath);
+    const Result<QString> asideExtraction = update::setAside(extractDir);
+    if (!asideExtraction)
+        return failed(asideExtraction.error());
+    if (!asideExtraction->isEmpty())
+        after.setAside.push_back(*asideExtraction);
     if (Result<> made = platform::createDirectories(extractDir); !made)
         return failed(made.error());
     // The synchronisation writes the package's files once more where the site shares the
@@ -210,7 +226,7 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
                  QStringLiteral("正在解压更新包 %1 / %2").arg(done).arg(total));
     };
     if (Result<> extracted =
-            extractUpdateArchive(archivePath, extractDir, onEntries, &*surveyed, copies);
+            extractUpdateArchive(archivePath, extractDir, onEntries, &surveyed, copies);
         !extracted)
         return reported(
             extracted.error(),
@@ -242,10 +258,8 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         if (!old)
             return notKept(old.error(), old.error().message);
         generationPlaced = true;
-        removingOld.emplace([path = *old] {
-            reportIgnored(platform::lowerThisThreadPriority(), "lower the removal's priority");
-            reportIgnored(platform::removePath(path), "remove the replaced site generation");
-        });
+        if (!old->isEmpty())
+            after.setAside.push_back(*old);
     }
     Result<> synced = syncDirectoryContents(
         *source, target, update::PackageData::DataOrLowercase,
