@@ -218,7 +218,8 @@ public:
     QString updateExtractDir() const;
     // Runs the whole pipeline on the calling (worker) thread; progress(fraction, text) is
     // called on that thread. The report text; a failed run's report is the error's text.
-    // after receives what the run leaves to do once its report is out.
+    // after receives what the run leaves to do once its report is out, and why it cannot be
+    // undone when it went on without keeping the site.
     Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress,
                                        update::RunAftermath& after);
     // Removes trees set aside by update::setAside() or claimed by update::claimSetAside() on a

@@ -109,8 +109,15 @@ void PanelViewModel::updateOrRepairFiles() {
                     });
             },
             after);
+        QStringList entries;
+        std::vector<Error> warnings;
+        if (after.undoLost) {
+            entries.push_back(update::undoLostText(*after.undoLost));
+            warnings.push_back(after.undoLost->cause);
+        }
         finishSiteJob(model, Operation::UpdateOrRepair, run, std::move(lock), kDoneTitle,
-                      {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote});
+                      {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote}, entries,
+                      std::move(warnings));
         // What the run set aside goes once its report is out, at the lowest priority: the
         // command line waits for it before it exits, a panel that quits first leaves it to
         // the next run.
@@ -247,19 +254,30 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(made.error());
     if (copying) {
         copying.reset(); // joins
-        const auto notKept = [](Error e, const QString& what) {
-            e.message = QStringLiteral("无法保留上一版站点: ") + what;
-            return failed(std::move(e));
-        };
-        if (!copied)
-            return notKept(copied.error(),
-                           copied.error().path + QStringLiteral(": ") + copied.error().message);
-        const Result<QString> old = update::replaceSiteGeneration(generationCopy, generation);
-        if (!old)
-            return notKept(old.error(), old.error().message);
-        generationPlaced = true;
-        if (!old->isEmpty())
-            after.setAside.push_back(*old);
+        Result<QString> old = copied ? update::replaceSiteGeneration(generationCopy, generation)
+                                     : Result<QString>(std::unexpected(copied.error()));
+        if (old) {
+            generationPlaced = true;
+            if (!old->isEmpty())
+                after.setAside.push_back(*old);
+        } else {
+            // The update goes on without it, and cannot be undone. An older generation would
+            // undo it to the site of before the update before, so it is withdrawn; only
+            // where that fails too does the update stop, the site untouched.
+            bool withdrew = false;
+            if (platform::entryExists(generation)) {
+                const Result<QString> withdrawn = update::setAside(generation);
+                if (!withdrawn) {
+                    Error e = withdrawn.error();
+                    e.message = QStringLiteral("无法保留上一版站点: ") + e.path +
+                                QStringLiteral(": ") + e.message;
+                    return failed(std::move(e));
+                }
+                after.setAside.push_back(*withdrawn);
+                withdrew = true;
+            }
+            after.undoLost = update::UndoLost{std::move(old.error()), withdrew};
+        }
     }
     Result<> synced = syncDirectoryContents(
         *source, target, update::PackageData::DataOrLowercase,

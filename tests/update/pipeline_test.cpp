@@ -5,6 +5,7 @@
 #include "update_test_support.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
@@ -13,6 +14,8 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace updatetest;
 
@@ -417,6 +420,73 @@ void UpdateTest::updateOnANearlyFullDisk() {
     QCOMPARE(outcome->succeeded, report.startsWith(QStringLiteral("已自动")));
     QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/www/index.php")),
              outcome->succeeded ? QByteArray("<?php") : QByteArray("old"));
+}
+
+void UpdateTest::updateGoesOnWithoutKeepingTheSite_data() {
+    QTest::addColumn<bool>("earlierGeneration"); // one kept by the update before
+    QTest::newRow("nothing kept before") << false;
+    QTest::newRow("an earlier generation is withdrawn") << true;
+}
+
+// A file of the site that the user running the panel may neither read nor link (another
+// user's, mode 0): the site cannot be kept, the update goes on and says it cannot be undone.
+void UpdateTest::updateGoesOnWithoutKeepingTheSite() {
+    QFETCH(bool, earlierGeneration);
+    if (testing::readFile(QStringLiteral("/proc/sys/fs/protected_hardlinks")).trimmed() != "1")
+        QSKIP("hard links to other users' files are allowed here, so the site can be kept");
+    auto sandbox = makeUpdateSandbox();
+    const QString root = sandbox->installedRoot();
+    const QString www = root + QStringLiteral("/runtime/www");
+    const QString generation = root + QStringLiteral("/runtime/www-previous");
+    makeTree(www, {"index.php=old", "Data/config.php=site data", "secret.php=root's"});
+    if (earlierGeneration)
+        makeTree(generation, {"index.php=older"});
+    // Everything is nobody's but that one file.
+    const auto [uid, gid] = RunAsNobody::ids();
+    QStringList paths{sandbox->base()};
+    for (QDirIterator it(sandbox->base(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        paths << it.next();
+    for (const QString& path : paths)
+        QVERIFY(::lchown(QFile::encodeName(path).constData(), uid, gid) == 0);
+    const QString secret = www + QStringLiteral("/secret.php");
+    QVERIFY(::chown(QFile::encodeName(secret).constData(), 0, 0) == 0);
+    QVERIFY(QFile::setPermissions(secret, {}));
+    LocalHttpServer server;
+    server.response.body = writeZip(sandbox->base() + QStringLiteral("/served.zip"),
+                                    {"index.php=new", "include/lib.php=lib"});
+    auto model = modelFor(*sandbox, server.archiveUrl());
+    model->refreshUndoAvailable();
+    QCOMPARE(model->undoAvailable(), earlierGeneration);
+
+    std::optional<OperationOutcome> outcome;
+    {
+        const RunAsNobody nobody;
+        if (!nobody.holds())
+            QSKIP(qPrintable(nobody.failure()));
+        outcome = runToEnd(*model);
+    }
+    QVERIFY(outcome && outcome->succeeded);
+    QCOMPARE(testing::readFile(www + QStringLiteral("/index.php")), QByteArray("new"));
+    QCOMPARE(testing::readFile(www + QStringLiteral("/Data/config.php")), QByteArray("site data"));
+    QString notKept = QStringLiteral("注意: 本次更新无法撤销，未能保留更新前的站点: ") + secret +
+                      QStringLiteral(": Permission denied");
+    if (earlierGeneration)
+        notKept += QStringLiteral("；更早保留的上一版已撤下，以免撤销回到更早的站点");
+    // One entry after the report, which shows among the error lines too.
+    QCOMPARE(model->logs().section(u'\n', 3, 3), notKept);
+    QVERIFY(model->logs().section(u'\n', 1, 1).startsWith(QStringLiteral("已自动解压并同步")));
+    QVERIFY(model->logs().section(u'\n', 4, 4).isEmpty());
+    QCOMPARE(model->errorSummary(), notKept);
+    QCOMPARE(outcome->warnings.size(), size_t(1));
+    // Nothing is offered for an undo: neither a part of this site nor the one of before the
+    // update before.
+    QVERIFY(!model->undoAvailable());
+    QVERIFY(!QFileInfo::exists(generation));
+    QVERIFY(testing::waitFor([&] {
+        return QDir(root + QStringLiteral("/runtime")).entryList({"www-previous*"}).isEmpty();
+    }));
 }
 
 void UpdateTest::progressRisesWithBytesAndEntries() {

@@ -46,6 +46,8 @@ private Q_SLOTS:
     void failedRunsLeaveEverythingElseUntouched();
     void updateOnANearlyFullDisk_data();
     void updateOnANearlyFullDisk();
+    void updateGoesOnWithoutKeepingTheSite_data();
+    void updateGoesOnWithoutKeepingTheSite();
     void progressRisesWithBytesAndEntries();
     void undoPutsThePreviousSiteBack();
 };

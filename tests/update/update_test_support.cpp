@@ -13,6 +13,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <zlib.h>
@@ -20,6 +21,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -37,6 +40,40 @@ SmallFileSystem::SmallFileSystem(QString dir, const QString& size) : m_dir(std::
 SmallFileSystem::~SmallFileSystem() {
     if (mounted())
         ::umount2(QFile::encodeName(m_dir).constData(), MNT_DETACH);
+}
+
+std::pair<uid_t, gid_t> RunAsNobody::ids() {
+    const passwd* user = ::getpwnam("nobody");
+    const group* nogroup = ::getgrnam("nogroup");
+    return {user ? user->pw_uid : uid_t(65534), nogroup ? nogroup->gr_gid : gid_t(65534)};
+}
+
+RunAsNobody::RunAsNobody() {
+    if (::geteuid() != 0) {
+        m_failure = QStringLiteral("the test runs as a user, not as root");
+        return;
+    }
+    const auto [uid, gid] = ids();
+    m_groups.resize(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+    m_groups.resize(static_cast<size_t>(
+        std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
+    // glibc applies each call to every thread of the process. The saved ids stay root's, so
+    // that the destructor may take them back.
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, 0) != 0 ||
+        ::setresuid(uid, uid, 0) != 0) {
+        m_failure = QStringLiteral("cannot become nobody: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::setresuid(0, 0, 0);
+        ::setresgid(0, 0, 0);
+    }
+}
+
+RunAsNobody::~RunAsNobody() {
+    if (!holds())
+        return;
+    if (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0)
+        qFatal("cannot become root again: %s", std::strerror(errno));
+    ::setgroups(m_groups.size(), m_groups.data());
 }
 
 namespace {

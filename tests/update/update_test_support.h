@@ -9,6 +9,9 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
+
+#include <sys/types.h>
 
 class QTcpSocket;
 
@@ -74,6 +77,26 @@ public:
 private:
     QString m_dir;
     QString m_failure;
+};
+
+// While it lives, the whole process (every thread, and the children it starts) runs as the
+// user "nobody" (group "nogroup", no supplementary groups), so that file modes and
+// ownership bar it as they bar a user; then it is root again. For a test running as root;
+// holds() is false, with the reason in failure(), where that cannot be done.
+class RunAsNobody {
+public:
+    RunAsNobody();
+    ~RunAsNobody();
+    RunAsNobody(const RunAsNobody&) = delete;
+    RunAsNobody& operator=(const RunAsNobody&) = delete;
+    bool holds() const { return m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+    // Nobody's user and group ids, for the files the test prepares for it.
+    static std::pair<uid_t, gid_t> ids();
+
+private:
+    QString m_failure;
+    std::vector<gid_t> m_groups; // root's, given back
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 (random port) that answers every GET with the
