@@ -279,8 +279,8 @@ int main(int argc, char** argv) {
     const QString handZip = handDir + QStringLiteral("/zelto-update.zip");
     const QStringList handSteps{"curl", "bsdtar -xf", "rsync pass 1", "rsync pass 2"};
     const QList<QList<QStringList>> byHand{
-        {{QStringLiteral("/usr/bin/curl"), QStringLiteral("-sSf"), QStringLiteral("-o"), handZip,
-          server.archiveUrl()}},
+        {{QStringLiteral("/usr/bin/curl"), QStringLiteral("-sSf"), QStringLiteral("--create-dirs"),
+          QStringLiteral("-o"), handZip, server.archiveUrl()}},
         {{QStringLiteral("/bin/mkdir"), QStringLiteral("-p"), handExtract,
           handWww + QStringLiteral("/Data")},
          {QStringLiteral("/usr/bin/bsdtar"), QStringLiteral("-xf"), handZip, QStringLiteral("-C"),
