@@ -50,6 +50,7 @@
 
 #include <sys/resource.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 
 using namespace update;
 
@@ -324,45 +325,64 @@ int main(int argc, char** argv) {
         }
         for (int kind = 0; kind < 2; ++kind) {
             Figures& f = figures[kind];
-            model->setLogs(QString()); // the previous run's report must not end this one
-            StageClock stages(*model);
-            QElapsedTimer t;
-            t.start();
-            model->updateOrRepairFiles();
-            const bool done = runUntil(
-                model.get(), &PanelViewModel::changed,
-                [&] { return model->logs().startsWith(QStringLiteral("=== 更新/修复完成 ===")); },
-                1800000);
-            f.panel.push_back(t.nsecsElapsed() / 1e6);
-            if (!done || !model->logs().contains(QStringLiteral("已自动解压并同步到"))) {
-                std::fprintf(stderr, "panel run failed:\n%s\n", qPrintable(model->logs()));
-                return 1;
-            }
-            for (auto i = stages.ms.cbegin(); i != stages.ms.cend(); ++i)
-                f.panelStages[i.key()].push_back(i.value());
-            // The trees the run set aside go in the background after the report; they must
-            // be gone before the steps by hand, which they would slow.
-            const QDir runtimeDir(root + QStringLiteral("/runtime"));
-            const auto setAside = [&] { return runtimeDir.entryList({"*.old*"}); };
-            QElapsedTimer cleaning;
-            cleaning.start();
-            while (!setAside().isEmpty())
-                runUntil(
-                    model.get(), &PanelViewModel::changed, [] { return false; }, 20);
-            f.afterwards.push_back(cleaning.nsecsElapsed() / 1e6);
-            // By hand into an empty folder, as the panel unpacks into one.
-            if (Result<> emptied = platform::removePath(handExtract); !emptied)
-                qFatal("%s", qPrintable(emptied.error().context()));
+            // Whether there is a site to keep, for the panel and by hand alike.
             const bool siteBefore = platform::isDirectory(handWww);
-            double hand = 0;
-            for (int step = 0; step < byHand.size(); ++step) {
-                double ms = 0;
-                for (const QStringList& c : byHand[step])
-                    ms += timeCommand(c);
-                f.handStages[handSteps[step]].push_back(ms);
-                hand += ms;
+            const auto byPanel = [&] {
+                model->setLogs(QString()); // the previous run's report must not end this one
+                // What the steps before wrote goes to the disk first, not during this run.
+                ::sync();
+                StageClock stages(*model);
+                QElapsedTimer t;
+                t.start();
+                model->updateOrRepairFiles();
+                const bool done = runUntil(
+                    model.get(), &PanelViewModel::changed,
+                    [&] {
+                        return model->logs().startsWith(QStringLiteral("=== 更新/修复完成 ==="));
+                    },
+                    1800000);
+                f.panel.push_back(t.nsecsElapsed() / 1e6);
+                if (!done || !model->logs().contains(QStringLiteral("已自动解压并同步到"))) {
+                    std::fprintf(stderr, "panel run failed:\n%s\n", qPrintable(model->logs()));
+                    std::exit(1);
+                }
+                for (auto i = stages.ms.cbegin(); i != stages.ms.cend(); ++i)
+                    f.panelStages[i.key()].push_back(i.value());
+                // The trees the run set aside go in the background after the report; they
+                // must be gone before the steps by hand, which they would slow.
+                const QDir runtimeDir(root + QStringLiteral("/runtime"));
+                QElapsedTimer cleaning;
+                cleaning.start();
+                while (!runtimeDir.entryList({"*.old*"}).isEmpty())
+                    runUntil(
+                        model.get(), &PanelViewModel::changed, [] { return false; }, 20);
+                f.afterwards.push_back(cleaning.nsecsElapsed() / 1e6);
+            };
+            const auto byHandSteps = [&] {
+                // Into an empty folder, as the panel unpacks into one.
+                if (Result<> emptied = platform::removePath(handExtract); !emptied)
+                    qFatal("%s", qPrintable(emptied.error().context()));
+                ::sync();
+                double hand = 0;
+                for (int step = 0; step < byHand.size(); ++step) {
+                    double ms = 0;
+                    for (const QStringList& c : byHand[step])
+                        ms += timeCommand(c);
+                    f.handStages[handSteps[step]].push_back(ms);
+                    hand += ms;
+                }
+                f.hand.push_back(hand);
+            };
+            // Who goes first changes from round to round, so that neither always finds the
+            // disk busy with what the other wrote.
+            if (round % 2 == 0) {
+                byPanel();
+                byHandSteps();
+            } else {
+                byHandSteps();
+                byPanel();
             }
-            f.hand.push_back(hand);
+            const double hand = f.hand.back();
             // What the panel also does for its undo and the steps by hand do not: keeping the
             // site as it was before the synchronisation (hard links, the last one replaced).
             // Only a repair has a site to keep; done after the steps, as the site is the same.
