@@ -5,10 +5,10 @@
 #include "update_test_support.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -371,7 +371,8 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     const QString generation = root + QStringLiteral("/runtime/www-previous");
     QCOMPARE(QFileInfo::exists(generation), fractions.contains(QStringLiteral("0.75")));
     QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".new")));
-    QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".old")));
+    QCOMPARE(QDir(root + QStringLiteral("/runtime")).entryList({"www-previous.old*"}),
+             QStringList());
 }
 
 void UpdateTest::updateOnANearlyFullDisk_data() {
@@ -442,14 +443,10 @@ void UpdateTest::updateGoesOnWithoutKeepingTheSite() {
     if (earlierGeneration)
         makeTree(generation, {"index.php=older"});
     // Everything is nobody's but that one file.
-    const auto [uid, gid] = RunAsNobody::ids();
-    QStringList paths{sandbox->base()};
-    for (QDirIterator it(sandbox->base(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                         QDirIterator::Subdirectories);
-         it.hasNext();)
-        paths << it.next();
-    for (const QString& path : paths)
-        QVERIFY(::lchown(QFile::encodeName(path).constData(), uid, gid) == 0);
+    QCOMPARE(QProcess::execute(
+                 QStringLiteral("chown"),
+                 {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), sandbox->base()}),
+             0);
     const QString secret = www + QStringLiteral("/secret.php");
     QVERIFY(::chown(QFile::encodeName(secret).constData(), 0, 0) == 0);
     QVERIFY(QFile::setPermissions(secret, {}));
@@ -474,10 +471,8 @@ void UpdateTest::updateGoesOnWithoutKeepingTheSite() {
                       QStringLiteral(": Permission denied");
     if (earlierGeneration)
         notKept += QStringLiteral("；更早保留的上一版已撤下，以免撤销回到更早的站点");
-    // One entry after the report, which shows among the error lines too.
-    QCOMPARE(model->logs().section(u'\n', 3, 3), notKept);
-    QVERIFY(model->logs().section(u'\n', 1, 1).startsWith(QStringLiteral("已自动解压并同步")));
-    QVERIFY(model->logs().section(u'\n', 4, 4).isEmpty());
+    // One entry after the report (of two lines), which shows among the error lines too.
+    QCOMPARE(model->logs().section(u'\n', 3, 4), notKept + QStringLiteral("\n"));
     QCOMPARE(model->errorSummary(), notKept);
     QCOMPARE(outcome->warnings.size(), size_t(1));
     // Nothing is offered for an undo: neither a part of this site nor the one of before the

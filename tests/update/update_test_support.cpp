@@ -42,18 +42,15 @@ SmallFileSystem::~SmallFileSystem() {
         ::umount2(QFile::encodeName(m_dir).constData(), MNT_DETACH);
 }
 
-std::pair<uid_t, gid_t> RunAsNobody::ids() {
-    const passwd* user = ::getpwnam("nobody");
-    const group* nogroup = ::getgrnam("nogroup");
-    return {user ? user->pw_uid : uid_t(65534), nogroup ? nogroup->gr_gid : gid_t(65534)};
-}
-
 RunAsNobody::RunAsNobody() {
     if (::geteuid() != 0) {
         m_failure = QStringLiteral("the test runs as a user, not as root");
         return;
     }
-    const auto [uid, gid] = ids();
+    const passwd* user = ::getpwnam("nobody");
+    const group* nogroup = ::getgrnam("nogroup");
+    const uid_t uid = user ? user->pw_uid : uid_t(65534);
+    const gid_t gid = nogroup ? nogroup->gr_gid : gid_t(65534);
     m_groups.resize(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
     m_groups.resize(static_cast<size_t>(
         std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));

@@ -91,8 +91,6 @@ public:
     RunAsNobody& operator=(const RunAsNobody&) = delete;
     bool holds() const { return m_failure.isEmpty(); }
     QString failure() const { return m_failure; }
-    // Nobody's user and group ids, for the files the test prepares for it.
-    static std::pair<uid_t, gid_t> ids();
 
 private:
     QString m_failure;
