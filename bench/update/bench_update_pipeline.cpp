@@ -357,11 +357,16 @@ int main(int argc, char** argv) {
                     runUntil(
                         model.get(), &PanelViewModel::changed, [] { return false; }, 20);
                 f.afterwards.push_back(cleaning.nsecsElapsed() / 1e6);
+                ::sync();
             };
             const auto byHandSteps = [&] {
-                // Into an empty folder, as the panel unpacks into one.
-                if (Result<> emptied = platform::removePath(handExtract); !emptied)
-                    qFatal("%s", qPrintable(emptied.error().context()));
+                // Into an empty folder, as the panel unpacks into one; the last one is renamed
+                // out of the way and removed after the steps, as the panel does with its own.
+                const QString lastExtract = handExtract + QStringLiteral(".last");
+                if (platform::entryExists(handExtract)) {
+                    if (Result<> moved = platform::renamePath(handExtract, lastExtract); !moved)
+                        qFatal("%s", qPrintable(moved.error().context()));
+                }
                 ::sync();
                 double hand = 0;
                 for (int step = 0; step < byHand.size(); ++step) {
@@ -372,6 +377,9 @@ int main(int argc, char** argv) {
                     hand += ms;
                 }
                 f.hand.push_back(hand);
+                if (Result<> removed = platform::removePath(lastExtract); !removed)
+                    qFatal("%s", qPrintable(removed.error().context()));
+                ::sync();
             };
             // Who goes first changes from round to round, so that neither always finds the
             // disk busy with what the other wrote.
