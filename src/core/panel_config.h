@@ -8,6 +8,10 @@
 
 #include <array>
 
+// Free space an update must leave on the file system it unpacks to, after everything it
+// writes there.
+inline constexpr qint64 kUpdateFreeMarginBytes = qint64(512) << 20;
+
 // Values fixed when a model is made. Tests shorten the time limits and point the update
 // address at a local server.
 struct PanelConfig {
@@ -19,10 +23,9 @@ struct PanelConfig {
     int downloadStallSeconds = 60;
     // A child that ignores SIGTERM after its time limit is killed after this grace.
     int killGraceMilliseconds = static_cast<int>(platform::kDefaultKillGrace.count());
-    // Free space an update's extraction leaves on the runtime's file system: the larger of the
-    // two.
-    qint64 extractionReserveBytes = qint64(1) << 30;
-    double extractionReserveShare = 0.10;
+    // Free space an update leaves on the runtime's file system (tests on a small file system
+    // lower it).
+    qint64 updateFreeMarginBytes = kUpdateFreeMarginBytes;
     // The port whose holders make the database count as running. Tests move it off the
     // machine's own database port, so that another server there does not decide their status.
     int databasePort = servicePort(Service::Database);

@@ -23,7 +23,9 @@
 
 namespace update {
 struct ArchiveSurvey;
-}
+struct RunAftermath;
+enum class PackageData;
+} // namespace update
 
 // What one status probe found: taken on any thread, published on the main thread.
 struct StatusSnapshot {
@@ -222,13 +224,20 @@ public:
     QString updateExtractDir() const;
     // Runs the whole pipeline on the calling (worker) thread; progress(fraction, text) is
     // called on that thread. The report text; a failed run's report is the error's text.
-    Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress);
+    // after receives what the run leaves to do once its report is out, and why it cannot be
+    // undone when it went on without keeping the site.
+    Result<QString> downloadUpdateOnly(const std::function<void(double, const QString&)>& progress,
+                                       update::RunAftermath& after);
+    // Removes trees set aside by update::setAside() or claimed by update::claimSetAside() on a
+    // worker at the lowest priority; returns at once.
+    void removeInBackground(QStringList setAside);
     // The extraction of the update archive into extractDir. progress(done, total) follows the
     // entries written. surveyed, when given, is update::surveyZipArchive(archivePath) taken
-    // beforehand.
+    // beforehand. packageCopies: update::ExtractionLimits::copies.
     Result<> extractUpdateArchive(const QString& archivePath, const QString& extractDir,
                                   const std::function<void(qint64, qint64)>& progress = {},
-                                  const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
+                                  const Result<update::ArchiveSurvey>* surveyed = nullptr,
+                                  int packageCopies = 1) const;
     // The same, as its report: nothing on success, else the failure message.
     std::optional<QString>
     unzipUpdateArchive(const QString& archivePath, const QString& extractDir,
@@ -236,7 +245,9 @@ public:
                        const Result<update::ArchiveSurvey>* surveyed = nullptr) const;
     // The failure's message is its report: the directory's, or the pass's that failed (kind
     // ToolFailed with rsync's exit status, TimedOut, or the reason rsync could not start).
+    // packageData says which directory of source the second pass takes as its data.
     Result<> syncDirectoryContents(const QString& source, const QString& target,
+                                   update::PackageData packageData,
                                    const std::function<void(int, int, const QString&)>& step);
     QString runProcessWithTimeout(const QString& executable, const QStringList& args,
                                   double timeoutSeconds) const;

@@ -82,10 +82,11 @@ Result<> removeMacOSXArtifacts(const QString& dir) {
 
 Result<> PanelViewModel::extractUpdateArchive(const QString& archivePath, const QString& extractDir,
                                               const std::function<void(qint64, qint64)>& progress,
-                                              const Result<update::ArchiveSurvey>* surveyed) const {
+                                              const Result<update::ArchiveSurvey>* surveyed,
+                                              int packageCopies) const {
     update::ExtractionLimits limits;
-    limits.reserveBytes = m_config.extractionReserveBytes;
-    limits.reserveShare = m_config.extractionReserveShare;
+    limits.marginBytes = m_config.updateFreeMarginBytes;
+    limits.copies = packageCopies;
     return update::extractZipArchive(archivePath, extractDir, limits, progress, surveyed);
 }
 

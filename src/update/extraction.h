@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/panel_config.h"
 #include "platform/result.h"
 
 #include <QString>
@@ -11,10 +12,14 @@ namespace update {
 
 // Unpacking the update archive and stripping the metadata that the macOS archiver adds.
 
-// How much free space an extraction leaves on its file system: the larger of the two.
+// How much of its file system an update may fill: what it writes there must leave the margin
+// free.
 struct ExtractionLimits {
-    qint64 reserveBytes = qint64(1) << 30;
-    double reserveShare = 0.10;
+    qint64 marginBytes = kUpdateFreeMarginBytes;
+    // How often the package's files land on the extraction's file system: once unpacked, and
+    // once more when the site lives there too (the synchronisation writes every changed file
+    // anew, while the previous generation keeps the old one).
+    int copies = 1;
 };
 
 // Called after each entry written, with the entries done and their total.
@@ -26,6 +31,11 @@ struct ArchiveSurvey {
     long double declaredBytes = 0; // the sizes of all entries together
 };
 
+// The space an update needs on a file system that takes copies of the package (before the
+// margin): what the entries declare, plus a block of 4 KiB for each entry (file systems
+// allocate whole blocks; a directory takes one too), as many times as copies.
+long double updateSpaceNeeded(const ArchiveSurvey& survey, int copies);
+
 // Reads every header of the ZIP archive at archivePath without unpacking anything. Fails, as
 // an extraction would, on an archive that cannot be read (Corrupt; NotFound when there is
 // none) and on an unsafe entry name (Refused: absolute, or with a ".." component).
@@ -34,16 +44,16 @@ Result<ArchiveSurvey> surveyZipArchive(const QString& archivePath);
 // Unpacks the ZIP archive at archivePath into the existing directory extractDir, keeping file
 // modes (without set-id bits) and times but not ownership. Before anything is written, every
 // entry name is checked (absolute names and ".." components are refused) and the sizes the
-// entries declare are added up: an archive that would leave less than the reserve free on the
-// file system is refused. While writing, an entry that expands beyond its declared size, a
-// corrupt entry (checksum or size wrong, even where the library calls that a warning), a write
-// through a symbolic link, or the free space falling below the reserve stops the extraction
-// there. A failure's message is the reason (possibly empty); its kind is Refused for a check's
-// refusal (a name, a link, the space), Corrupt for the archive's own faults, NotFound for a
-// missing archive or directory and System for the writing; its exitStatus is always
-// kArchiveErrorStatus, whatever the kind.
-// surveyedBefore, when given, is surveyZipArchive(archivePath) taken beforehand (while the
-// directory was being prepared, say), and is used instead of surveying again.
+// entries declare are added up: an archive whose updateSpaceNeeded() and the margin together
+// exceed the free space of the file system is refused. While writing, an entry that expands
+// beyond its declared size, a corrupt entry (checksum or size wrong, even where the library
+// calls that a warning), a write through a symbolic link, or the free space falling below the
+// margin stops the extraction there. A failure's message is the reason (possibly empty); its kind
+// is Refused for a check's refusal (a name, a link, the space), Corrupt for the archive's own
+// faults, NotFound for a missing archive or directory and System for the writing; its exitStatus is
+// always kArchiveErrorStatus, whatever the kind. surveyedBefore, when given, is
+// surveyZipArchive(archivePath) taken beforehand (while the directory was being prepared, say), and
+// is used instead of surveying again.
 Result<> extractZipArchive(const QString& archivePath, const QString& extractDir,
                            const ExtractionLimits& limits = {},
                            const ExtractionProgress& progress = {},

@@ -52,29 +52,24 @@ QString megabytes(long double bytes) {
            QStringLiteral(" MB");
 }
 
-// Space on the file system of dir that an extraction may fill: what is free to us minus the
-// reserve. Nothing when the file system cannot be asked.
-std::optional<long double> extractionAllowance(const QString& dir, const ExtractionLimits& limits,
-                                               long double* freeBytes = nullptr,
-                                               long double* reserve = nullptr) {
+// The free space of the file system of dir, to us; nothing when it cannot be asked.
+std::optional<long double> freeSpace(const QString& dir) {
     const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
     if (!space)
         return std::nullopt;
-    const long double available = space->availableBytes;
-    const long double size = space->sizeBytes;
-    const long double kept = std::max(static_cast<long double>(limits.reserveBytes),
-                                      size * static_cast<long double>(limits.reserveShare));
-    if (freeBytes)
-        *freeBytes = available;
-    if (reserve)
-        *reserve = kept;
-    return available - kept;
+    return space->availableBytes;
 }
 
 // How often the free space is asked again while writing.
 constexpr qint64 kSpaceRecheckBytes = 64LL * 1024 * 1024;
 
 } // namespace
+
+long double updateSpaceNeeded(const ArchiveSurvey& survey, int copies) {
+    constexpr long double kBlock = 4096;
+    return (survey.declaredBytes + static_cast<long double>(survey.entries) * kBlock) *
+           std::max(copies, 1);
+}
 
 Result<> extractZipArchive(const QString& archivePath, const QString& extractDir,
                            const ExtractionLimits& limits, const ExtractionProgress& progress,
@@ -109,24 +104,22 @@ Result<> extractZipArchive(const QString& archivePath, const QString& extractDir
     // Archive names are UTF-8; libarchive converts them to the thread's locale.
     platform::Utf8LocaleScope utf8;
 
-    // Before anything is written: every name must be safe, and what the entries declare must
-    // fit on the file system with the reserve left free.
+    // Before anything is written: every name must be safe, and what the run writes must fit
+    // on the file system with the margin left free.
     std::optional<Result<ArchiveSurvey>> surveyedHere;
     const Result<ArchiveSurvey>& surveyed =
         surveyedBefore ? *surveyedBefore : surveyedHere.emplace(surveyZipArchive(archivePath));
     if (!surveyed)
         return fail(surveyed.error());
     const ArchiveSurvey survey = *surveyed;
-    long double freeBytes = 0;
-    long double reserve = 0;
-    const std::optional<long double> allowance =
-        extractionAllowance(base, limits, &freeBytes, &reserve);
-    if (!allowance)
+    const long double margin = static_cast<long double>(std::max<qint64>(0, limits.marginBytes));
+    std::optional<long double> freeBytes = freeSpace(base);
+    if (!freeBytes)
         return fail(Error{QStringLiteral("无法读取可用空间: ") + base, {}, {}, 0});
-    if (survey.declaredBytes > *allowance)
-        return refused(
-            QStringLiteral("更新包解压后需要 %1，磁盘剩余 %2，须保留 %3 空闲")
-                .arg(megabytes(survey.declaredBytes), megabytes(freeBytes), megabytes(reserve)));
+    if (const long double needed = updateSpaceNeeded(survey, limits.copies);
+        needed + margin > *freeBytes)
+        return refused(QStringLiteral("更新包解压后需要 %1，磁盘剩余 %2，须保留 %3 空闲")
+                           .arg(megabytes(needed), megabytes(*freeBytes), megabytes(margin)));
 
     Result<Reader> reader = openZip(archiveName);
     if (!reader)
@@ -175,13 +168,12 @@ Result<> extractZipArchive(const QString& archivePath, const QString& extractDir
                                              step.offset) < ARCHIVE_WARN)
                     return writeFailure(name, writer.get());
                 if (sinceSpaceCheck >= kSpaceRecheckBytes) {
-                    // Others may fill the disk meanwhile; the reserve is kept all the same.
+                    // Others may fill the disk meanwhile; the margin is kept all the same.
                     sinceSpaceCheck = 0;
-                    const std::optional<long double> left =
-                        extractionAllowance(base, limits, &freeBytes, &reserve);
-                    if (left && *left < 0)
+                    freeBytes = freeSpace(base);
+                    if (freeBytes && *freeBytes < margin)
                         return refused(QStringLiteral("磁盘剩余 %1，须保留 %2 空闲")
-                                           .arg(megabytes(freeBytes), megabytes(reserve)));
+                                           .arg(megabytes(*freeBytes), megabytes(margin)));
                 }
                 break;
             case Step::Kind::EndOfEntry:

@@ -4,6 +4,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_descriptor.h"
 #include "platform/files.h"
+#include "update/set_aside.h"
 
 #include <QFile>
 
@@ -144,15 +145,16 @@ Result<> linkSiteCopy(const QString& site, const QString& copy) {
 }
 
 Result<QString> replaceSiteGeneration(const QString& copy, const QString& generation) {
-    const QString old = generation + QStringLiteral(".old");
-    if (Result<> removed = platform::removePath(old); !removed)
-        return std::unexpected(removed.error());
-    if (platform::pathExists(generation)) {
-        if (Result<> moved = platform::renamePath(generation, old); !moved)
-            return std::unexpected(moved.error());
-    }
-    if (Result<> moved = platform::renamePath(copy, generation); !moved)
+    Result<QString> old = setAside(generation);
+    if (!old)
+        return old;
+    if (Result<> moved = platform::renamePath(copy, generation); !moved) {
+        // The generation there was stays what it was.
+        if (!old->isEmpty())
+            reportIgnored(platform::renamePath(*old, generation),
+                          "put the previous site generation back");
         return std::unexpected(moved.error());
+    }
     return old;
 }
 
@@ -165,7 +167,9 @@ Result<> keepSiteGeneration(const QString& site, const QString& generation) {
         reportIgnored(platform::removePath(copy), "remove an unfinished site generation");
         return std::unexpected(old.error());
     }
-    return platform::removePath(*old);
+    if (!old->isEmpty())
+        removeSetAside({*old});
+    return {};
 }
 
 } // namespace update

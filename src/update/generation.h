@@ -18,7 +18,8 @@ namespace update {
 Result<> linkSiteCopy(const QString& site, const QString& copy);
 
 // Puts a finished copy in the place of generation by renaming. The generation it replaced is
-// left under the returned path, for the caller to remove when it suits.
+// set aside (update/set_aside.h) under the returned path, for the caller to remove when it
+// suits with removeSetAside(); "" when there was none.
 Result<QString> replaceSiteGeneration(const QString& copy, const QString& generation);
 
 // Both in one: generation becomes a copy of site, built beside it (generation + ".new").

@@ -30,6 +30,20 @@ QString siteJobBusyText() {
     return QStringLiteral("更新/修复正在进行中，请等待当前任务完成。");
 }
 
+namespace update {
+
+QString undoLostText(const UndoLost& lost) {
+    const Error& cause = lost.cause;
+    QString text =
+        QStringLiteral("注意: 本次更新无法撤销，未能保留更新前的站点: ") +
+        (cause.path.isEmpty() ? cause.message : cause.path + QStringLiteral(": ") + cause.message);
+    if (lost.olderWithdrawn)
+        text += QStringLiteral("；更早保留的上一版已撤下，以免撤销回到更早的站点");
+    return text;
+}
+
+} // namespace update
+
 QString previousSiteGenerationPath(const QString& installedRoot) {
     return installedRoot + QStringLiteral("/runtime/www-previous");
 }
@@ -61,20 +75,22 @@ void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction
 }
 
 void finishSiteJob(PanelViewModel& model, Operation operation, const Result<QString>& run,
-                   update::UpdateLock lock, const QString& title, const QStringList& moreDetails) {
+                   update::UpdateLock lock, const QString& title, const QStringList& moreDetails,
+                   const QStringList& moreEntries, std::vector<Error> warnings) {
     OperationOutcome outcome;
     outcome.operation = operation;
     outcome.succeeded = run.has_value();
-    const QString result = run ? *run : run.error().message;
+    outcome.warnings = std::move(warnings);
+    const QStringList entries = QStringList{run ? *run : run.error().message} + moreEntries;
     const StatusSnapshot status = model.probeStatus();
     const QStringList details =
         QStringList{QStringLiteral("目录: ") + status.panelRoot} + moreDetails;
-    model.postToMain([status, title, result, details, outcome = std::move(outcome),
+    model.postToMain([status, title, entries, details, outcome = std::move(outcome),
                       lock = std::move(lock)](PanelViewModel& m) mutable {
         m.publishStatus(status);
         m.setUpdateProgress(1.0);
         m.setUpdateProgressText(QStringLiteral("完成"));
-        outcome.report = PanelViewModel::buildLogBlock(title, {result}, details);
+        outcome.report = PanelViewModel::buildLogBlock(title, entries, details);
         m.setLogs(outcome.report);
         m.updateErrorSummary();
         m.refreshUndoAvailable();

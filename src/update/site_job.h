@@ -8,8 +8,32 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 class PanelViewModel;
+
+namespace update {
+
+// Why an update that went on without keeping the site as it was cannot be undone.
+struct UndoLost {
+    Error cause; // of the failure to keep it
+    // An older generation was there, and was withdrawn: an undo would have taken the site back
+    // past this update, to the one before.
+    bool olderWithdrawn = false;
+};
+
+// The final block's entry for it: that this update cannot be undone, and why.
+QString undoLostText(const UndoLost& lost);
+
+// What an update's run leaves to its job: trees set aside, to be removed once the report is
+// out (update/set_aside.h), and why it cannot be undone when it went on without keeping the
+// site.
+struct RunAftermath {
+    QStringList setAside;
+    std::optional<UndoLost> undoLost;
+};
+
+} // namespace update
 
 // One job on the site at a time in the whole process, an update or an undo: every window's
 // model shares the archive, the extraction directory, the site and its previous generation.
@@ -38,8 +62,9 @@ void publishSiteJobStep(PanelViewModel& m, const QString& title, double fraction
 
 // On the job's worker, the end of a job: its outcome from run (the report, or the error's
 // text), the status probed; then, on the main thread, the status published, the bar full
-// ("完成"), the final report "title / result / 目录: root / moreDetails" in the log and the
-// outcome, the undo button brought up to date; then the job's guard and lock are released and
-// finished() is emitted.
+// ("完成"), the final report "title / result / moreEntries / 目录: root / moreDetails" in the
+// log and the outcome (with warnings), the undo button brought up to date; then the job's
+// guard and lock are released and finished() is emitted.
 void finishSiteJob(PanelViewModel& model, Operation operation, const Result<QString>& run,
-                   update::UpdateLock lock, const QString& title, const QStringList& moreDetails);
+                   update::UpdateLock lock, const QString& title, const QStringList& moreDetails,
+                   const QStringList& moreEntries = {}, std::vector<Error> warnings = {});

@@ -11,11 +11,13 @@
 
 namespace update {
 
-std::optional<QString> packageDataDirectory(const QString& source) {
+std::optional<QString> packageDataDirectory(const QString& source, PackageData which) {
     for (const char* name : {"Data", "data"}) {
         const QString candidate = source + QLatin1Char('/') + QLatin1String(name);
         if (platform::isDirectory(candidate))
             return candidate;
+        if (which == PackageData::DataOnly)
+            break;
     }
     return std::nullopt;
 }
@@ -65,6 +67,7 @@ std::unexpected<Error> passFailure(const Result<platform::ChildExit>& run, QStri
 
 Result<>
 PanelViewModel::syncDirectoryContents(const QString& source, const QString& target,
+                                      update::PackageData packageDataRule,
                                       const std::function<void(int, int, const QString&)>& step) {
     if (Result<> made = platform::createDirectories(target); !made)
         return made;
@@ -72,7 +75,8 @@ PanelViewModel::syncDirectoryContents(const QString& source, const QString& targ
     if (Result<> made = platform::createDirectories(targetData); !made)
         return made;
 
-    const std::optional<QString> packageData = update::packageDataDirectory(source);
+    const std::optional<QString> packageData =
+        update::packageDataDirectory(source, packageDataRule);
     const int steps = packageData ? 2 : 1;
     const QString rsync = m_platform.tools.rsync;
     const double limit = m_config.syncTimeoutSeconds;

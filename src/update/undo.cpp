@@ -1,6 +1,7 @@
 #include "core/panel_view_model.h"
 #include "platform/files.h"
 #include "update/site_job.h"
+#include "update/sync.h"
 
 #include <algorithm>
 
@@ -73,11 +74,13 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
                        QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation,
                        generation);
 
-    // The same two passes as an update, from the kept generation: the site's files become
-    // that generation's, and the data directory, which it does not hold, is left alone.
+    // The same passes as an update, from the kept generation: the site's files become that
+    // generation's, and the data directory, which it does not hold, is left alone. Its "data"
+    // is one of the site's directories like any other, never data for "Data".
     progress(0.1, QStringLiteral("正在恢复上一版站点"));
     Result<> synced = syncDirectoryContents(
-        generation, target, [&progress](int done, int total, const QString& message) {
+        generation, target, update::PackageData::DataOnly,
+        [&progress](int done, int total, const QString& message) {
             const double fraction =
                 total == 0 ? 0.9 : std::min(0.1 + double(done) / double(total) * 0.8, 0.9);
             progress(fraction, QStringLiteral("正在恢复到 www: ") + message);

@@ -4,12 +4,16 @@
 #include "update/download.h"
 #include "update/extraction.h"
 #include "update/generation.h"
+#include "update/set_aside.h"
 #include "update/site_job.h"
 #include "update/site_root.h"
+#include "update/sync.h"
 #include "update/update_lock.h"
 
 #include <QFile>
 #include <QScopeGuard>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -93,8 +97,9 @@ void PanelViewModel::updateOrRepairFiles() {
             m.setLogs(text);
             m.updateErrorSummary();
         });
-        const Result<QString> run =
-            model.downloadUpdateOnly([&model, &address](double fraction, const QString& text) {
+        update::RunAftermath after;
+        const Result<QString> run = model.downloadUpdateOnly(
+            [&model, &address](double fraction, const QString& text) {
                 model.postToMain(
                     [fraction, text,
                      details = QStringList{QStringLiteral("地址: ") + address,
@@ -102,9 +107,21 @@ void PanelViewModel::updateOrRepairFiles() {
                         PanelViewModel& m) {
                         publishSiteJobStep(m, kRunningTitle, fraction, text, details);
                     });
-            });
+            },
+            after);
+        QStringList entries;
+        std::vector<Error> warnings;
+        if (after.undoLost) {
+            entries.push_back(update::undoLostText(*after.undoLost));
+            warnings.push_back(after.undoLost->cause);
+        }
         finishSiteJob(model, Operation::UpdateOrRepair, run, std::move(lock), kDoneTitle,
-                      {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote});
+                      {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote}, entries,
+                      std::move(warnings));
+        // What the run set aside goes once its report is out, at the lowest priority: the
+        // command line waits for it before it exits, a panel that quits first leaves it to
+        // the next run.
+        model.removeInBackground(std::move(after.setAside));
     });
 }
 
@@ -116,8 +133,27 @@ QString PanelViewModel::updateExtractDir() const {
     return runtimeDir() + QStringLiteral("/update-extract");
 }
 
+void PanelViewModel::removeInBackground(QStringList setAside) {
+    if (!setAside.isEmpty())
+        m_platform.dispatcher->runAtLowestPriority(
+            [trees = std::move(setAside)] { update::removeSetAside(trees); });
+}
+
+namespace {
+
+// Whether the two paths lie on one file system (false when either cannot be asked).
+bool onOneFileSystem(const QString& a, const QString& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
+} // namespace
+
 Result<QString>
-PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QString&)>& progress) {
+PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QString&)>& progress,
+                                   update::RunAftermath& after) {
     // Stage 0: paths and the runtime directory.
     const QString runtime = runtimeDir();
     const QString archivePath = updateArchivePath();
@@ -126,6 +162,10 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(made.error());
     const QString installedRoot = appBundleRoot()->toLocalFile();
     const QString target = installedRoot + QStringLiteral("/runtime/www");
+
+    // What earlier runs set aside and a panel that quit left behind goes in the background.
+    removeInBackground(update::claimSetAside(extractDir) +
+                       update::claimSetAside(previousSiteGenerationPath(installedRoot)));
 
     // The site as it is now (but its data) is kept for an undo. The copy of links is made
     // while the archive arrives and unpacks (it reads only the site, which nothing else
@@ -142,14 +182,13 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     });
     Result<> copied;
     std::optional<std::jthread> copying; // joined before dropCopy runs
-    // Both helper threads below work beside the download, the extraction and rsync, which the
-    // user waits for: they run at a lower priority and take what those leave of the processor.
+    // The copy works beside the download and the extraction, which the user waits for: it
+    // runs at a lower priority and takes what those leave of the processor.
     if (platform::isDirectory(target))
         copying.emplace([&] {
             reportIgnored(platform::lowerThisThreadPriority(), "lower the copy's priority");
             copied = update::linkSiteCopy(target, generationCopy);
         });
-    std::optional<std::jthread> removingOld; // the replaced generation goes during the sync
 
     // Between the stages' own values, the bytes received and the entries written move the
     // bar, a few times a second at most.
@@ -172,25 +211,29 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
                             downloadFailureText(downloaded.error(), m_config.downloadStallSeconds));
 
     // Stage 2: a fresh extraction directory, the archive unpacked into it, artefacts removed.
-    // The archive's headers are read while the last run's extraction directory goes.
+    // The last run's extraction directory is set aside in one rename and removed after the
+    // run.
     progress(0.35, QStringLiteral("正在解压更新包"));
-    std::optional<Result<update::ArchiveSurvey>> surveyed;
-    Result<> removed;
-    {
-        const std::jthread surveying([&] { surveyed = update::surveyZipArchive(archivePath); });
-        removed = platform::removePath(extractDir);
-    }
-    if (!removed)
-        return failed(removed.error());
+    const Result<update::ArchiveSurvey> surveyed = update::surveyZipArchive(archivePath);
+    const Result<QString> asideExtraction = update::setAside(extractDir);
+    if (!asideExtraction)
+        return failed(asideExtraction.error());
+    if (!asideExtraction->isEmpty())
+        after.setAside.push_back(*asideExtraction);
     if (Result<> made = platform::createDirectories(extractDir); !made)
         return failed(made.error());
+    // The synchronisation writes the package's files once more where the site shares the
+    // extraction's file system (the previous generation keeps the files they replace).
+    const QString siteSide = platform::isDirectory(target) ? target : installedRoot;
+    const int copies = onOneFileSystem(extractDir, siteSide) ? 2 : 1;
     const auto onEntries = [&](qint64 done, qint64 total) {
         if (total <= 0 || !throttle.allow())
             return;
         progress(0.35 + 0.25 * double(done) / double(total),
                  QStringLiteral("正在解压更新包 %1 / %2").arg(done).arg(total));
     };
-    if (Result<> extracted = extractUpdateArchive(archivePath, extractDir, onEntries, &*surveyed);
+    if (Result<> extracted =
+            extractUpdateArchive(archivePath, extractDir, onEntries, &surveyed, copies);
         !extracted)
         return reported(
             extracted.error(),
@@ -211,24 +254,34 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
         return failed(made.error());
     if (copying) {
         copying.reset(); // joins
-        const auto notKept = [](Error e, const QString& what) {
-            e.message = QStringLiteral("无法保留上一版站点: ") + what;
-            return failed(std::move(e));
-        };
-        if (!copied)
-            return notKept(copied.error(),
-                           copied.error().path + QStringLiteral(": ") + copied.error().message);
-        const Result<QString> old = update::replaceSiteGeneration(generationCopy, generation);
-        if (!old)
-            return notKept(old.error(), old.error().message);
-        generationPlaced = true;
-        removingOld.emplace([path = *old] {
-            reportIgnored(platform::lowerThisThreadPriority(), "lower the removal's priority");
-            reportIgnored(platform::removePath(path), "remove the replaced site generation");
-        });
+        Result<QString> old = copied ? update::replaceSiteGeneration(generationCopy, generation)
+                                     : Result<QString>(std::unexpected(copied.error()));
+        if (old) {
+            generationPlaced = true;
+            if (!old->isEmpty())
+                after.setAside.push_back(*old);
+        } else {
+            // The update goes on without it, and cannot be undone. An older generation would
+            // undo it to the site of before the update before, so it is withdrawn; only
+            // where that fails too does the update stop, the site untouched.
+            bool withdrew = false;
+            if (platform::entryExists(generation)) {
+                const Result<QString> withdrawn = update::setAside(generation);
+                if (!withdrawn) {
+                    Error e = withdrawn.error();
+                    e.message = QStringLiteral("无法保留上一版站点: ") + e.path +
+                                QStringLiteral(": ") + e.message;
+                    return failed(std::move(e));
+                }
+                after.setAside.push_back(*withdrawn);
+                withdrew = true;
+            }
+            after.undoLost = update::UndoLost{std::move(old.error()), withdrew};
+        }
     }
     Result<> synced = syncDirectoryContents(
-        *source, target, [&progress](int done, int total, const QString& message) {
+        *source, target, update::PackageData::DataOrLowercase,
+        [&progress](int done, int total, const QString& message) {
             const double fraction =
                 total == 0 ? 0.9 : std::min(0.75 + double(done) / double(total) * 0.15, 0.9);
             progress(fraction, QStringLiteral("正在同步到 www: ") + message);

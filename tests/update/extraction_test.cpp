@@ -6,14 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cerrno>
-#include <cstring>
-
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace update;
@@ -59,51 +54,54 @@ void UpdateTest::extractionKeepsTreeModesAndLinks() {
     QCOMPARE(modeOf("locked") & 0700, mode_t(0700));
 }
 
-void UpdateTest::extractionKeepsTheReserveFree_data() {
+void UpdateTest::extractionLeavesTheMarginFree_data() {
     QTest::addColumn<QByteArray>("zip");
-    QTest::addColumn<qint64>("reserveBytes"); // with a tenth of the file system as the other
-    QTest::addColumn<QString>("failure");     // "": success
+    QTest::addColumn<qint64>("marginBytes");
+    QTest::addColumn<int>("copies");      // of the package on the file system
+    QTest::addColumn<QString>("failure"); // "": success
 
     const QByteArray zeros(8 << 20, 0);
     const QString failed = QStringLiteral("解压失败: ditto 退出码 1，");
-    // The file system holds 16 MB; with 1 MB as the fixed reserve, a tenth of it (1.6 MB)
-    // stays free.
+    // The file system holds 16 MB; what the run writes and the margin must fit in it.
     QTest::newRow("fits") << rawZip({{"a.bin", zeros, true}, {"b.bin", zeros.left(4 << 20), true}})
-                          << qint64(1 << 20) << "";
+                          << qint64(1 << 20) << 1 << "";
     QTest::newRow("one entry declares more than the free space")
-        << rawZip({RawZipEntry("a.bin", "x", true).declaring(20u << 20)}) << qint64(1 << 20)
-        << failed + "更新包解压后需要 20.0 MB，磁盘剩余 16.0 MB，须保留 1.6 MB 空闲";
-    QTest::newRow("entries together declare more than the free space")
+        << rawZip({RawZipEntry("a.bin", "x", true).declaring(20u << 20)}) << qint64(1 << 20) << 1
+        << failed + "更新包解压后需要 20.0 MB，磁盘剩余 16.0 MB，须保留 1.0 MB 空闲";
+    QTest::newRow("entries and margin together more than the free space")
         << rawZip({{"a.bin", zeros, true}, {"b.bin", zeros.left(7 << 20), true}}) << qint64(1 << 20)
-        << failed + "更新包解压后需要 15.0 MB，磁盘剩余 16.0 MB，须保留 1.6 MB 空闲";
-    QTest::newRow("default reserve of 1 GiB leaves no room here")
-        << rawZip({{"a.bin", "tiny"}}) << qint64(1 << 30)
-        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 16.0 MB，须保留 1024.0 MB 空闲";
+        << 1 << failed + "更新包解压后需要 15.0 MB，磁盘剩余 16.0 MB，须保留 1.0 MB 空闲";
+    // The site on the same file system takes the package's files once more.
+    QTest::newRow("fits once, not twice")
+        << rawZip({{"a.bin", zeros, true}}) << qint64(1 << 20) << 2
+        << failed + "更新包解压后需要 16.0 MB，磁盘剩余 16.0 MB，须保留 1.0 MB 空闲";
+    QTest::newRow("default margin of 512 MiB leaves no room here")
+        << rawZip({{"a.bin", "tiny"}}) << kUpdateFreeMarginBytes << 1
+        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 16.0 MB，须保留 512.0 MB 空闲";
     // It would fill the file system twice over: it stops at its declared size.
     QTest::newRow("entry expanding beyond its declared size")
         << rawZip({RawZipEntry("a.bin", QByteArray(32 << 20, 0), true).declaring(1000)})
-        << qint64(1 << 20) << failed + "a.bin: 解压出的数据超过声明的大小 1000 字节";
+        << qint64(1 << 20) << 1 << failed + "a.bin: 解压出的数据超过声明的大小 1000 字节";
 }
 
 // On a small file system of its own (a tmpfs; the test runs as root, or skips).
-void UpdateTest::extractionKeepsTheReserveFree() {
+void UpdateTest::extractionLeavesTheMarginFree() {
     QFETCH(QByteArray, zip);
-    QFETCH(qint64, reserveBytes);
+    QFETCH(qint64, marginBytes);
+    QFETCH(int, copies);
     QFETCH(QString, failure);
     QTemporaryDir tmp;
     const QString fs = tmp.path() + QStringLiteral("/fs");
     QDir().mkpath(fs);
-    if (::mount("tmpfs", QFile::encodeName(fs).constData(), "tmpfs", 0, "size=16m") != 0)
-        QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here (%1): the test needs "
-                                        "root and a system that allows mounts")
-                             .arg(QString::fromLocal8Bit(strerror(errno)))));
-    const auto unmount =
-        qScopeGuard([&] { ::umount2(QFile::encodeName(fs).constData(), MNT_DETACH); });
+    const SmallFileSystem small(fs, QStringLiteral("16m"));
+    if (!small.mounted())
+        QSKIP(qPrintable(small.failure()));
     const QString archive = tmp.path() + QStringLiteral("/package.zip");
     testing::writeFile(archive, zip);
 
     ExtractionLimits limits;
-    limits.reserveBytes = reserveBytes;
+    limits.marginBytes = marginBytes;
+    limits.copies = copies;
     QList<qint64> reported;
     const auto result = extractZipArchive(
         archive, fs, limits, [&](qint64 done, qint64 total) { reported << done << total; });
@@ -195,7 +193,7 @@ void UpdateTest::manyEntriesStopAtTheFirstFault() {
 
     qint64 last = 0;
     bool ordered = true;
-    const Result<> extracted = extractZipArchive(archive, dir, {0, 0.0}, [&](qint64 done, qint64) {
+    const Result<> extracted = extractZipArchive(archive, dir, {0, 1}, [&](qint64 done, qint64) {
         ordered = ordered && done == last + 1;
         last = done;
     });

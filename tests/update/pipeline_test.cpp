@@ -1,5 +1,6 @@
 #include "tst_update.h"
 
+#include "platform/files.h"
 #include "update/site_job.h"
 #include "update_test_support.h"
 
@@ -7,11 +8,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace updatetest;
 
@@ -80,14 +84,13 @@ std::optional<OperationOutcome> runToEnd(PanelViewModel& model) {
 }
 
 std::shared_ptr<PanelViewModel> modelFor(const TestSandbox& sandbox, const QString& url,
-                                         int stallSeconds = 60, double reserveShare = 0.10) {
+                                         int stallSeconds = 60, qint64 freeMargin = 0) {
     PanelConfig config;
     config.updateZipBaseURL = QUrl(url);
     config.downloadStallSeconds = stallSeconds;
-    // The tests' archives are tiny: the fixed part of the reserve would only make them depend
-    // on the free space of the machine.
-    config.extractionReserveBytes = 0;
-    config.extractionReserveShare = reserveShare;
+    // The tests' archives are tiny: the usual margin would only make them depend on the free
+    // space of the machine.
+    config.updateFreeMarginBytes = freeMargin;
     return sandbox.makeModel(config);
 }
 
@@ -102,10 +105,12 @@ void UpdateTest::successfulRunOverExistingSiteRefusingASecondPress() {
     const QString root = sandbox->installedRoot();
     const QString www = root + QStringLiteral("/runtime/www");
     const QByteArray siteConfig("\x00\x01site-owned\r\n\t", 15);
+    // Beside last week's extraction, trees that a panel which quit early had set aside.
     makeTree(root + QStringLiteral("/runtime"),
              {"www/index.php=old index", "www/dropped.php=gone", "www/include/dropped.php=gone",
               "www/Data/uploads/photo.jpg=user upload", "zelto-update.zip=last week's archive",
-              "update-extract/stale.txt=stale"});
+              "update-extract/stale.txt=stale", "update-extract.old-2/www/a.php",
+              "www-previous.old/index.php"});
     testing::writeFile(www + QStringLiteral("/Data/config.php"), siteConfig);
 
     LocalHttpServer server;
@@ -190,6 +195,9 @@ void UpdateTest::successfulRunOverExistingSiteRefusingASecondPress() {
                           "Data/templates/a.tpl=template", "include/", "include/lib.php=lib",
                           "index.php=new index", "install/", "install/index.php=installer"}));
     QCOMPARE(describe(extracted).size(), 11); // with "zelto-2.0/" and "zelto-2.0/www/"
+    // What was set aside goes in the background, last week's extraction with the leftovers.
+    QVERIFY(testing::waitFor(
+        [&] { return QDir(root + QStringLiteral("/runtime")).entryList({"*.old*"}).isEmpty(); }));
 
     // Once the run has ended, the next press runs again.
     server.response.delayMs = 0;
@@ -207,7 +215,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
     QTest::addColumn<QString>("report");      // $OUT: beside the panel root; $ROOT: the root;
                                               // ending in "…": its beginning
     QTest::addColumn<QString>("fractions");   // the published fractions, in order
-    QTest::addColumn<double>("reserveShare"); // of the file system, kept free by the extraction
+    QTest::addColumn<qint64>("freeMargin");   // what the update must leave free
 
     // The final block refreshes the status (a new log at the last fraction) before 1.0.
     const QString atDownload = QStringLiteral("0.05 0.1 0.1 1");
@@ -223,80 +231,81 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched_data() {
 
     QTest::newRow("error page stored as the archive")
         << 404 << QByteArray("<html><body><h1>404 Not Found</h1></body></html>\n") << QStringList{}
-        << "" << failed + "Unrecognized archive format" << atExtraction << 0.10;
+        << "" << failed + "Unrecognized archive format" << atExtraction << qint64(0);
     QTest::newRow("truncated archive")
         << 200 << zip.left(zip.size() / 2) << QStringList{} << ""
-        << failed + "Unrecognized archive format" << atExtraction << 0.10;
+        << failed + "Unrecognized archive format" << atExtraction << qint64(0);
     QTest::newRow("damaged headers")
         << 200 << damaged << QStringList{} << "" << failed + "Unrecognized archive format"
-        << atExtraction << 0.10;
+        << atExtraction << qint64(0);
     QTest::newRow("dot-dot inside a name, onto the site")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/../../www/index.php"} << ""
-        << failed + "site/../../www/index.php: Path contains '..'" << atExtraction << 0.10;
+        << failed + "site/../../www/index.php: Path contains '..'" << atExtraction << qint64(0);
     QTest::newRow("absolute name")
         << 200 << QByteArray() << QStringList{"$OUT/abs.txt"} << ""
-        << failed + "$OUT/abs.txt: Path is absolute" << atExtraction << 0.10;
+        << failed + "$OUT/abs.txt: Path is absolute" << atExtraction << qint64(0);
     QTest::newRow("file through a link out of the tree")
         << 200 << QByteArray() << QStringList{"link->$OUT", "link/evil.txt"} << ""
         << failed + "link/evil.txt" + through + "update-extract/link/evil.txt" << atExtraction
-        << 0.10;
+        << qint64(0);
     QTest::newRow("file through a relative link out of the tree")
         << 200 << QByteArray() << QStringList{"up->..", "up/evil.txt"} << ""
-        << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction << 0.10;
+        << failed + "up/evil.txt" + through + "update-extract/up/evil.txt" << atExtraction
+        << qint64(0);
     // A link in place of the extraction directory itself would carry every later entry out.
     QTest::newRow("link named after the extraction directory")
         << 200 << QByteArray() << QStringList{".->$OUT", "evil.txt"} << ""
-        << failed + ".: Entry would replace the extraction directory" << atExtraction << 0.10;
+        << failed + ".: Entry would replace the extraction directory" << atExtraction << qint64(0);
     QTest::newRow("no site root")
         << 200 << QByteArray() << QStringList{"docs/readme.txt", "docs/index.php"} << ""
         << "更新包中未识别到站点根（需存在 index.php，且为 www 子目录或 zip 根目录含 "
            "include/LibZelto/Data 之一）"
-        << "0.05 0.1 0.35 0.6 0.6 1" << 0.10;
+        << "0.05 0.1 0.35 0.6 0.6 1" << qint64(0);
     // An rsync that fails without a word still fails the update.
     QTest::newRow("rsync fails without a word")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 1"
         << "更新/修复失败: 同步失败(主文件): exit(1):"
-        << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1" << 0.10;
+        << "0.05 0.1 0.35 0.6 0.75 0.75 0.75 1" << qint64(0);
     // An rsync that claims success but brings nothing: the check afterwards notices.
     QTest::newRow("index.php missing after the synchronisation")
         << 200 << QByteArray() << QStringList{"site/index.php", "site/Data/x"} << "exit 0"
         << "同步后 runtime/www 缺少 index.php，请确认更新包完整。\n识别来源: "
            "$ROOT/runtime/update-extract/site"
-        << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1" << 0.10;
+        << "0.05 0.1 0.35 0.6 0.75 0.75 0.825 0.9 0.9 0.9 1" << qint64(0);
     // Corrupt entries fail the extraction even where the library only warns.
     const QString corrupt = failed + QStringLiteral("include/x.php: ");
     const QByteArray source(3000, 'p');
     QTest::newRow("stored entry with a flipped byte")
         << 200
         << rawZip({{"index.php", "<?php"}, RawZipEntry("include/x.php", source).flipping(1500)})
-        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << 0.10;
+        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << qint64(0);
     QTest::newRow("deflated entry failing its checksum")
         << 200
         << rawZip({{"index.php", "<?php"},
                    RawZipEntry("include/x.php", source, true).withWrongChecksum()})
-        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << 0.10;
+        << QStringList{} << "" << corrupt + "ZIP bad CRC…" << atExtraction << qint64(0);
     QTest::newRow("deflated entry shorter than declared")
         << 200
         << rawZip(
                {{"index.php", "<?php"}, RawZipEntry("include/x.php", source, true).declaring(4000)})
         << QStringList{} << "" << corrupt + "ZIP uncompressed data is wrong size…" << atExtraction
-        << 0.10;
+        << qint64(0);
     // A bomb: a small entry that claims little and expands to much more.
     QTest::newRow("entry expanding beyond its declared size")
         << 200
         << rawZip({{"index.php", "<?php"},
                    RawZipEntry("include/x.php", QByteArray(1 << 22, 0), true).declaring(1000)})
         << QStringList{} << "" << corrupt + "解压出的数据超过声明的大小 1000 字节" << atExtraction
-        << 0.10;
-    // Keeping the whole file system free leaves room for nothing.
+        << qint64(0);
+    // A margin larger than any disk leaves room for nothing.
     QTest::newRow("no room for the package on the file system")
         << 200 << QByteArray() << QStringList{"index.php", "include/x.php"} << ""
-        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 …" << atExtraction << 1.0;
+        << failed + "更新包解压后需要 0.0 MB，磁盘剩余 …" << atExtraction << (qint64(1) << 60);
     QTest::newRow("server down") << 0 << QByteArray("x") << QStringList{} << ""
-                                 << "更新下载失败: Connection refused" << atDownload << 0.10;
+                                 << "更新下载失败: Connection refused" << atDownload << qint64(0);
     QTest::newRow("server stalls mid-transfer")
         << -1 << QByteArray(200000, 'z') << QStringList{} << ""
-        << "更新下载失败: 下载超时: 1 秒内未收到任何数据" << atDownload << 0.10;
+        << "更新下载失败: 下载超时: 1 秒内未收到任何数据" << atDownload << qint64(0);
 }
 
 void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
@@ -306,7 +315,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QFETCH(QString, rsync);
     QFETCH(QString, report);
     QFETCH(QString, fractions);
-    QFETCH(double, reserveShare);
+    QFETCH(qint64, freeMargin);
     auto sandbox = makeUpdateSandbox(rsync);
     const QString root = sandbox->installedRoot();
     const QString archive = root + QStringLiteral("/runtime/zelto-update.zip");
@@ -326,7 +335,7 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     QString url = server.archiveUrl();
     if (status == 0)
         url = LocalHttpServer().archiveUrl(); // a port that nothing listens on any more
-    auto model = modelFor(*sandbox, url, 1, reserveShare);
+    auto model = modelFor(*sandbox, url, 1, freeMargin);
     // Everything but the extraction directory and the archive itself.
     const auto untouched = [&] {
         return describe(sandbox->base())
@@ -362,7 +371,117 @@ void UpdateTest::failedRunsLeaveEverythingElseUntouched() {
     const QString generation = root + QStringLiteral("/runtime/www-previous");
     QCOMPARE(QFileInfo::exists(generation), fractions.contains(QStringLiteral("0.75")));
     QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".new")));
-    QVERIFY(!QFileInfo::exists(generation + QStringLiteral(".old")));
+    QCOMPARE(QDir(root + QStringLiteral("/runtime")).entryList({"www-previous.old*"}),
+             QStringList());
+}
+
+void UpdateTest::updateOnANearlyFullDisk_data() {
+    QTest::addColumn<QStringList>("package");
+    QTest::addColumn<QString>("report"); // its beginning
+
+    QTest::newRow("small package")
+        << QStringList{"index.php=<?php", "include/lib.php=" + QString(100000, u'l')}
+        << "已自动解压并同步到 runtime/www: ";
+    // Unpacked it would fit; not once more in the site beside the kept generation.
+    QTest::newRow("package that fits only once")
+        << QStringList{"index.php=<?php", "static/big.bin=" + QString(1536 * 1024, u'z')}
+        << "解压失败: ditto 退出码 1，更新包解压后需要 3.0 MB，磁盘剩余 ";
+}
+
+// A panel root on a file system of 64 MB of which 95 % are taken, and a margin of 1 MB: what
+// decides is whether the run's own writing fits, not the share of the disk that is used.
+void UpdateTest::updateOnANearlyFullDisk() {
+    QFETCH(QStringList, package);
+    QFETCH(QString, report);
+    auto sandbox = makeUpdateSandbox();
+    const QString root = sandbox->installedRoot();
+    const SmallFileSystem small(root, QStringLiteral("64m"));
+    if (!small.mounted())
+        QSKIP(qPrintable(small.failure()));
+    testing::makeValidRoot(root);
+    makeTree(root + QStringLiteral("/runtime/www"), {"index.php=old", "Data/config.php=data"});
+    const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(root);
+    QVERIFY(space);
+    const qint64 filler =
+        qint64(space->sizeBytes * 0.95L) - qint64(space->sizeBytes - space->availableBytes);
+    QFile fill(root + QStringLiteral("/filler"));
+    QVERIFY(fill.open(QIODevice::WriteOnly));
+    const QByteArray chunk(1 << 20, 'f');
+    for (qint64 left = filler; left > 0; left -= chunk.size())
+        QVERIFY(fill.write(chunk.constData(), std::min<qint64>(left, chunk.size())) > 0);
+    fill.close();
+    LocalHttpServer server;
+    server.response.body = writeZip(sandbox->base() + QStringLiteral("/served.zip"), package);
+    auto model = modelFor(*sandbox, server.archiveUrl(), 60, qint64(1) << 20);
+
+    const std::optional<OperationOutcome> outcome = runToEnd(*model);
+    QVERIFY(outcome);
+    const QString entry = model->logs().section(u'\n', 1, 1);
+    QVERIFY2(entry.startsWith(report), qPrintable(entry));
+    QCOMPARE(outcome->succeeded, report.startsWith(QStringLiteral("已自动")));
+    QCOMPARE(testing::readFile(root + QStringLiteral("/runtime/www/index.php")),
+             outcome->succeeded ? QByteArray("<?php") : QByteArray("old"));
+}
+
+void UpdateTest::updateGoesOnWithoutKeepingTheSite_data() {
+    QTest::addColumn<bool>("earlierGeneration"); // one kept by the update before
+    QTest::newRow("nothing kept before") << false;
+    QTest::newRow("an earlier generation is withdrawn") << true;
+}
+
+// A file of the site that the user running the panel may neither read nor link (another
+// user's, mode 0): the site cannot be kept, the update goes on and says it cannot be undone.
+void UpdateTest::updateGoesOnWithoutKeepingTheSite() {
+    QFETCH(bool, earlierGeneration);
+    if (testing::readFile(QStringLiteral("/proc/sys/fs/protected_hardlinks")).trimmed() != "1")
+        QSKIP("hard links to other users' files are allowed here, so the site can be kept");
+    auto sandbox = makeUpdateSandbox();
+    const QString root = sandbox->installedRoot();
+    const QString www = root + QStringLiteral("/runtime/www");
+    const QString generation = root + QStringLiteral("/runtime/www-previous");
+    makeTree(www, {"index.php=old", "Data/config.php=site data", "secret.php=root's"});
+    if (earlierGeneration)
+        makeTree(generation, {"index.php=older"});
+    // Everything is nobody's but that one file.
+    QCOMPARE(QProcess::execute(
+                 QStringLiteral("chown"),
+                 {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), sandbox->base()}),
+             0);
+    const QString secret = www + QStringLiteral("/secret.php");
+    QVERIFY(::chown(QFile::encodeName(secret).constData(), 0, 0) == 0);
+    QVERIFY(QFile::setPermissions(secret, {}));
+    LocalHttpServer server;
+    server.response.body = writeZip(sandbox->base() + QStringLiteral("/served.zip"),
+                                    {"index.php=new", "include/lib.php=lib"});
+    auto model = modelFor(*sandbox, server.archiveUrl());
+    model->refreshUndoAvailable();
+    QCOMPARE(model->undoAvailable(), earlierGeneration);
+
+    std::optional<OperationOutcome> outcome;
+    {
+        const RunAsNobody nobody;
+        if (!nobody.holds())
+            QSKIP(qPrintable(nobody.failure()));
+        outcome = runToEnd(*model);
+    }
+    QVERIFY(outcome && outcome->succeeded);
+    QCOMPARE(testing::readFile(www + QStringLiteral("/index.php")), QByteArray("new"));
+    QCOMPARE(testing::readFile(www + QStringLiteral("/Data/config.php")), QByteArray("site data"));
+    QString notKept = QStringLiteral("注意: 本次更新无法撤销，未能保留更新前的站点: ") + secret +
+                      QStringLiteral(": Permission denied");
+    if (earlierGeneration)
+        notKept += QStringLiteral("；更早保留的上一版已撤下，以免撤销回到更早的站点");
+    // One entry after the report (of two lines), which shows among the error lines too.
+    QCOMPARE(model->logs().section(u'\n', 3, 4), notKept + QStringLiteral("\n"));
+    QCOMPARE(model->errorSummary(), notKept);
+    QCOMPARE(outcome->warnings.size(), size_t(1));
+    // Nothing is offered for an undo: neither a part of this site nor the one of before the
+    // update before.
+    QVERIFY(!model->undoAvailable());
+    QVERIFY(!QFileInfo::exists(generation));
+    QVERIFY(testing::waitFor([&] {
+        return QDir(root + QStringLiteral("/runtime")).entryList({"www-previous*"}).isEmpty();
+    }));
 }
 
 void UpdateTest::progressRisesWithBytesAndEntries() {
@@ -417,8 +536,9 @@ void UpdateTest::undoPutsThePreviousSiteBack() {
     const QString root = sandbox->installedRoot();
     const QString www = root + QStringLiteral("/runtime/www");
     const QString generation = root + QStringLiteral("/runtime/www-previous");
+    // "data" is one of the site's directories like any other; only "Data" holds its data.
     makeTree(www, {"index.php=working site", "include/lib.php=working lib", "old.php=kept",
-                   "Data/config.php=site data"});
+                   "Data/config.php=site data", "data/config.php=site file"});
     const QStringList before = describe(www);
     // The update brings a broken site: it replaces index.php and drops old.php.
     LocalHttpServer server;
@@ -440,12 +560,13 @@ void UpdateTest::undoPutsThePreviousSiteBack() {
     QCOMPARE(describe(www).filter(QStringLiteral("index.php")),
              QStringList{"index.php=<?php broken("});
     // The site as it was, but its data, is kept, and the button may show.
-    QCOMPARE(describe(generation), (QStringList{"include/", "include/lib.php=working lib",
+    QCOMPARE(describe(generation), (QStringList{"data/", "data/config.php=site file", "include/",
+                                                "include/lib.php=working lib",
                                                 "index.php=working site", "old.php=kept"}));
     QVERIFY(model->undoAvailable());
-    // The site goes on writing data after the update.
+    // The site goes on writing data after the update, and deletes some.
     testing::writeFile(www + QStringLiteral("/Data/upload.jpg"), "new upload");
-    testing::writeFile(www + QStringLiteral("/Data/config.php"), "changed since");
+    QVERIFY(QFile::remove(www + QStringLiteral("/Data/config.php")));
 
     Recorder recorder(*model);
     const std::optional<OperationOutcome> undone =
@@ -460,9 +581,9 @@ void UpdateTest::undoPutsThePreviousSiteBack() {
     QCOMPARE(model->updateProgress(), 1.0);
     QCOMPARE(model->errorSummary(), QString());
     QCOMPARE(describe(www),
-             (QStringList{"Data/", "Data/config.php=changed since", "Data/upload.jpg=new upload",
-                          "include/", "include/lib.php=working lib", "index.php=working site",
-                          "old.php=kept"}));
+             (QStringList{"Data/", "Data/upload.jpg=new upload", "data/",
+                          "data/config.php=site file", "include/", "include/lib.php=working lib",
+                          "index.php=working site", "old.php=kept"}));
     QVERIFY(before.contains(QStringLiteral("old.php=kept")));
     // One generation: it is used up.
     QVERIFY(!QFileInfo::exists(generation));

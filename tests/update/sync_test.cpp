@@ -229,7 +229,7 @@ void UpdateTest::syncPasses() {
 
     QStringList seen;
     const Result<> synced = sandbox->makeModel(config)->syncDirectoryContents(
-        source, target, [&](int done, int total, const QString&) {
+        source, target, PackageData::DataOrLowercase, [&](int done, int total, const QString&) {
             seen.push_back(QStringLiteral("%1/%2").arg(done).arg(total));
         });
     QCOMPARE(

@@ -22,8 +22,8 @@ private Q_SLOTS:
 
     // extraction_test.cpp
     void extractionKeepsTreeModesAndLinks();
-    void extractionKeepsTheReserveFree_data();
-    void extractionKeepsTheReserveFree();
+    void extractionLeavesTheMarginFree_data();
+    void extractionLeavesTheMarginFree();
     void manyEntriesStopAtTheFirstFault_data();
     void manyEntriesStopAtTheFirstFault();
     void noWriteThroughLinks_data();
@@ -44,6 +44,10 @@ private Q_SLOTS:
     void successfulRunOverExistingSiteRefusingASecondPress();
     void failedRunsLeaveEverythingElseUntouched_data();
     void failedRunsLeaveEverythingElseUntouched();
+    void updateOnANearlyFullDisk_data();
+    void updateOnANearlyFullDisk();
+    void updateGoesOnWithoutKeepingTheSite_data();
+    void updateGoesOnWithoutKeepingTheSite();
     void progressRisesWithBytesAndEntries();
     void undoPutsThePreviousSiteBack();
 };

@@ -13,13 +13,65 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace updatetest {
+
+SmallFileSystem::SmallFileSystem(QString dir, const QString& size) : m_dir(std::move(dir)) {
+    const QByteArray options = QStringLiteral("size=%1").arg(size).toLatin1();
+    if (::mount("tmpfs", QFile::encodeName(m_dir).constData(), "tmpfs", 0, options.constData()) !=
+        0)
+        m_failure = QStringLiteral("cannot mount a small tmpfs here (%1): the test needs root "
+                                   "and a system that allows mounts")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (mounted())
+        ::umount2(QFile::encodeName(m_dir).constData(), MNT_DETACH);
+}
+
+RunAsNobody::RunAsNobody() {
+    if (::geteuid() != 0) {
+        m_failure = QStringLiteral("the test runs as a user, not as root");
+        return;
+    }
+    const passwd* user = ::getpwnam("nobody");
+    const group* nogroup = ::getgrnam("nogroup");
+    const uid_t uid = user ? user->pw_uid : uid_t(65534);
+    const gid_t gid = nogroup ? nogroup->gr_gid : gid_t(65534);
+    m_groups.resize(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+    m_groups.resize(static_cast<size_t>(
+        std::max(::getgroups(static_cast<int>(m_groups.size()), m_groups.data()), 0)));
+    // glibc applies each call to every thread of the process. The saved ids stay root's, so
+    // that the destructor may take them back.
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, 0) != 0 ||
+        ::setresuid(uid, uid, 0) != 0) {
+        m_failure = QStringLiteral("cannot become nobody: %1")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::setresuid(0, 0, 0);
+        ::setresgid(0, 0, 0);
+    }
+}
+
+RunAsNobody::~RunAsNobody() {
+    if (!holds())
+        return;
+    if (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0)
+        qFatal("cannot become root again: %s", std::strerror(errno));
+    ::setgroups(m_groups.size(), m_groups.data());
+}
 
 namespace {
 

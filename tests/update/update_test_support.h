@@ -9,6 +9,9 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
+
+#include <sys/types.h>
 
 class QTcpSocket;
 
@@ -58,6 +61,41 @@ QByteArray rawZip(const QList<RawZipEntry>& entries);
 
 // The entries below dir as a sorted layout.
 QStringList describe(const QString& dir);
+
+// A tmpfs of the given size (mount's "size=" option, e.g. "16m") mounted on the existing
+// directory dir while this lives. Tests run as root; elsewhere the mount fails and
+// failure() says why, for a QSKIP.
+class SmallFileSystem {
+public:
+    SmallFileSystem(QString dir, const QString& size);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+
+private:
+    QString m_dir;
+    QString m_failure;
+};
+
+// While it lives, the whole process (every thread, and the children it starts) runs as the
+// user "nobody" (group "nogroup", no supplementary groups), so that file modes and
+// ownership bar it as they bar a user; then it is root again. For a test running as root;
+// holds() is false, with the reason in failure(), where that cannot be done.
+class RunAsNobody {
+public:
+    RunAsNobody();
+    ~RunAsNobody();
+    RunAsNobody(const RunAsNobody&) = delete;
+    RunAsNobody& operator=(const RunAsNobody&) = delete;
+    bool holds() const { return m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+
+private:
+    QString m_failure;
+    std::vector<gid_t> m_groups; // root's, given back
+};
 
 // A small HTTP/1.1 server on 127.0.0.1 (random port) that answers every GET with the
 // configured response. It runs on the thread that owns it; the panel downloads on a worker,
