@@ -5,6 +5,7 @@
 #include "app/theme.h"
 #include "core/panel_view_model.h"
 #include "platform/application_identity.h"
+#include "update/set_aside.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -175,6 +176,10 @@ int run(int argc, char** argv) {
         return PanelViewModel::create(Platform::system(desktop));
     };
     openPanelWindow(factory);
+    // Quitting does not wait for the removal of what an update set aside: the next run
+    // removes what is left.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit,
+                     [] { update::stopRemovingSetAside(); });
     return QApplication::exec();
 }
 

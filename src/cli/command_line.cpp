@@ -7,6 +7,7 @@
 #include "core/panel_view_model.h"
 #include "platform/application_identity.h"
 #include "platform/headless_desktop.h"
+#include "update/set_aside.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,6 +95,9 @@ public:
 
     int run() {
         const Result result = execute();
+        // What an update set aside and is still removing is left to the next run: the command
+        // ends with its report.
+        update::stopRemovingSetAside();
         const int exitCode = result.ok ? kExitOk : kExitFailed;
         if (m_invocation.json) {
             QJsonObject object = stateJson(*m_model);

@@ -7,15 +7,61 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <QFile>
+
+#include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <mutex>
 #include <set>
+#include <system_error>
 
 namespace {
 
 // The trees being removed by this process.
 std::mutex g_claimsMutex;
 std::set<QString> g_claims;
+// Set when the process is about to end.
+std::atomic<bool> g_stopRemoving{false};
+
+namespace fs = std::filesystem;
+
+// Removes the tree at path, deepest entries first, until it is gone or the removals are
+// stopped; false when they were. ec holds the first failure.
+bool removeTree(const fs::path& path, std::error_code& ec) {
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (ec) {
+        if (ec == std::errc::no_such_file_or_directory)
+            ec.clear();
+        return true;
+    }
+    if (fs::is_directory(status)) {
+        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+            if (g_stopRemoving.load(std::memory_order_relaxed))
+                return false;
+            if (!removeTree(it->path(), ec))
+                return false;
+            if (ec)
+                return true;
+        }
+        if (ec)
+            return true;
+    }
+    fs::remove(path, ec);
+    if (ec == std::errc::no_such_file_or_directory)
+        ec.clear();
+    return true;
+}
+
+// The tree at path removed, or the reason why not; success also when the removals were
+// stopped (what is left is removed by the next run).
+Result<> removeUnlessStopped(const QString& path) {
+    std::error_code ec;
+    removeTree(fs::path(QFile::encodeName(path).toStdString()), ec);
+    if (ec)
+        return platform::errnoFailure(ec.value(), path, QStringLiteral("remove"));
+    return {};
+}
 
 bool claim(const QString& path) {
     const std::lock_guard lock(g_claimsMutex);
@@ -70,12 +116,16 @@ QStringList claimSetAside(const QString& path) {
     return claimed;
 }
 
+void stopRemovingSetAside() {
+    g_stopRemoving.store(true);
+}
+
 void removeSetAside(const QStringList& trees) {
     for (const QString& tree : trees) {
-        Result<> removed = platform::removePath(tree);
+        Result<> removed = removeUnlessStopped(tree);
         // A second try for what vanished under the first (another process removing it too).
         if (!removed && platform::entryExists(tree))
-            removed = platform::removePath(tree);
+            removed = removeUnlessStopped(tree);
         if (!removed && platform::entryExists(tree))
             reportIgnored(removed.error(), "remove a tree set aside by an update");
         release(tree);

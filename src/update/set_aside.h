@@ -25,4 +25,8 @@ QStringList claimSetAside(const QString& path);
 // another process removes at the same time counts as removed once it is gone.
 void removeSetAside(const QStringList& trees);
 
+// For a process about to end: the removals under way stop at their next entry and later ones
+// do nothing, so that the process does not wait for them; the next run removes what is left.
+void stopRemovingSetAside();
+
 } // namespace update
