@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -29,8 +28,6 @@ constexpr milliseconds kAliveInterval{40};
 constexpr milliseconds kForeignInterval{100};
 // How often the listeners on ports that are still held are named while waiting for a stop.
 constexpr milliseconds kNamingInterval{200};
-// How long a process has to go after SIGKILL.
-constexpr milliseconds kAfterKill{1000};
 
 struct Attempt {
     int fd = -1;
@@ -239,19 +236,6 @@ void waitUntilEnded(const std::vector<pid_t>& pids, milliseconds limit,
         }
         std::this_thread::sleep_for(milliseconds(5));
     }
-}
-
-bool endProcess(pid_t pid, milliseconds grace) {
-    if (!isProcessAlive(pid))
-        return true;
-    if (::kill(pid, SIGTERM) != 0)
-        return errno == ESRCH;
-    waitUntilEnded({pid}, grace);
-    if (isProcessAlive(pid)) {
-        ::kill(pid, SIGKILL);
-        waitUntilEnded({pid}, kAfterKill);
-    }
-    return !isProcessAlive(pid);
 }
 
 } // namespace platform

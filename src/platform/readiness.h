@@ -56,8 +56,4 @@ waitUntilPortsFree(const std::vector<quint16>& ports, std::chrono::milliseconds 
 void waitUntilEnded(const std::vector<pid_t>& pids, std::chrono::milliseconds limit,
                     const std::function<bool()>& stopAsked = {});
 
-// Ends a process: SIGTERM, then SIGKILL when it is still alive after grace. True when it is
-// gone (or was gone already).
-bool endProcess(pid_t pid, std::chrono::milliseconds grace);
-
 } // namespace platform
