@@ -1,6 +1,7 @@
 #include "tst_update.h"
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "update/site_job.h"
 #include "update_test_support.h"
 
@@ -8,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -443,10 +443,10 @@ void UpdateTest::updateGoesOnWithoutKeepingTheSite() {
     if (earlierGeneration)
         makeTree(generation, {"index.php=older"});
     // Everything is nobody's but that one file.
-    QCOMPARE(QProcess::execute(
-                 QStringLiteral("chown"),
-                 {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), sandbox->base()}),
-             0);
+    const Result<platform::ChildExit> chowned = platform::runChild(
+        QStringLiteral("/bin/chown"),
+        {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), sandbox->base()});
+    QVERIFY(chowned && chowned->exitedCleanly());
     const QString secret = www + QStringLiteral("/secret.php");
     QVERIFY(::chown(QFile::encodeName(secret).constData(), 0, 0) == 0);
     QVERIFY(QFile::setPermissions(secret, {}));
