@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <array>
+#include <functional>
 
 namespace core {
 
@@ -115,38 +116,47 @@ void PanelViewModel::updateErrorSummary() {
     setErrorSummary(core::errorSummaryOf(m_logs));
 }
 
-QString PanelViewModel::permissionAccessHint() const {
-    const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
+namespace {
+
+// The hint for the first of the runtime's directories that is missing or whose check fails;
+// check(dir) is the error that a write into dir meets, or empty.
+QString firstDirectoryHint(const QStringList& dirs,
+                           const std::function<QString(const QString&)>& check) {
     for (const QString& dir : dirs) {
         if (!platform::isDirectory(dir))
             return core::missingDirectoryHint(dir);
-        if (const Result<> writable = platform::checkDirectoryWritable(dir); !writable)
-            return core::notWritableHint(dir, writable.error().message);
+        if (const QString error = check(dir); !error.isEmpty())
+            return core::notWritableHint(dir, error);
     }
     return {};
 }
 
+} // namespace
+
+QString PanelViewModel::permissionAccessHint() const {
+    return firstDirectoryHint({runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()},
+                              [](const QString& dir) {
+                                  return core::failureText(platform::checkDirectoryWritable(dir));
+                              });
+}
+
 QString PanelViewModel::permissionCheckHint() const {
-    const QString dirs[] = {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()};
-    for (const QString& dir : dirs) {
-        if (!platform::isDirectory(dir))
-            return core::missingDirectoryHint(dir);
-        const QString probe = dir + QStringLiteral("/.zelto-write-test");
-        // Atomic like tryWrite(), but not flushed to disk: a flush costs milliseconds per
-        // directory and tells nothing more about whether the directory can be written.
-        QString error =
-            core::failureText(platform::writeTextAtomicallyUnsynced(probe, QStringLiteral("ok")));
-        if (error.isEmpty()) {
-            // Gone already: another probe of the same directory, at the same moment, wrote
-            // and removed the same file.
-            QFile file(probe);
-            if (!file.remove() && file.exists())
-                error = file.errorString();
-        }
-        if (!error.isEmpty())
-            return core::notWritableHint(dir, error);
-    }
-    return {};
+    return firstDirectoryHint(
+        {runtimeDir(), cfgDir(), mysqlDir(), mysqlDataDir()}, [](const QString& dir) {
+            const QString probe = dir + QStringLiteral("/.zelto-write-test");
+            // Atomic like tryWrite(), but not flushed to disk: a flush costs milliseconds per
+            // directory and tells nothing more about whether the directory can be written.
+            QString error = core::failureText(
+                platform::writeTextAtomicallyUnsynced(probe, QStringLiteral("ok")));
+            if (error.isEmpty()) {
+                // Gone already: another probe of the same directory, at the same moment,
+                // wrote and removed the same file.
+                QFile file(probe);
+                if (!file.remove() && file.exists())
+                    error = file.errorString();
+            }
+            return error;
+        });
 }
 
 bool PanelViewModel::isServiceRunning(Service service) const {

@@ -113,13 +113,13 @@ class NetworkAccessTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const QString runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
-        if (runtime.isEmpty() || !QFileInfo::exists(runtime + QStringLiteral("/phpmyadmin")))
-            QSKIP("no assembled runtime (build the zelto_runtime target)");
-        for (int port : {kSitePort, kAdminPort}) {
-            if (portAnswers(port))
-                QFAIL(qPrintable(QStringLiteral("port %1 is already taken").arg(port)));
-        }
+        const testing::EndToEndSetup setup =
+            testing::endToEndSetup(QStringLiteral("phpmyadmin"), {kSitePort, kAdminPort});
+        if (!setup.skip.isEmpty())
+            QSKIP(qPrintable(setup.skip));
+        if (!setup.failure.isEmpty())
+            QFAIL(qPrintable(setup.failure));
+        const QString runtime = setup.runtime;
         QVERIFY(QDir().mkpath(m_box.resourceDir()));
         QVERIFY(copyTree(runtime, m_box.resourceDir() + QStringLiteral("/runtime")));
         m_model = m_box.makeModel();

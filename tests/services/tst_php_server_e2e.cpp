@@ -82,14 +82,13 @@ class PhpServerEndToEndTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        m_runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
-        if (m_runtime.isEmpty() ||
-            !QFileInfo::exists(m_runtime + QStringLiteral("/mysql/bin/mysqld")))
-            QSKIP("no assembled runtime (build the zelto_runtime target)");
-        for (int port : {8000, 900}) {
-            if (portAnswers(port))
-                QFAIL(qPrintable(QStringLiteral("port %1 is already taken").arg(port)));
-        }
+        const testing::EndToEndSetup setup =
+            testing::endToEndSetup(QStringLiteral("mysql/bin/mysqld"), {8000, 900});
+        if (!setup.skip.isEmpty())
+            QSKIP(qPrintable(setup.skip));
+        if (!setup.failure.isEmpty())
+            QFAIL(qPrintable(setup.failure));
+        m_runtime = setup.runtime;
     }
 
     void init() {

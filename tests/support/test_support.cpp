@@ -217,6 +217,22 @@ ForeignListener::~ForeignListener() {
     endProcess(pid, QStringLiteral("zelto_port_listener"));
 }
 
+EndToEndSetup endToEndSetup(const QString& mark, const QList<int>& ports) {
+    EndToEndSetup setup;
+    setup.runtime = qEnvironmentVariable("ZELTO_RUNTIME_DIR");
+    if (setup.runtime.isEmpty() || !QFileInfo::exists(setup.runtime + QLatin1Char('/') + mark)) {
+        setup.skip = QStringLiteral("no assembled runtime (build the zelto_runtime target)");
+        return setup;
+    }
+    for (const int port : ports) {
+        if (portAnswers(port)) {
+            setup.failure = QStringLiteral("port %1 is already taken by another server").arg(port);
+            break;
+        }
+    }
+    return setup;
+}
+
 bool makeUnwritable(const QString& dir) {
     if (::geteuid() != 0)
         return QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);

@@ -140,6 +140,16 @@ private:
 // True when something accepts a connection on port of 127.0.0.1 within half a second.
 bool portAnswers(int port);
 
+// What an end-to-end test needs before it starts: the assembled runtime (ZELTO_RUNTIME_DIR,
+// holding mark, a path inside it) and its fixed ports free. skip says why the test cannot run
+// here (no runtime), failure that it must not (a port already answers); both empty when it can.
+struct EndToEndSetup {
+    QString runtime;
+    QString skip;
+    QString failure;
+};
+EndToEndSetup endToEndSetup(const QString& mark, const QList<int>& ports);
+
 // A TCP port nobody listens on right now.
 quint16 freeTcpPort();
 
