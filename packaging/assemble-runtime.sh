@@ -6,7 +6,8 @@
 #   php/PHP<v>/bin/php     link to the distribution's default PHP, /usr/bin/php<v>, named by
 #                          its version <v> (such as 8.2 or 8.4), with the extensions that
 #                          packaging/php-extensions.sh lists (scripts/install-deps.sh)
-#   mysql/bin/...          mysqld, mysql_install_db, mysqladmin: adaptors onto MariaDB
+#   mysql/bin/...          mysqld, mysql_install_db, mysqladmin, mysql, mysqldump: adaptors
+#                          onto MariaDB
 #   mysql/libexec/...      what the adaptors share
 #   phpmyadmin/            Debian's phpMyAdmin, reading config.inc.php from its own directory
 #   www/                   the sample site (index.php; catalog.php, a page with queries)
@@ -37,6 +38,8 @@ require /usr/sbin/mariadbd mariadb-server
 require /usr/bin/mariadb-install-db mariadb-server
 require /usr/bin/my_print_defaults mariadb-server
 require /usr/bin/mariadb-admin mariadb-client
+require /usr/bin/mariadb mariadb-client
+require /usr/bin/mariadb-dump mariadb-client
 # The adaptors' choices, as they make them.
 ZM_BIN_DIR=$here/mysql/bin
 # shellcheck source=packaging/mysql/libexec/mariadb-common.sh

@@ -21,7 +21,7 @@ PACKAGES=(
   php-cli php-mysql php-mbstring php-curl php-gd php-intl php-zip php-xml php-bcmath php-imagick
   mariadb-server mariadb-client
   phpmyadmin
-  rsync procps lsof curl authbind iproute2
+  rsync zstd procps lsof curl authbind iproute2
   clang libclang-rt-dev clang-format clang-tidy
   fonts-noto-cjk xvfb xauth
   desktop-file-utils appstream

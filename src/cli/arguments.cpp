@@ -40,6 +40,7 @@ const std::vector<OptionRule>& optionRules() {
         {QCommandLineOption(QStringLiteral("from"), {}, QStringLiteral("URL")),
          QStringLiteral("an address"),
          {Command::Update}},
+        {QCommandLineOption(QStringLiteral("all")), {}, {Command::Restore}},
     };
     return rules;
 }
@@ -62,6 +63,11 @@ std::optional<QString> takeUpdateSource(const QCommandLineParser& parser, Invoca
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return QStringLiteral("--from needs an http or https address, not ") + quoted(from);
     invocation.updateFrom = url;
+    return std::nullopt;
+}
+
+std::optional<QString> takeRestoreScope(const QCommandLineParser& parser, Invocation& invocation) {
+    invocation.restoreAll = parser.isSet(QStringLiteral("all"));
     return std::nullopt;
 }
 
@@ -89,6 +95,11 @@ const std::vector<CommandRule>& commandRules() {
         {Command::OpenSite, QStringLiteral("open site"), {}, {}},
         {Command::OpenPhpMyAdmin, QStringLiteral("open phpmyadmin"), {}, {}},
         {Command::OpenDirectory, QStringLiteral("open dir"), {}, {}},
+        {Command::OpenBackups, QStringLiteral("open backups"), {}, {}},
+        {Command::Backup, QStringLiteral("backup"), {}, {}},
+        {Command::Backups, QStringLiteral("backups"), {}, {}},
+        {Command::Restore, QStringLiteral("restore"), QStringLiteral("NAME"),
+         QStringLiteral("a snapshot's name or latest"), &takeRestoreScope},
     };
     return rules;
 }
@@ -334,6 +345,14 @@ QString usageText(const QString& program) {
                "  open site          open %2 (without a desktop: print it)\n"
                "  open phpmyadmin    start phpMyAdmin if needed and open %3\n"
                "  open dir           open the runtime directory (without a desktop: print it)\n"
+               "  open backups       open the database's backups directory\n"
+               "  backup             take a snapshot of the database now (kept until removed "
+               "by hand)\n"
+               "  backups            list the database's snapshots, newest first\n"
+               "  restore NAME|latest [--all]\n"
+               "                     put a snapshot back (after a snapshot of the current "
+               "state);\n"
+               "                     --all also drops the databases created since\n"
                "\n"
                "Options:\n"
                "  --json             print one JSON object with the state and the outcome\n"

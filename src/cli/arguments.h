@@ -21,14 +21,19 @@ enum class Command {
     OpenSite,
     OpenPhpMyAdmin,
     OpenDirectory,
+    OpenBackups,
+    Backup,
+    Backups,
+    Restore,
 };
 
 // One call of the program, as its arguments ask for it.
 struct Invocation {
     Command command = Command::Help;
     bool json = false;
-    QString operand; // the word after the command's own, as given: the DIR of "root set DIR"
+    QString operand; // the word after the command's own, as given: the DIR of "root set DIR", the NAME of "restore NAME"
     QUrl updateFrom; // update --from URL: the archive's address in place of the built-in one
+    bool restoreAll = false; // restore --all: the databases created since go too
 };
 
 // The invocation, or the reason the arguments make none (a usage error).

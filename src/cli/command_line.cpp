@@ -3,6 +3,7 @@
 #include "cli/arguments.h"
 #include "cli/progress_printer.h"
 #include "cli/state_json.h"
+#include "backup/snapshot_store.h"
 #include "core/operation_outcome.h"
 #include "core/panel_view_model.h"
 #include "platform/application_identity.h"
@@ -144,6 +145,17 @@ private:
         case Command::OpenDirectory:
             m_model->openRuntimeDirectory();
             return opened();
+        case Command::OpenBackups:
+            m_model->openBackupsDirectory();
+            return opened();
+        case Command::Backup:
+            return withSnapshots(withProgress([this] { m_model->backupDatabase(); }));
+        case Command::Restore:
+            return withSnapshots(withProgress([this] {
+                m_model->restoreDatabase(m_invocation.operand, m_invocation.restoreAll);
+            }));
+        case Command::Backups:
+            return backups();
         case Command::Start:
             return longOperation([this] { m_model->startAll(); });
         case Command::Stop:
@@ -205,6 +217,29 @@ private:
         result.fields.insert(QStringLiteral("updateProgress"), m_model->updateProgress());
         result.fields.insert(QStringLiteral("updateProgressText"), m_model->updateProgressText());
         return result;
+    }
+
+    // The snapshots as they are now, in the JSON object.
+    Result withSnapshots(Result result) {
+        result.fields.insert(QStringLiteral("snapshots"),
+                             snapshotsJson(backup::listSnapshots(m_model->backupsDir())));
+        result.fields.insert(QStringLiteral("backupsDir"), m_model->backupsDir());
+        return result;
+    }
+
+    // One line per snapshot, newest first: name, time, reason, size and databases.
+    Result backups() {
+        const QList<backup::SnapshotInfo> all = backup::listSnapshots(m_model->backupsDir());
+        QStringList lines;
+        for (const backup::SnapshotInfo& s : all)
+            lines.push_back(s.name + QStringLiteral("  ") +
+                            s.created.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                            QStringLiteral("  ") + backup::reasonText(s.reason) +
+                            QStringLiteral("  ") + backup::sizeText(s.fileBytes) +
+                            QStringLiteral("  ") + s.databaseNames().join(QStringLiteral(",")));
+        if (lines.isEmpty())
+            lines.push_back(QStringLiteral("没有数据库快照: ") + m_model->backupsDir());
+        return withSnapshots({true, lines.join(QLatin1Char('\n')), {}});
     }
 
     Result status() {

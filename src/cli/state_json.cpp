@@ -104,4 +104,27 @@ QJsonObject outcomeJson(const QString& operation, const OperationOutcome& outcom
     return object;
 }
 
+QJsonArray snapshotsJson(const QList<backup::SnapshotInfo>& snapshots) {
+    QJsonArray list;
+    for (const backup::SnapshotInfo& s : snapshots) {
+        QJsonArray databases;
+        for (const backup::DatabaseSize& d : s.databases)
+            databases.push_back(QJsonObject{{QStringLiteral("name"), d.name},
+                                            {QStringLiteral("bytes"), double(d.bytes)}});
+        list.push_back(QJsonObject{
+            {QStringLiteral("name"), s.name},
+            {QStringLiteral("path"), s.path},
+            {QStringLiteral("created"), s.created.toString(Qt::ISODate)},
+            {QStringLiteral("reason"), backup::reasonKey(s.reason)},
+            {QStringLiteral("automatic"), s.automatic()},
+            {QStringLiteral("databases"), databases},
+            {QStringLiteral("dumpBytes"), double(s.dumpBytes)},
+            {QStringLiteral("fileBytes"), double(s.fileBytes)},
+            {QStringLiteral("panelVersion"), s.panelVersion},
+            {QStringLiteral("serverVersion"), s.serverVersion},
+        });
+    }
+    return list;
+}
+
 } // namespace cli

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "backup/snapshot_store.h"
+
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -23,5 +26,9 @@ QJsonObject stateJson(const PanelViewModel& model);
 QJsonObject outcomeJson(const QString& operation, const OperationOutcome& outcome);
 
 QJsonObject errorJson(const Error& error);
+
+// The database's snapshots, newest first: name, path, created, reason, automatic, databases
+// with their sizes, the dump's and the file's size, the panel's and the server's version.
+QJsonArray snapshotsJson(const QList<backup::SnapshotInfo>& snapshots);
 
 } // namespace cli

@@ -12,7 +12,14 @@
 
 // How a long operation ended, handed out once it has published its final report.
 
-enum class Operation { StartAll, StopAll, UpdateOrRepair, UndoLastUpdate };
+enum class Operation {
+    StartAll,
+    StopAll,
+    UpdateOrRepair,
+    UndoLastUpdate,
+    BackupDatabase,
+    RestoreDatabase,
+};
 
 struct ServiceOutcome {
     Service service = Service::Database;
@@ -24,9 +31,10 @@ struct ServiceOutcome {
 struct OperationOutcome {
     Operation operation = Operation::StartAll;
     // Start-all and stop-all: every service succeeded. Update: the site was synchronised and
-    // found in place. Undo: the previous generation was put back.
+    // found in place. Undo: the previous generation was put back. Backup: a snapshot was made
+    // (or there was nothing to keep). Restore: the snapshot was loaded.
     bool succeeded = false;
-    // Start-all and stop-all: one per service, in table order. Update and undo: none.
+    // Start-all and stop-all: one per service, in table order. The others: none.
     std::vector<ServiceOutcome> services;
     // The final report, as published in the log.
     QString report;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/snapshot_store.h"
 #include "core/service_table.h"
 #include "platform/process.h"
 
@@ -26,6 +27,10 @@ struct PanelConfig {
     // Free space an update leaves on the runtime's file system (tests on a small file system
     // lower it).
     qint64 updateFreeMarginBytes = kUpdateFreeMarginBytes;
+    // How many automatic snapshots of the database are kept and how much room they take, and
+    // the free space a snapshot leaves beyond its own size.
+    backup::RetentionLimits snapshotRetention;
+    qint64 snapshotFreeMarginBytes = qint64(64) << 20;
     // The port whose holders make the database count as running. Tests move it off the
     // machine's own database port, so that another server there does not decide their status.
     int databasePort = servicePort(Service::Database);

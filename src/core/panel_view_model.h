@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/snapshot_store.h"
 #include "core/operation_outcome.h"
 #include "core/panel_config.h"
 #include "core/php_ini.h"
@@ -20,6 +21,12 @@
 #include <optional>
 
 #include <sys/types.h>
+
+namespace backup {
+struct RuntimeDatabase;
+struct SnapshotSettings;
+struct TakenSnapshot;
+} // namespace backup
 
 namespace update {
 struct ArchiveSurvey;
@@ -55,6 +62,7 @@ class PanelViewModel : public QObject, public std::enable_shared_from_this<Panel
     Q_PROPERTY(double updateProgress READ updateProgress NOTIFY changed)
     Q_PROPERTY(QString updateProgressText READ updateProgressText NOTIFY changed)
     Q_PROPERTY(bool undoAvailable READ undoAvailable NOTIFY changed)
+    Q_PROPERTY(QStringList snapshotNames READ snapshotNames NOTIFY changed)
 
 public:
     // --- Construction and published state (core/panel_view_model.cpp) ---
@@ -76,6 +84,9 @@ public:
     QString updateProgressText() const { return m_updateProgressText; }
     // True while a previous generation of the site is kept (the undo button shows then).
     bool undoAvailable() const { return m_undoAvailable; }
+    // The database's snapshots as last listed, newest first (backup/backup_jobs.cpp).
+    const QList<backup::SnapshotInfo>& snapshots() const { return m_snapshots; }
+    QStringList snapshotNames() const;
 
     // Assignments of published fields: main thread only, each emits changed() once. The log
     // editor writes logs; the model's operations write the rest.
@@ -96,6 +107,11 @@ public:
     void stopAll();                // services/stop_all.cpp
     void updateOrRepairFiles();    // update/update_pipeline.cpp
     void undoLastUpdate();         // update/undo.cpp
+    void backupDatabase();         // backup/backup_jobs.cpp
+    // Puts snapshot name ("latest": the newest) back; with dropOthers, the databases created
+    // since go too.
+    void restoreDatabase(const QString& name, bool dropOthers = false); // backup/backup_jobs.cpp
+    void openBackupsDirectory();   // backup/backup_jobs.cpp
     void copyLogs();               // core/desktop_actions.cpp
     void openPhpMyAdmin();         // core/desktop_actions.cpp
     void openRuntimeDirectory();   // core/desktop_actions.cpp
@@ -264,6 +280,24 @@ public:
     Result<QString>
     restorePreviousSiteGeneration(const std::function<void(double, const QString&)>& progress);
 
+    // --- Database snapshots (backup/backup_jobs.cpp) ---
+    // Beside the runtime below the panel root, so that a new runtime or an update never
+    // touches them.
+    QString backupsDir() const;
+    backup::RuntimeDatabase runtimeDatabase() const;
+    backup::SnapshotSettings snapshotSettings() const;
+    // The snapshot an update, an undo or a restore takes before it changes anything, on the
+    // calling (worker) thread; progress(text) follows the dump.
+    Result<backup::TakenSnapshot>
+    snapshotBeforeChange(backup::Reason reason,
+                         const std::function<void(const QString&)>& progress = {}) const;
+    // Where an update records the snapshot it took, for the undo's report.
+    QString updateSnapshotRecordPath() const;
+    // Lists the snapshots on a worker and publishes them; returns at once.
+    void refreshSnapshotsInBackground();
+    // Main thread; emits changed() when the list differs.
+    void setSnapshots(QList<backup::SnapshotInfo> snapshots);
+
     // --- Dispatch (core/panel_view_model.cpp, platform/dispatcher.h) ---
     // Queue fn on the main thread / run it on a worker. Both keep the model alive until fn
     // has run.
@@ -291,7 +325,8 @@ public:
 Q_SIGNALS:
     // Emitted once per assignment of a published field.
     void changed();
-    // Emitted once per start-all, stop-all, update and undo, right after its final report.
+    // Emitted once per start-all, stop-all, update, undo, backup and restore, right after its
+    // final report.
     void finished(const OperationOutcome& outcome);
 
 private:
@@ -323,6 +358,7 @@ private:
     double m_updateProgress = 0.0;
     QString m_updateProgressText;
     bool m_undoAvailable = false;
+    QList<backup::SnapshotInfo> m_snapshots;
 
     // Which processes hold the database's port and which command lines match; it remembers
     // the port's last holder, so a running database is confirmed in one read.

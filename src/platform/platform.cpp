@@ -81,6 +81,7 @@ SystemTools SystemTools::of(const QString& pkill, const QString& rsync) {
     t.lsof = QStringLiteral("/usr/bin/lsof");
     t.pgrep = QStringLiteral("/usr/bin/pgrep");
     t.ps = QStringLiteral("/usr/bin/ps");
+    t.zstd = QStringLiteral("/usr/bin/zstd");
     return t;
 }
 

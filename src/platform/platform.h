@@ -60,6 +60,8 @@ struct SystemTools {
     QString lsof;
     QString pgrep;
     QString ps;
+    // The compressor of the database's snapshots.
+    QString zstd;
     // The library that lets an ordinary user's server bind a port below 1024 when a per-user
     // grant allows it (authbind's), preloaded into the phpMyAdmin server. Empty: none.
     QString privilegedPortPreload;

@@ -85,9 +85,13 @@ void finishSiteJob(PanelViewModel& model, Operation operation, const Result<QStr
     const StatusSnapshot status = model.probeStatus();
     const QStringList details =
         QStringList{QStringLiteral("目录: ") + status.panelRoot} + moreDetails;
+    // Every job may have taken a snapshot of the database.
+    QList<backup::SnapshotInfo> snapshots = backup::listSnapshots(model.backupsDir());
     model.postToMain([status, title, entries, details, outcome = std::move(outcome),
-                      lock = std::move(lock)](PanelViewModel& m) mutable {
+                      lock = std::move(lock),
+                      snapshots = std::move(snapshots)](PanelViewModel& m) mutable {
         m.publishStatus(status);
+        m.setSnapshots(std::move(snapshots));
         m.setUpdateProgress(1.0);
         m.setUpdateProgressText(QStringLiteral("完成"));
         outcome.report = PanelViewModel::buildLogBlock(title, entries, details);

@@ -1,7 +1,7 @@
-# Shared by the runtime's mysqld, mysql_install_db and mysqladmin, which present the system's
-# MariaDB under the program names and options the panel uses. Sourced with ZM_BIN_DIR set to
-# the absolute directory of the calling program (runtime/mysql/bin). Everything is found from
-# there, so the runtime keeps working after it has been copied to another place.
+# Shared by the runtime's mysqld, mysql_install_db, mysqladmin, mysql and mysqldump, which present
+# the system's MariaDB under the program names and options the panel uses. Sourced with ZM_BIN_DIR
+# set to the absolute directory of the calling program (runtime/mysql/bin). Everything is found
+# from there, so the runtime keeps working after it has been copied to another place.
 # shellcheck shell=bash disable=SC2034 # the variables are for the programs that source this
 
 ZM_BASE=${ZM_BIN_DIR%/*}
@@ -25,6 +25,8 @@ zm_first_with() {
 ZM_MARIADBD=/usr/sbin/mariadbd
 ZM_INSTALL_DB=/usr/bin/mariadb-install-db
 ZM_ADMIN=/usr/bin/mariadb-admin
+ZM_CLIENT=/usr/bin/mariadb
+ZM_DUMP=/usr/bin/mariadb-dump
 ZM_PRINT_DEFAULTS=/usr/bin/my_print_defaults
 ZM_PLUGIN_DIR=/usr/lib/mysql/plugin
 # The server's messages and character sets: /usr/share/mariadb since MariaDB 11 (Debian 13),
