@@ -191,7 +191,22 @@ private Q_SLOTS:
                                .arg(served);
         }
         const size_t left = all.size() - (killed.isEmpty() ? 0 : 1);
-        QCOMPARE(servingOnce(leader, left), left);
+        const size_t serving = servingOnce(leader, left);
+        if (killed == QLatin1String("leader") && serving == 0) {
+            // Newer PHP (Debian 13's 8.4) ends the workers with their main process: the
+            // server is gone as a whole, and the status says it is stopped, without a note.
+            QVERIFY(testing::waitFor([port] { return !portAnswers(port); }, 10000));
+            m_model->refreshStatus();
+            QVERIFY(!m_model->status().isRunning(service));
+            QVERIFY(!m_model->logs().contains(QStringLiteral("仍在服务")));
+            if (stopAll)
+                QVERIFY(testing::runToEnd(*m_model, &PanelViewModel::stopAll, 120000));
+            else
+                QCOMPARE(admin ? m_model->stopPhpMyAdmin() : m_model->stopPhpWeb(), QString());
+            QVERIFY(!QFileInfo::exists(m_model->servicePidPath(service)));
+            return;
+        }
+        QCOMPARE(serving, left);
         // Still serving, and said so.
         QVERIFY(portAnswers(port));
         m_model->refreshStatus();
