@@ -169,13 +169,16 @@ void PanelViewModel::restoreDatabase(const QString& name, bool dropOthers) {
             if (!database.initialised()) {
                 reportIgnored(platform::createDirectories(model.mysqlDataDir()),
                               "create the data directory");
-                reportIgnored(platform::writeTextAtomically(
-                                  model.mysqlCnfPath(), services::mysqlOptionFileText(model.mysqlDir())),
-                              "write the database's option file");
-                const Result<platform::ChildExit> made = model.initializeMysql(model.mysqlCnfPath());
+                reportIgnored(
+                    platform::writeTextAtomically(model.mysqlCnfPath(),
+                                                  services::mysqlOptionFileText(model.mysqlDir())),
+                    "write the database's option file");
+                const Result<platform::ChildExit> made =
+                    model.initializeMysql(model.mysqlCnfPath());
                 if (!made || !made->exitedCleanly())
-                    return refused(Error{QStringLiteral("无法初始化数据库目录"), model.mysqlDataDir(), {}},
-                                   untouched);
+                    return refused(
+                        Error{QStringLiteral("无法初始化数据库目录"), model.mysqlDataDir(), {}},
+                        untouched);
             }
             Result<std::unique_ptr<backup::DatabaseSession>> session =
                 backup::DatabaseSession::open(database);
@@ -184,8 +187,8 @@ void PanelViewModel::restoreDatabase(const QString& name, bool dropOthers) {
             const Result<QString> version = (*session)->serverVersion();
             if (!version)
                 return refused(version.error(), untouched);
-            if (Result<> checked = backup::checkSnapshot(*snapshot, *version,
-                                                         model.platform().tools.zstd);
+            if (Result<> checked =
+                    backup::checkSnapshot(*snapshot, *version, model.platform().tools.zstd);
                 !checked)
                 return refused(checked.error(), untouched);
 
@@ -200,8 +203,8 @@ void PanelViewModel::restoreDatabase(const QString& name, bool dropOthers) {
             Result<QList<backup::DatabaseSize>> before = backup::userDatabases(**session);
 
             step(0.5, QStringLiteral("正在恢复数据库"));
-            const Result<QStringList> loaded = backup::loadSnapshot(
-                **session, *snapshot, dropOthers, model.platform().tools.zstd);
+            const Result<QStringList> loaded =
+                backup::loadSnapshot(**session, *snapshot, dropOthers, model.platform().tools.zstd);
             const QString safetyName = safety->snapshot ? safety->snapshot->name : QString();
             if (!loaded) {
                 QString after;
@@ -223,7 +226,8 @@ void PanelViewModel::restoreDatabase(const QString& name, bool dropOthers) {
                     if (!snapshot->databaseNames().contains(d.name))
                         kept.push_back(d.name);
                 if (!kept.isEmpty())
-                    text += QStringLiteral("\n快照之后新建的数据库保持不变: ") + databasesText(kept);
+                    text +=
+                        QStringLiteral("\n快照之后新建的数据库保持不变: ") + databasesText(kept);
             }
             text += safetyName.isEmpty()
                         ? QStringLiteral("\n恢复前: ") + safety->note

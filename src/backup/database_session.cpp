@@ -30,13 +30,12 @@ bool answers(const RuntimeDatabase& database, const QString& socket) {
     options.out = platform::StdStream::Null;
     options.err = platform::StdStream::Null;
     options.timeout = std::chrono::seconds(10);
-    const Result<platform::ChildExit> ping =
-        platform::runChild(database.program(QStringLiteral("mysqladmin")),
-                           {QStringLiteral("--socket=") + socket, QStringLiteral("-u"),
-                            services::kMysqlRootUser,
-                            QStringLiteral("-p") + services::kMysqlRootPassword,
-                            QStringLiteral("--connect-timeout=5"), QStringLiteral("ping")},
-                           options);
+    const Result<platform::ChildExit> ping = platform::runChild(
+        database.program(QStringLiteral("mysqladmin")),
+        {QStringLiteral("--socket=") + socket, QStringLiteral("-u"), services::kMysqlRootUser,
+         QStringLiteral("-p") + services::kMysqlRootPassword, QStringLiteral("--connect-timeout=5"),
+         QStringLiteral("ping")},
+        options);
     return ping && ping->exitedCleanly();
 }
 
@@ -85,19 +84,20 @@ Result<std::unique_ptr<DatabaseSession>> DatabaseSession::open(const RuntimeData
     // that came first may have brought the runtime's server up meanwhile.
     if (Result<> made = platform::createDirectories(database.cfgDir); !made)
         return std::unexpected(made.error());
-    auto lock = std::make_unique<platform::FileLock>(database.cfgDir +
-                                                     QStringLiteral("/.start-stop.lock"));
+    auto lock =
+        std::make_unique<platform::FileLock>(database.cfgDir + QStringLiteral("/.start-stop.lock"));
     if (answers(database, ownSocket))
         return std::unique_ptr<DatabaseSession>(new DatabaseSession(database, ownSocket));
 
-    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zelto-db-XXXXXX"));
+    auto dir =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zelto-db-XXXXXX"));
     if (!dir->isValid())
         return failure(QStringLiteral("无法创建临时目录: ") + dir->errorString(), QDir::tempPath());
     const QString socket = dir->path() + QStringLiteral("/s.sock");
-    Result<pid_t> started = platform::spawnTiedChild(
-        {database.program(QStringLiteral("mysqld")),
-         {QStringLiteral("--defaults-file=") + database.defaultsFile(),
-          QStringLiteral("--private-socket=") + socket}});
+    Result<pid_t> started =
+        platform::spawnTiedChild({database.program(QStringLiteral("mysqld")),
+                                  {QStringLiteral("--defaults-file=") + database.defaultsFile(),
+                                   QStringLiteral("--private-socket=") + socket}});
     if (!started)
         return std::unexpected(started.error());
 
@@ -148,8 +148,7 @@ Result<QString> DatabaseSession::query(const QString& statements) const {
     if (!run)
         return std::unexpected(run.error());
     if (!run->producer.exitedCleanly())
-        return toolFailure(run->producer.exitStatus, clientErrorText(run->producer),
-                           call.program);
+        return toolFailure(run->producer.exitStatus, clientErrorText(run->producer), call.program);
     return QString::fromUtf8(rows);
 }
 

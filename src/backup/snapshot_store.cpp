@@ -66,8 +66,7 @@ QString backupsDirFor(const QString& panelRoot) {
 }
 
 QString newSnapshotName(const QString& dir, const QDateTime& created, Reason reason) {
-    const QString base =
-        created.toString(QStringLiteral("yyyyMMdd-HHmmss-")) + reasonKey(reason);
+    const QString base = created.toString(QStringLiteral("yyyyMMdd-HHmmss-")) + reasonKey(reason);
     QString name = base;
     for (int n = 2; platform::entryExists(dir + QLatin1Char('/') + name); ++n)
         name = base + QLatin1Char('-') + QString::number(n);
@@ -80,8 +79,8 @@ QByteArray descriptionJson(const SnapshotInfo& info) {
         databases.push_back(QJsonObject{{QStringLiteral("name"), d.name},
                                         {QStringLiteral("bytes"), double(d.bytes)}});
     const QJsonObject object{
-        {QStringLiteral("created"), info.created.toOffsetFromUtc(info.created.offsetFromUtc())
-                                        .toString(Qt::ISODateWithMs)},
+        {QStringLiteral("created"),
+         info.created.toOffsetFromUtc(info.created.offsetFromUtc()).toString(Qt::ISODateWithMs)},
         {QStringLiteral("reason"), reasonKey(info.reason)},
         {QStringLiteral("databases"), databases},
         {QStringLiteral("panelVersion"), info.panelVersion},
@@ -101,7 +100,8 @@ Result<SnapshotInfo> readSnapshot(const QString& dir) {
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(file.read(1 << 20), &parseError);
     const QJsonObject object = document.object();
-    const std::optional<Reason> reason = reasonFromKey(object.value(QStringLiteral("reason")).toString());
+    const std::optional<Reason> reason =
+        reasonFromKey(object.value(QStringLiteral("reason")).toString());
     SnapshotInfo info;
     info.path = dir;
     info.name = QFileInfo(dir).fileName();
@@ -179,8 +179,8 @@ QList<SnapshotInfo> snapshotsBeyondRetention(const QList<SnapshotInfo>& newestFi
         if (s.automatic())
             automatic.push_back(s);
     QList<SnapshotInfo> removed;
-    const qint64 room =
-        std::min(limits.maxBytes, qint64(double(std::max<qint64>(freeBytes, 0)) * limits.freeShare));
+    const qint64 room = std::min(limits.maxBytes,
+                                 qint64(double(std::max<qint64>(freeBytes, 0)) * limits.freeShare));
     qint64 total = 0;
     for (const SnapshotInfo& s : automatic)
         total += s.fileBytes;

@@ -41,8 +41,9 @@ private:
 QString toolErrors(const platform::PipedExit& exit, const QString& program) {
     QString text = QString::fromUtf8(exit.errors).trimmed();
     if (text.isEmpty())
-        text = exit.signalled ? QStringLiteral("%1 被信号 %2 终止").arg(program).arg(exit.exitStatus)
-                              : QStringLiteral("%1 退出码 %2").arg(program).arg(exit.exitStatus);
+        text = exit.signalled
+                   ? QStringLiteral("%1 被信号 %2 终止").arg(program).arg(exit.exitStatus)
+                   : QStringLiteral("%1 退出码 %2").arg(program).arg(exit.exitStatus);
     return text;
 }
 
@@ -120,10 +121,11 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
     const qint64 needed = tables / 4 + settings.freeMarginBytes;
     if (Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
         space && qint64(space->availableBytes) < needed)
-        return failure(ErrorKind::Refused,
-                       QStringLiteral("数据库快照失败: 备份目录磁盘空间不足，需要约 %1，剩余 %2（%3）")
-                           .arg(sizeText(needed), sizeText(qint64(space->availableBytes)), dir),
-                       dir);
+        return failure(
+            ErrorKind::Refused,
+            QStringLiteral("数据库快照失败: 备份目录磁盘空间不足，需要约 %1，剩余 %2（%3）")
+                .arg(sizeText(needed), sizeText(qint64(space->availableBytes)), dir),
+            dir);
 
     SnapshotInfo info;
     info.created = settings.clock ? settings.clock() : QDateTime::currentDateTime();
@@ -139,8 +141,8 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
     const QString dumpFile = partial + QLatin1Char('/') + kDumpFileName;
 
     QStringList dumpArgs = {QStringLiteral("--single-transaction"), QStringLiteral("--routines"),
-                            QStringLiteral("--triggers"), QStringLiteral("--events"),
-                            QStringLiteral("--hex-blob"), QStringLiteral("--databases")};
+                            QStringLiteral("--triggers"),           QStringLiteral("--events"),
+                            QStringLiteral("--hex-blob"),           QStringLiteral("--databases")};
     dumpArgs += info.databaseNames();
     StreamTail tail;
     auto lastReport = std::chrono::steady_clock::now();
@@ -167,17 +169,26 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
     }
     if (!run->producer.exitedCleanly() || !tail.completed()) {
         discard();
-        return snapshotFailure(
-            Error{QStringLiteral("mysqldump: ") + toolErrors(run->producer, QStringLiteral("mysqldump")),
-                  settings.zstd, {}, 0, ErrorKind::ToolFailed, run->producer.exitStatus},
-            dir);
+        return snapshotFailure(Error{QStringLiteral("mysqldump: ") +
+                                         toolErrors(run->producer, QStringLiteral("mysqldump")),
+                                     settings.zstd,
+                                     {},
+                                     0,
+                                     ErrorKind::ToolFailed,
+                                     run->producer.exitStatus},
+                               dir);
     }
     if (!run->consumer || !run->consumer->exitedCleanly()) {
         discard();
         const platform::PipedExit failed = run->consumer.value_or(platform::PipedExit{});
-        return snapshotFailure(Error{QStringLiteral("zstd: ") + toolErrors(failed, QStringLiteral("zstd")),
-                                     dumpFile, {}, 0, ErrorKind::ToolFailed, failed.exitStatus},
-                               dir);
+        return snapshotFailure(
+            Error{QStringLiteral("zstd: ") + toolErrors(failed, QStringLiteral("zstd")),
+                  dumpFile,
+                  {},
+                  0,
+                  ErrorKind::ToolFailed,
+                  failed.exitStatus},
+            dir);
     }
     info.dumpBytes = run->bytes;
     info.fileBytes = QFileInfo(dumpFile).size();
@@ -230,7 +241,8 @@ Result<TakenSnapshot> takeSnapshot(const RuntimeDatabase& database, Reason reaso
 Result<> checkSnapshot(const SnapshotInfo& snapshot, const QString& serverVersion,
                        const QString& zstd) {
     if (!platform::pathExists(snapshot.dumpPath()))
-        return failure(ErrorKind::Corrupt, QStringLiteral("快照缺少数据文件 ") + snapshot.dumpPath(),
+        return failure(ErrorKind::Corrupt,
+                       QStringLiteral("快照缺少数据文件 ") + snapshot.dumpPath(),
                        snapshot.dumpPath());
     if (majorMinor(snapshot.serverVersion) > majorMinor(serverVersion))
         return failure(ErrorKind::Refused,
@@ -239,7 +251,8 @@ Result<> checkSnapshot(const SnapshotInfo& snapshot, const QString& serverVersio
                        snapshot.path);
     StreamTail tail;
     Result<platform::PipelineExit> run = platform::runPipeline(
-        {zstd, {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), snapshot.dumpPath()}},
+        {zstd,
+         {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), snapshot.dumpPath()}},
         std::nullopt, [&tail](QByteArrayView chunk) {
             tail.add(chunk);
             return true;
@@ -278,7 +291,8 @@ Result<QStringList> loadSnapshot(const DatabaseSession& session, const SnapshotI
             return std::unexpected(done.error());
 
     Result<platform::PipelineExit> run = platform::runPipeline(
-        {zstd, {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), snapshot.dumpPath()}},
+        {zstd,
+         {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), snapshot.dumpPath()}},
         session.clientCall(QStringLiteral("mysql"), {}), {});
     if (!run)
         return std::unexpected(run.error());
@@ -290,7 +304,8 @@ Result<QStringList> loadSnapshot(const DatabaseSession& session, const SnapshotI
     if (!run->consumer || !run->consumer->exitedCleanly()) {
         const platform::PipedExit failed = run->consumer.value_or(platform::PipedExit{});
         return toolFailure(failed.exitStatus,
-                           QStringLiteral("导入失败: ") + toolErrors(failed, QStringLiteral("mysql")),
+                           QStringLiteral("导入失败: ") +
+                               toolErrors(failed, QStringLiteral("mysql")),
                            snapshot.dumpPath());
     }
     return others;

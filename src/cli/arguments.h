@@ -31,7 +31,8 @@ enum class Command {
 struct Invocation {
     Command command = Command::Help;
     bool json = false;
-    QString operand; // the word after the command's own, as given: the DIR of "root set DIR", the NAME of "restore NAME"
+    QString operand; // the word after the command's own, as given: the DIR of "root set DIR", the
+                     // NAME of "restore NAME"
     QUrl updateFrom; // update --from URL: the archive's address in place of the built-in one
     bool restoreAll = false; // restore --all: the databases created since go too
 };

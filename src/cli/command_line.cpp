@@ -1,9 +1,9 @@
 #include "cli/command_line.h"
 
+#include "backup/snapshot_store.h"
 #include "cli/arguments.h"
 #include "cli/progress_printer.h"
 #include "cli/state_json.h"
-#include "backup/snapshot_store.h"
 #include "core/operation_outcome.h"
 #include "core/panel_view_model.h"
 #include "platform/application_identity.h"

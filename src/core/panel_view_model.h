@@ -111,13 +111,13 @@ public:
     // Puts snapshot name ("latest": the newest) back; with dropOthers, the databases created
     // since go too.
     void restoreDatabase(const QString& name, bool dropOthers = false); // backup/backup_jobs.cpp
-    void openBackupsDirectory();   // backup/backup_jobs.cpp
-    void copyLogs();               // core/desktop_actions.cpp
-    void openPhpMyAdmin();         // core/desktop_actions.cpp
-    void openRuntimeDirectory();   // core/desktop_actions.cpp
-    void openSite();               // core/desktop_actions.cpp
-    void openPrivacySettings();    // core/desktop_actions.cpp
-    void choosePanelRoot();        // core/desktop_actions.cpp
+    void openBackupsDirectory();                                        // backup/backup_jobs.cpp
+    void copyLogs();                                                    // core/desktop_actions.cpp
+    void openPhpMyAdmin();                                              // core/desktop_actions.cpp
+    void openRuntimeDirectory();                                        // core/desktop_actions.cpp
+    void openSite();                                                    // core/desktop_actions.cpp
+    void openPrivacySettings();                                         // core/desktop_actions.cpp
+    void choosePanelRoot();                                             // core/desktop_actions.cpp
 
     // --- Panel root and runtime layout (core/runtime_root.cpp) ---
     // Resolved anew on every read, on any thread; installs the shipped runtime on first use.

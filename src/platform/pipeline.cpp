@@ -238,8 +238,8 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
         if (err2Index >= 0 && fds[err2Index].revents != 0)
             err2Open = drainInto(err2Read.get(), consumerErrors);
         if (inIndex >= 0 && fds[inIndex].revents != 0) {
-            const ssize_t n = ::write(inWrite.get(), chunk.constData() + written,
-                                      size_t(chunk.size() - written));
+            const ssize_t n =
+                ::write(inWrite.get(), chunk.constData() + written, size_t(chunk.size() - written));
             if (n > 0) {
                 written += n;
             } else if (n < 0 && errno != EINTR && errno != EAGAIN) {

@@ -26,11 +26,15 @@ struct UndoLost {
 QString undoLostText(const UndoLost& lost);
 
 // What an update's run leaves to its job: trees set aside, to be removed once the report is
-// out (update/set_aside.h), and why it cannot be undone when it went on without keeping the
-// site.
+// out (update/set_aside.h), why it cannot be undone when it went on without keeping the
+// site, and the snapshot of the database it took.
 struct RunAftermath {
     QStringList setAside;
     std::optional<UndoLost> undoLost;
+    // The final block's entry for the database's snapshot taken before the update, or why
+    // there was nothing to keep.
+    QString snapshotEntry;
+    QString nothingToKeep;
 };
 
 } // namespace update

@@ -1,3 +1,5 @@
+#include "backup/snapshots.h"
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "platform/files.h"
 #include "update/site_job.h"
@@ -74,6 +76,34 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
                        QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation,
                        generation);
 
+    // The database as it is now, before the old code meets it again.
+    progress(0.05, QStringLiteral("正在备份数据库"));
+    const Result<backup::TakenSnapshot> taken =
+        snapshotBeforeChange(backup::Reason::BeforeUndo, [&progress](const QString& text) {
+            progress(0.05, QStringLiteral("正在备份数据库: ") + text);
+        });
+    if (!taken) {
+        Error error = taken.error();
+        error.message =
+            QStringLiteral("撤销失败: ") + error.message + QStringLiteral("；站点未做任何更改");
+        return std::unexpected(std::move(error));
+    }
+    QStringList databaseLines;
+    databaseLines.push_back(taken->snapshot
+                                ? QStringLiteral("撤销前的数据库快照: ") + taken->snapshot->name
+                                : QStringLiteral("数据库快照: ") + taken->note);
+    // The update being undone may have changed the database; its snapshot puts it back.
+    const QString record = updateSnapshotRecordPath();
+    if (const Result<QString> before = platform::readUtf8File(record)) {
+        const QString name = before->trimmed();
+        if (backup::findSnapshot(backupsDir(), name))
+            databaseLines.push_back(
+                QStringLiteral("更新前的数据库快照: ") + name +
+                QStringLiteral("；撤销只恢复站点文件，恢复该快照可使数据库回到更新前的状态"
+                               "（恢复数据库…，或 zelto-panel-cli restore ") +
+                name + QStringLiteral("）"));
+    }
+
     // The same passes as an update, from the kept generation: the site's files become that
     // generation's, and the data directory, which it does not hold, is left alone. Its "data"
     // is one of the site's directories like any other, never data for "Data".
@@ -100,6 +130,8 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
         error.path = generation;
         return std::unexpected(std::move(error));
     }
+    reportIgnored(platform::removePath(record), "remove the update's snapshot record");
     progress(1.0, QStringLiteral("完成"));
-    return QStringLiteral("已撤销上次更新，runtime/www 已恢复为上一版: ") + target;
+    return QStringLiteral("已撤销上次更新，runtime/www 已恢复为上一版: ") + target +
+           QLatin1Char('\n') + databaseLines.join(QLatin1Char('\n'));
 }

@@ -1,3 +1,4 @@
+#include "backup/snapshots.h"
 #include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "platform/files.h"
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -115,6 +117,12 @@ void PanelViewModel::updateOrRepairFiles() {
             entries.push_back(update::undoLostText(*after.undoLost));
             warnings.push_back(after.undoLost->cause);
         }
+        // The snapshot taken is named whatever the run's end; that there was nothing to keep
+        // only where the site was changed.
+        if (!after.snapshotEntry.isEmpty())
+            entries.push_back(after.snapshotEntry);
+        else if (run && !after.nothingToKeep.isEmpty())
+            entries.push_back(after.nothingToKeep);
         finishSiteJob(model, Operation::UpdateOrRepair, run, std::move(lock), kDoneTitle,
                       {QStringLiteral("下载包: ") + model.updateArchivePath(), kNote}, entries,
                       std::move(warnings));
@@ -190,6 +198,16 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
             copied = update::linkSiteCopy(target, generationCopy);
         });
 
+    // The database as it is before the new code's first request, dumped while the archive
+    // arrives and unpacks; the site changes only once the snapshot is in place.
+    std::optional<Result<backup::TakenSnapshot>> snapshot;
+    std::atomic<bool> snapshotDone{false};
+    std::optional<std::jthread> snapshotting; // joined before anything is changed
+    snapshotting.emplace([&] {
+        snapshot = snapshotBeforeChange(backup::Reason::BeforeUpdate);
+        snapshotDone = true;
+    });
+
     // Between the stages' own values, the bytes received and the entries written move the
     // bar, a few times a second at most.
     IntermediateThrottle throttle;
@@ -247,7 +265,24 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     if (!source)
         return reported(kNoSiteRoot, ErrorKind::NotFound);
 
-    // Stage 4: synchronise into the installed root's site directory.
+    // Stage 4: synchronise into the installed root's site directory, once the database is
+    // kept.
+    if (snapshotting) {
+        if (!snapshotDone)
+            progress(0.7, QStringLiteral("正在备份数据库"));
+        snapshotting.reset(); // joins
+        if (!*snapshot) {
+            Error e = snapshot->error();
+            e.message = QStringLiteral("更新/修复失败: ") + e.message +
+                        QStringLiteral("；站点未做任何更改");
+            return std::unexpected(std::move(e));
+        }
+        if ((*snapshot)->snapshot)
+            after.snapshotEntry =
+                QStringLiteral("更新前的数据库快照: ") + (*snapshot)->snapshot->name;
+        else
+            after.nothingToKeep = QStringLiteral("数据库快照: ") + (*snapshot)->note;
+    }
     progress(0.75, QStringLiteral("正在同步到 runtime/www"));
     if (Result<> made = platform::createDirectories(installedRoot + QStringLiteral("/runtime"));
         !made)
@@ -260,6 +295,12 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
             generationPlaced = true;
             if (!old->isEmpty())
                 after.setAside.push_back(*old);
+            // The undo of this update names the snapshot taken before it.
+            const QString record = updateSnapshotRecordPath();
+            const bool taken = snapshot && *snapshot && (*snapshot)->snapshot;
+            reportIgnored(taken ? platform::writeTextAtomically(record, (*snapshot)->snapshot->name)
+                                : platform::removePath(record),
+                          "record the update's snapshot");
         } else {
             // The update goes on without it, and cannot be undone. An older generation would
             // undo it to the site of before the update before, so it is withdrawn; only

@@ -1,5 +1,6 @@
 #include "cli_sandbox.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
@@ -9,7 +10,11 @@
 #include <QProcess>
 #include <QTimer>
 
-CliSandbox::CliSandbox(bool withRuntime) {
+CliSandbox::CliSandbox(bool withRuntime, const QString& nameTemplate)
+    : m_dir(nameTemplate.isEmpty()
+                ? QDir::tempPath() + QLatin1Char('/') + QCoreApplication::applicationName() +
+                      QStringLiteral("-XXXXXX")
+                : nameTemplate) {
     if (!m_dir.isValid() || !QDir().mkpath(appDir()))
         return;
     // A copy, not a link: the application directory is where the program's file really is.

@@ -13,7 +13,9 @@
 // carries it as its resources, as an installation does.
 class CliSandbox {
 public:
-    explicit CliSandbox(bool withRuntime);
+    // nameTemplate: the temporary directory's path template (QTemporaryDir's), e.g. one with
+    // spaces and Chinese characters; empty: the default.
+    explicit CliSandbox(bool withRuntime, const QString& nameTemplate = {});
 
     bool isValid() const { return m_valid; }
     QString base() const { return m_dir.path(); }

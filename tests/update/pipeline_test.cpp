@@ -33,6 +33,9 @@ QString state(double fraction, const QString& text, const QString& log) {
     return QString::number(fraction) + QLatin1Char('|') + text + QLatin1Char('|') + log;
 }
 
+// The entry of a run over a database that was never initialised.
+const QString kNothingToKeep = QStringLiteral("数据库快照: 数据库尚未初始化，没有需要保留的数据");
+
 QString finalLog(const QString& report, const QString& root) {
     return QStringLiteral("%1\n%2\n\n目录: %3\n下载包: %3/runtime/zelto-update.zip\n%4")
         .arg(kDoneTitle, report, root, kNote);
@@ -173,7 +176,7 @@ void UpdateTest::successfulRunOverExistingSiteRefusingASecondPress() {
                   "\n"),
         state(1.0, "完成",
               finalLog("已自动解压并同步到 runtime/www: " + www + "\n站点根: " + root +
-                           "/runtime/update-extract/zelto-2.0/www",
+                           "/runtime/update-extract/zelto-2.0/www\n" + kNothingToKeep,
                        root)),
     };
     QCOMPARE(recorder.states, expected);
@@ -472,7 +475,7 @@ void UpdateTest::updateGoesOnWithoutKeepingTheSite() {
     if (earlierGeneration)
         notKept += QStringLiteral("；更早保留的上一版已撤下，以免撤销回到更早的站点");
     // One entry after the report (of two lines), which shows among the error lines too.
-    QCOMPARE(model->logs().section(u'\n', 3, 4), notKept + QStringLiteral("\n"));
+    QCOMPARE(model->logs().section(u'\n', 3, 4), notKept + QStringLiteral("\n") + kNothingToKeep);
     QCOMPARE(model->errorSummary(), notKept);
     QCOMPARE(outcome->warnings.size(), size_t(1));
     // Nothing is offered for an undo: neither a part of this site nor the one of before the
