@@ -1,8 +1,11 @@
 #include "backup/database_session.h"
 
 #include "core/database_files.h"
+#include "core/process_helpers.h"
+#include "platform/extended_regex.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/process_table.h"
 #include "services/database.h"
 
 #include <QDir>
@@ -88,6 +91,15 @@ Result<std::unique_ptr<DatabaseSession>> DatabaseSession::open(const RuntimeData
         std::make_unique<platform::FileLock>(database.cfgDir + QStringLiteral("/.start-stop.lock"));
     if (answers(database, ownSocket))
         return std::unique_ptr<DatabaseSession>(new DatabaseSession(database, ownSocket));
+
+    // A server of the runtime that does not answer (hung, or still recovering) holds the data
+    // directory: a second one would wait for it in vain.
+    const platform::ProcessTable processes;
+    if (processes.anyMatching(platform::ExtendedRegex(
+            core::escapeExtendedRegex(database.program(QStringLiteral("mysqld"))))))
+        return failure(ErrorKind::Refused,
+                       QStringLiteral("数据库服务器正在运行但没有响应，请稍后再试或先停止全部服务"),
+                       database.mysqlDir);
 
     auto dir =
         std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/zelto-db-XXXXXX"));

@@ -143,10 +143,21 @@ Result<ChildExit> runChild(const QString& program, const QStringList& args,
         posix_spawn_file_actions_adddup2(&actions, capture ? writeEnd.get() : 1, 2);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
+    // A broken pipe ends the child as it would end a program started from a shell, even
+    // where the panel itself ignores the signal.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
     pid_t pid = -1;
-    int rc = ::posix_spawn(&pid, argv.storage.front().constData(), &actions, nullptr, argv.data(),
-                           environ);
+    int rc = ::posix_spawn(&pid, argv.storage.front().constData(), &actions, &attributes,
+                           argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     writeEnd = FileDescriptor();
     if (rc != 0)
         return launchFailure(rc, program, "posix_spawn");

@@ -7,6 +7,7 @@
 
 #include "cli_sandbox.h"
 
+#include "core/process_helpers.h"
 #include "platform/process.h"
 #include "test_support.h"
 #include "update_test_support.h"
@@ -76,7 +77,7 @@ private:
         const Result<platform::ChildExit> found = platform::runChild(
             QStringLiteral("/usr/bin/pgrep"),
             {QStringLiteral("-f"),
-             QRegularExpression::escape(root() + QStringLiteral("/runtime/mysql"))},
+             core::escapeExtendedRegex(root() + QStringLiteral("/runtime/mysql"))},
             {platform::StdStream::Null, platform::StdStream::Null, std::nullopt, {}, {}});
         return found && found->exitedCleanly();
     }
@@ -97,6 +98,7 @@ private Q_SLOTS:
         QVERIFY(m_box->isValid());
         m_cleanup = std::make_unique<testing::EndProcessesUnder>(m_box->base());
         QVERIFY(start());
+        QVERIFY(serverOfSandboxRuns());
         QCOMPARE(sql(QStringLiteral("CREATE DATABASE shop; CREATE TABLE shop.items (id INT "
                                     "PRIMARY KEY, name VARCHAR(40)) CHARACTER SET utf8mb4; "
                                     "INSERT INTO shop.items VALUES (1, '茶 🍵'), (2, 'coffee')")),
@@ -134,8 +136,12 @@ private Q_SLOTS:
         QCOMPARE(m_box->run({QStringLiteral("restore"), safety}).exitCode, 0);
         QCOMPARE(sql(QStringLiteral("SELECT COUNT(*) FROM shop.items")), QStringLiteral("3"));
 
+        // With the database stopped, which it stays.
+        QVERIFY(stop());
         QCOMPARE(m_box->run({QStringLiteral("restore"), taken, QStringLiteral("--all")}).exitCode,
                  0);
+        QVERIFY(!serverOfSandboxRuns());
+        QVERIFY(start());
         QCOMPARE(sql(QStringLiteral("SHOW DATABASES LIKE 'newer'")), QString());
         QCOMPARE(sql(QStringLiteral("SELECT COUNT(*) FROM shop.items")), QStringLiteral("2"));
     }
