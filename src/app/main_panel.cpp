@@ -243,7 +243,10 @@ void MainPanel::fillRestoreMenu() {
         QAction* item = m_restoreMenu->addAction(snapshotWhen(s) + QStringLiteral(" · ") +
                                                  backup::sizeText(s.fileBytes));
         connect(item, &QAction::triggered, this, [this, name = s.name] {
-            m_model->restoreDatabase(name, m_dropOthers->isChecked());
+            // Dropping databases is asked for each time anew.
+            const bool dropOthers = m_dropOthers->isChecked();
+            m_dropOthers->setChecked(false);
+            m_model->restoreDatabase(name, dropOthers);
         });
     }
     m_restoreMenu->addSeparator();

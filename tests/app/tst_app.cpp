@@ -133,6 +133,18 @@ struct LogHistory {
     QStringList texts;
 };
 
+// A snapshot as the backup jobs leave it: its description and a dump of dumpBytes bytes.
+void writeSnapshot(const QString& backupsDir, const QString& name, const QDateTime& created,
+                   backup::Reason reason, int dumpBytes) {
+    backup::SnapshotInfo info;
+    info.name = name;
+    info.created = created;
+    info.reason = reason;
+    const QString path = backupsDir + u'/' + name + u'/';
+    testing::writeFile(path + backup::kDescriptionFileName, backup::descriptionJson(info));
+    testing::writeFile(path + backup::kDumpFileName, QByteArray(dumpBytes, 'x'));
+}
+
 // Counts how often a widget was shown.
 struct ShowCounter : QObject {
     explicit ShowCounter(QWidget* w) { w->installEventFilter(this); }
@@ -367,10 +379,17 @@ private Q_SLOTS:
         QVERIFY(!panel.firstStatusRequested());
         QCOMPARE(model->statusPublications(), 0u);
 
+        // The snapshots are listed with the first status.
+        writeSnapshot(model->backupsDir(), u"kept"_s, QDateTime::currentDateTime(),
+                      backup::Reason::ByHand, 0);
+        QTest::qWait(50);
+        QVERIFY(model->snapshots().isEmpty());
+
         panel.resize(900, 900);
         panel.show();
         QVERIFY(testing::waitFor([&] { return model->logs().startsWith(kStatusTitle); }));
         QVERIFY(panel.firstStatusRequested());
+        QVERIFY(testing::waitFor([&] { return model->snapshotNames() == QStringList{u"kept"_s}; }));
         // Repaints and re-renders ask for nothing more.
         panel.update();
         model->setLogs(u"x"_s);
@@ -702,21 +721,13 @@ private Q_SLOTS:
     void restoreMenuListsSnapshots() {
         ShownPanel p;
         const QString dir = p.model->backupsDir();
-        const auto make = [&](const QString& name, const QDateTime& created, backup::Reason reason,
-                              int dumpBytes) {
-            backup::SnapshotInfo info;
-            info.name = name;
-            info.created = created;
-            info.reason = reason;
-            const QString path = dir + u'/' + name + u'/';
-            testing::writeFile(path + backup::kDescriptionFileName, backup::descriptionJson(info));
-            testing::writeFile(path + backup::kDumpFileName, QByteArray(dumpBytes, 'x'));
-        };
         const QDate day(2026, 12, 9);
-        make(u"b-middle"_s, QDateTime(day, QTime(9, 30)), backup::Reason::BeforeUpdate, 0);
-        make(u"c-oldest"_s, QDateTime(day.addDays(-1), QTime(23, 5)), backup::Reason::BeforeUndo,
-             0);
-        make(u"a-newest"_s, QDateTime(day, QTime(18, 5, 40)), backup::Reason::ByHand, 2048);
+        writeSnapshot(dir, u"b-middle"_s, QDateTime(day, QTime(9, 30)),
+                      backup::Reason::BeforeUpdate, 0);
+        writeSnapshot(dir, u"c-oldest"_s, QDateTime(day.addDays(-1), QTime(23, 5)),
+                      backup::Reason::BeforeUndo, 0);
+        writeSnapshot(dir, u"a-newest"_s, QDateTime(day, QTime(18, 5, 40)), backup::Reason::ByHand,
+                      2048);
         p.model->refreshSnapshotsInBackground();
         QVERIFY(testing::waitFor([&] { return p.model->snapshots().size() == 3; }));
         p.settle();
@@ -744,9 +755,12 @@ private Q_SLOTS:
         QVERIFY(!dropOthers->isChecked());
 
         // The sandbox has no database: the restore of the chosen snapshot fails, after naming it.
+        // Dropping the newer databases is asked for each time anew.
         testing::OutcomeRecorder outcomes(*p.model);
         LogHistory history(*p.model);
+        dropOthers->setChecked(true);
         actions[1]->trigger();
+        QVERIFY(!dropOthers->isChecked());
         QVERIFY(outcomes.waitFor());
         QCOMPARE(outcomes.last().operation, Operation::RestoreDatabase);
         QVERIFY(!outcomes.last().succeeded);
@@ -1046,6 +1060,27 @@ private Q_SLOTS:
         m.setLogs(u"=== 启动中 ===\n无法写入 my_runtime.cnf: Permission denied\n"
                   "mysqld 启动失败: 请查看 runtime/mysql/data/error.log"_s);
         snap(u"04-errors-shown"_s);
+
+        // The backups section with two snapshots, in the narrowest and a wide window, and the
+        // restore menu.
+        m.setUpdateProgress(0.0);
+        m.setPermissionHint({});
+        m.setErrorSummary({});
+        const QDateTime noon(QDate(2026, 12, 9), QTime(12, 0));
+        writeSnapshot(m.backupsDir(), u"one"_s, noon, backup::Reason::BeforeUpdate, 300000);
+        writeSnapshot(m.backupsDir(), u"two"_s, noon.addSecs(3600), backup::Reason::ByHand, 5000);
+        m.refreshSnapshotsInBackground();
+        QVERIFY(testing::waitFor([&] { return m.snapshots().size() == 2; }));
+        for (const int width : {820, 1500}) {
+            window.resize(width, 1180);
+            snap(u"05-backups-%1"_s.arg(width));
+        }
+        QTest::mouseClick(window.panel()->findChild<IconButton*>(u"action.restore_database"_s),
+                          Qt::LeftButton);
+        QMenu* menu = window.panel()->restoreMenu();
+        QVERIFY(menu->isVisible());
+        QVERIFY(menu->grab().save(dir + u"06-restore-menu.png"_s));
+        menu->close();
         QLocale::setDefault(previous);
     }
 };
