@@ -9,6 +9,9 @@
 #include "app/theme.h"
 #include "core/panel_view_model.h"
 
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
 #include <QTimer>
@@ -24,11 +27,12 @@ struct ButtonSpec {
     int grid;
     const char* titleKey;
     const char* icon;
+    // Empty for the restore button, which pops up the menu of snapshots instead.
     std::function<void(PanelViewModel&)> action;
     bool prominent;
 };
 
-// The three grids' buttons, in order.
+// The four grids' buttons, in order.
 const ButtonSpec kButtons[] = {
     {0, QT_TRID_NOOP("action.start_all"), "start_all", &PanelViewModel::startAll, true},
     {0, QT_TRID_NOOP("action.stop_all"), "stop_all", &PanelViewModel::stopAll, false},
@@ -49,7 +53,18 @@ const ButtonSpec kButtons[] = {
      false},
     {2, QT_TRID_NOOP("action.undo_update"), "undo_update", &PanelViewModel::undoLastUpdate, false},
     {2, QT_TRID_NOOP("action.copy_logs"), "copy_logs", &PanelViewModel::copyLogs, false},
+    {3, QT_TRID_NOOP("action.backup_database"), "backup_database", &PanelViewModel::backupDatabase,
+     false},
+    {3, QT_TRID_NOOP("action.restore_database"), "restore_database", {}, false},
+    {3, QT_TRID_NOOP("action.open_backups"), "open_directory",
+     &PanelViewModel::openBackupsDirectory, false},
 };
+
+// A snapshot as the restore menu and the last-backup line name it.
+QString snapshotWhen(const backup::SnapshotInfo& s) {
+    return s.created.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
+           QStringLiteral(" · ") + backup::reasonText(s.reason);
+}
 
 // If the window is never painted (hidden behind others on some compositors), the first
 // status is asked for this long after it was shown.
@@ -88,13 +103,14 @@ MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
     m_strip = new StatusStrip(m_column);
     column->addWidget(m_strip);
 
-    const char* sectionKeys[3][2] = {
+    const char* sectionKeys[kSectionCount][2] = {
         {QT_TRID_NOOP("panel.service_control"), QT_TRID_NOOP("panel.service_control.sub")},
         {QT_TRID_NOOP("panel.directory_permission"),
          QT_TRID_NOOP("panel.directory_permission.sub")},
         {QT_TRID_NOOP("panel.site_logs"), QT_TRID_NOOP("panel.site_logs.sub")},
+        {QT_TRID_NOOP("panel.database_backups"), QT_TRID_NOOP("panel.database_backups.sub")},
     };
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kSectionCount; ++i) {
         m_sections[i] =
             new GroupedPanel(qtTrId(sectionKeys[i][0]), qtTrId(sectionKeys[i][1]), m_column);
         m_grids[i] =
@@ -111,6 +127,16 @@ MainPanel::MainPanel(std::shared_ptr<PanelViewModel> model, QWidget* parent)
         new WarningCard(qtTrId("warning.permission"), color::orange, m_sections[2]);
     m_permissionNotice->setVisible(false);
     m_sections[2]->contentLayout()->addWidget(m_permissionNotice);
+
+    m_lastBackup = makeLabel(QString(), fonts::sectionSubtitle(), text::cardTitle(), m_sections[3]);
+    m_lastBackup->setObjectName(QStringLiteral("backup.last"));
+    m_sections[3]->contentLayout()->addWidget(m_lastBackup);
+
+    m_restoreMenu = new QMenu(this);
+    m_restoreMenu->setAccessibleName(qtTrId("action.restore_database"));
+    m_dropOthers = new QAction(qtTrId("backup.drop_others"), this);
+    m_dropOthers->setCheckable(true);
+    connect(m_restoreMenu, &QMenu::aboutToShow, this, &MainPanel::fillRestoreMenu);
 
     m_errorNotice = new WarningCard(qtTrId("warning.errors"), color::red, m_column);
     m_errorNotice->setVisible(false);
@@ -141,8 +167,11 @@ void MainPanel::buildButtons() {
         m_grids[spec.grid]->addWidget(button);
         if (spec.prominent)
             section->addRoundedShadow(button, radius::button, shadow::prominentButton());
-        const auto action = spec.action;
-        connect(button, &QAbstractButton::clicked, this, [this, action] { action(*m_model); });
+        if (const auto action = spec.action)
+            connect(button, &QAbstractButton::clicked, this, [this, action] { action(*m_model); });
+        else
+            connect(button, &QAbstractButton::clicked, this,
+                    [this, button] { popUpRestoreMenu(button); });
         m_buttons.push_back(button);
         // Shown only while there is an update to undo.
         if (QLatin1String(spec.titleKey) == QLatin1String("action.undo_update")) {
@@ -189,6 +218,39 @@ void MainPanel::render() {
 
     m_log->setLogs(m.logs());
     m_undoButton->setVisible(m.undoAvailable());
+
+    const QList<backup::SnapshotInfo>& snapshots = m.snapshots();
+    m_lastBackup->setText(snapshots.isEmpty()
+                              ? qtTrId("backup.never")
+                              : qtTrId("backup.last").arg(snapshotWhen(snapshots.front())));
+    m_lastBackup->setAccessibleName(m_lastBackup->text());
+}
+
+void MainPanel::popUpRestoreMenu(IconButton* under) {
+    // Not exec(): the menu runs in the window's own event loop.
+    m_restoreMenu->popup(under->mapToGlobal(QPoint(0, under->height())));
+}
+
+void MainPanel::fillRestoreMenu() {
+    // The drop-others item belongs to the panel, so clear() keeps it and its state.
+    m_restoreMenu->clear();
+    const QList<backup::SnapshotInfo>& snapshots = m_model->snapshots();
+    if (snapshots.isEmpty()) {
+        m_restoreMenu->addAction(qtTrId("backup.none"))->setEnabled(false);
+        return;
+    }
+    for (const backup::SnapshotInfo& s : snapshots) {
+        QAction* item = m_restoreMenu->addAction(snapshotWhen(s) + QStringLiteral(" · ") +
+                                                 backup::sizeText(s.fileBytes));
+        connect(item, &QAction::triggered, this, [this, name = s.name] {
+            // Dropping databases is asked for each time anew.
+            const bool dropOthers = m_dropOthers->isChecked();
+            m_dropOthers->setChecked(false);
+            m_model->restoreDatabase(name, dropOthers);
+        });
+    }
+    m_restoreMenu->addSeparator();
+    m_restoreMenu->addAction(m_dropOthers);
 }
 
 void MainPanel::paintEvent(QPaintEvent*) {
@@ -221,4 +283,5 @@ void MainPanel::requestFirstStatus() {
     m_statusRequested = true;
     // Off the main thread: the first resolution of the root may install the runtime.
     m_model->refreshStatusInBackground();
+    m_model->refreshSnapshotsInBackground();
 }

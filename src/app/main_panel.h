@@ -12,13 +12,16 @@ class IconButton;
 class LogPanel;
 class PanelViewModel;
 class ProgressCard;
+class QAction;
+class QLabel;
+class QMenu;
 class QScrollArea;
 class StatusStrip;
 class Surface;
 class WarningCard;
 
 // The window's whole content: a dark gradient backdrop and, over it, one scrolling column
-// with the header, the services' cards, three sections of action buttons, the error notice
+// with the header, the services' cards, four sections of action buttons, the error notice
 // and the log. It owns the window's model, shows its published fields, turns every button
 // press into one call of a model operation and asks for the first status when first shown.
 class MainPanel : public QWidget {
@@ -48,6 +51,11 @@ public:
     WarningCard* errorNotice() const { return m_errorNotice; }
     LogPanel* logPanel() const { return m_log; }
     QScrollArea* scrollArea() const { return m_scroll; }
+    // The database backups section's line about the newest snapshot, and the menu of
+    // snapshots the restore button pops up (its items are made anew each time it shows).
+    QLabel* lastBackupLabel() const { return m_lastBackup; }
+    QMenu* restoreMenu() const { return m_restoreMenu; }
+    QAction* dropOthersAction() const { return m_dropOthers; }
     // Whether the first status probe has been requested.
     bool firstStatusRequested() const { return m_statusRequested; }
 
@@ -60,20 +68,26 @@ private:
     void buildButtons();
     void scheduleRender();
     void requestFirstStatus();
+    void fillRestoreMenu();
+    void popUpRestoreMenu(IconButton* under);
 
     std::shared_ptr<PanelViewModel> m_model;
     QScrollArea* m_scroll = nullptr;
     Surface* m_column = nullptr;
     HeroHeader* m_header = nullptr;
     StatusStrip* m_strip = nullptr;
-    GroupedPanel* m_sections[3] = {};
-    AdaptiveGridLayout* m_grids[3] = {};
+    static constexpr int kSectionCount = 4;
+    GroupedPanel* m_sections[kSectionCount] = {};
+    AdaptiveGridLayout* m_grids[kSectionCount] = {};
     std::vector<IconButton*> m_buttons;
     IconButton* m_undoButton = nullptr;
     ProgressCard* m_progress = nullptr;
     WarningCard* m_permissionNotice = nullptr;
     WarningCard* m_errorNotice = nullptr;
     LogPanel* m_log = nullptr;
+    QLabel* m_lastBackup = nullptr;
+    QMenu* m_restoreMenu = nullptr;
+    QAction* m_dropOthers = nullptr;
     bool m_renderPending = false;
     bool m_statusRequested = false;
 };

@@ -13,6 +13,7 @@
 #include "app/qt_desktop.h"
 #include "app/theme.h"
 #include "app/wrapping_label.h"
+#include "backup/snapshot_store.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -132,6 +133,18 @@ struct LogHistory {
     QStringList texts;
 };
 
+// A snapshot as the backup jobs leave it: its description and a dump of dumpBytes bytes.
+void writeSnapshot(const QString& backupsDir, const QString& name, const QDateTime& created,
+                   backup::Reason reason, int dumpBytes) {
+    backup::SnapshotInfo info;
+    info.name = name;
+    info.created = created;
+    info.reason = reason;
+    const QString path = backupsDir + u'/' + name + u'/';
+    testing::writeFile(path + backup::kDescriptionFileName, backup::descriptionJson(info));
+    testing::writeFile(path + backup::kDumpFileName, QByteArray(dumpBytes, 'x'));
+}
+
 // Counts how often a widget was shown.
 struct ShowCounter : QObject {
     explicit ShowCounter(QWidget* w) { w->installEventFilter(this); }
@@ -234,8 +247,10 @@ private Q_SLOTS:
             "action.start_all action.stop_all action.refresh_status action.choose_directory "
             "action.open_directory action.privacy_settings action.open_website "
             "action.database_admin action.start_phpmyadmin action.update_repair "
-            "action.undo_update action.copy_logs window.close window.minimize window.zoom"_s.split(
-                u' ');
+            "action.undo_update action.copy_logs panel.database_backups panel.database_backups.sub "
+            "action.backup_database action.restore_database action.open_backups "
+            "backup.drop_others backup.none backup.last backup.never window.close "
+            "window.minimize window.zoom"_s.split(u' ');
         const auto texts = [&] {
             QStringList t;
             for (const QString& key : keys)
@@ -312,7 +327,7 @@ private Q_SLOTS:
         for (const QString& name :
              u"start_all stop_all refresh_status choose_directory open_directory privacy_settings "
              "open_website database_admin phpmyadmin_start update_repair undo_update "
-             "copy_logs"_s.split(u' ')) {
+             "copy_logs backup_database restore_database"_s.split(u' ')) {
             const QImage image = icons::render(name, QSize(28, 28), 2.0);
             QCOMPARE(image.size(), QSize(56, 56));
             // Opaque in the middle (the tile), transparent at the very corner (its rounding).
@@ -357,17 +372,24 @@ private Q_SLOTS:
                  panel.progressCard(), panel.permissionNotice(), panel.errorNotice()})
             QVERIFY(!w->isVisibleTo(&panel));
         QVERIFY(panel.logPanel()->editor()->toPlainText().isEmpty());
-        QCOMPARE(int(panel.buttons().size()), 12);
+        QCOMPARE(int(panel.buttons().size()), 15);
         for (IconButton* b : panel.buttons())
             QVERIFY(b->isEnabled());
         QVERIFY(panel.minimumWidth() >= 820 && panel.minimumHeight() >= 740);
         QVERIFY(!panel.firstStatusRequested());
         QCOMPARE(model->statusPublications(), 0u);
 
+        // The snapshots are listed with the first status.
+        writeSnapshot(model->backupsDir(), u"kept"_s, QDateTime::currentDateTime(),
+                      backup::Reason::ByHand, 0);
+        QTest::qWait(50);
+        QVERIFY(model->snapshots().isEmpty());
+
         panel.resize(900, 900);
         panel.show();
         QVERIFY(testing::waitFor([&] { return model->logs().startsWith(kStatusTitle); }));
         QVERIFY(panel.firstStatusRequested());
+        QVERIFY(testing::waitFor([&] { return model->snapshotNames() == QStringList{u"kept"_s}; }));
         // Repaints and re-renders ask for nothing more.
         panel.update();
         model->setLogs(u"x"_s);
@@ -457,7 +479,7 @@ private Q_SLOTS:
         QVERIFY(permission->parentWidget() == p.panel->section(2));
 
         QCOMPARE(p.shows(error), !errors.isEmpty());
-        const int sectionBottom = p.panel->section(2)->geometry().bottom();
+        const int sectionBottom = p.panel->section(3)->geometry().bottom();
         const int logTop = p.panel->logPanel()->geometry().top();
         if (errors.isEmpty()) {
             // The column closes up: the log follows the section at the usual gap.
@@ -510,7 +532,7 @@ private Q_SLOTS:
         QFETCH(int, statusColumns);
         ShownPanel p(QSize(width, 800));
         p.settle();
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             QCOMPARE(p.panel->buttonGrid(i)->currentColumnCount(), buttonColumns);
         QSet<int> rows;
         for (IconButton* b : p.panel->buttons()) {
@@ -651,6 +673,99 @@ private Q_SLOTS:
         QVERIFY(p.model->logs().startsWith(u"=== 更新/修复完成 ==="_s));
         QCOMPARE(cardShows.shows, 1);
         QVERIFY(!p.shows(p.panel->progressCard()));
+    }
+
+    // The database backups section in both languages, before any snapshot exists.
+    void backupSectionWithoutSnapshots_data() {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("English") << false
+                                 << QStringList{u"Back up database now"_s, u"Restore database…"_s,
+                                                u"Open backups folder"_s};
+        QTest::newRow("Chinese") << true
+                                 << QStringList{u"立即备份数据库"_s, u"恢复数据库…"_s,
+                                                u"打开备份文件夹"_s};
+    }
+    void backupSectionWithoutSnapshots() {
+        QFETCH(bool, chinese);
+        QFETCH(QStringList, titles);
+        if (chinese)
+            QVERIFY(app::installTranslations(QLocale(QLocale::Chinese, QLocale::China)));
+        ShownPanel p;
+        p.settle();
+        GroupedPanel* section = p.panel->section(3);
+        QCOMPARE(section->accessibleName(), section->title());
+        QCOMPARE(section->title(), chinese ? u"数据库备份"_s : u"Database backups"_s);
+        const char* keys[] = {"action.backup_database", "action.restore_database",
+                              "action.open_backups"};
+        for (int i = 0; i < 3; ++i) {
+            IconButton* b = p.button(QLatin1String(keys[i]));
+            QVERIFY2(b && b->parentWidget() == section && p.shows(b), keys[i]);
+            QCOMPARE(b->accessibleName(), titles[i]);
+        }
+        QCOMPARE(p.panel->lastBackupLabel()->text(), qtTrId("backup.never"));
+        QCOMPARE(p.panel->lastBackupLabel()->accessibleName(), qtTrId("backup.never"));
+
+        // The menu opens under the button with one disabled item, and nothing to restore.
+        QTest::mouseClick(p.button(u"action.restore_database"_s), Qt::LeftButton);
+        QMenu* menu = p.panel->restoreMenu();
+        QVERIFY(menu->isVisible());
+        QCOMPARE(menu->actions().size(), 1);
+        QCOMPARE(menu->actions()[0]->text(), chinese ? u"还没有快照"_s : u"No snapshots yet"_s);
+        QVERIFY(!menu->actions()[0]->isEnabled());
+        menu->close();
+    }
+
+    // Snapshots made by hand in the backups directory: the menu lists them newest first,
+    // choosing one restores it, and the last-backup line names the newest.
+    void restoreMenuListsSnapshots() {
+        ShownPanel p;
+        const QString dir = p.model->backupsDir();
+        const QDate day(2026, 12, 9);
+        writeSnapshot(dir, u"b-middle"_s, QDateTime(day, QTime(9, 30)),
+                      backup::Reason::BeforeUpdate, 0);
+        writeSnapshot(dir, u"c-oldest"_s, QDateTime(day.addDays(-1), QTime(23, 5)),
+                      backup::Reason::BeforeUndo, 0);
+        writeSnapshot(dir, u"a-newest"_s, QDateTime(day, QTime(18, 5, 40)), backup::Reason::ByHand,
+                      2048);
+        p.model->refreshSnapshotsInBackground();
+        QVERIFY(testing::waitFor([&] { return p.model->snapshots().size() == 3; }));
+        p.settle();
+        QCOMPARE(p.panel->lastBackupLabel()->text(), u"Last backup: 2026-12-09 18:05 · 手动"_s);
+
+        QTest::mouseClick(p.button(u"action.restore_database"_s), Qt::LeftButton);
+        QMenu* menu = p.panel->restoreMenu();
+        QVERIFY(menu->isVisible());
+        QStringList items;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(menu);
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(a->childCount(), actions.size());
+        for (int i = 0; i < actions.size(); ++i) {
+            if (actions[i]->isSeparator())
+                continue;
+            items << actions[i]->text();
+            QCOMPARE(a->child(i)->text(QAccessible::Name), actions[i]->text());
+        }
+        QCOMPARE(items, (QStringList{u"2026-12-09 18:05 · 手动 · 2.0 KB"_s,
+                                     u"2026-12-09 09:30 · 更新前 · 0.0 KB"_s,
+                                     u"2026-12-08 23:05 · 撤销前 · 0.0 KB"_s,
+                                     u"Also drop databases created since"_s}));
+        QAction* dropOthers = p.panel->dropOthersAction();
+        QVERIFY(actions.last() == dropOthers && dropOthers->isCheckable());
+        QVERIFY(!dropOthers->isChecked());
+
+        // The sandbox has no database: the restore of the chosen snapshot fails, after naming it.
+        // Dropping the newer databases is asked for each time anew.
+        testing::OutcomeRecorder outcomes(*p.model);
+        LogHistory history(*p.model);
+        dropOthers->setChecked(true);
+        actions[1]->trigger();
+        QVERIFY(!dropOthers->isChecked());
+        QVERIFY(outcomes.waitFor());
+        QCOMPARE(outcomes.last().operation, Operation::RestoreDatabase);
+        QVERIFY(!outcomes.last().succeeded);
+        QVERIFY(history.texts.join(u'\n').contains(u"快照: b-middle"_s));
+        menu->close();
     }
 
     // The undo button is there only while a previous generation of the site is kept.
@@ -945,6 +1060,27 @@ private Q_SLOTS:
         m.setLogs(u"=== 启动中 ===\n无法写入 my_runtime.cnf: Permission denied\n"
                   "mysqld 启动失败: 请查看 runtime/mysql/data/error.log"_s);
         snap(u"04-errors-shown"_s);
+
+        // The backups section with two snapshots, in the narrowest and a wide window, and the
+        // restore menu.
+        m.setUpdateProgress(0.0);
+        m.setPermissionHint({});
+        m.setErrorSummary({});
+        const QDateTime noon(QDate(2026, 12, 9), QTime(12, 0));
+        writeSnapshot(m.backupsDir(), u"one"_s, noon, backup::Reason::BeforeUpdate, 300000);
+        writeSnapshot(m.backupsDir(), u"two"_s, noon.addSecs(3600), backup::Reason::ByHand, 5000);
+        m.refreshSnapshotsInBackground();
+        QVERIFY(testing::waitFor([&] { return m.snapshots().size() == 2; }));
+        for (const int width : {820, 1500}) {
+            window.resize(width, 1180);
+            snap(u"05-backups-%1"_s.arg(width));
+        }
+        QTest::mouseClick(window.panel()->findChild<IconButton*>(u"action.restore_database"_s),
+                          Qt::LeftButton);
+        QMenu* menu = window.panel()->restoreMenu();
+        QVERIFY(menu->isVisible());
+        QVERIFY(menu->grab().save(dir + u"06-restore-menu.png"_s));
+        menu->close();
         QLocale::setDefault(previous);
     }
 };

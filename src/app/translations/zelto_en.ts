@@ -131,6 +131,42 @@
         <source>Copy log</source>
         <translation>Copy log</translation>
     </message>
+    <message id="panel.database_backups">
+        <source>Database backups</source>
+        <translation>Database backups</translation>
+    </message>
+    <message id="panel.database_backups.sub">
+        <source>Snapshots live in the backups folder; one is taken before every update, undo and restore</source>
+        <translation>Snapshots live in the backups folder; one is taken before every update, undo and restore</translation>
+    </message>
+    <message id="action.backup_database">
+        <source>Back up database now</source>
+        <translation>Back up database now</translation>
+    </message>
+    <message id="action.restore_database">
+        <source>Restore database…</source>
+        <translation>Restore database…</translation>
+    </message>
+    <message id="action.open_backups">
+        <source>Open backups folder</source>
+        <translation>Open backups folder</translation>
+    </message>
+    <message id="backup.drop_others">
+        <source>Also drop databases created since</source>
+        <translation>Also drop databases created since</translation>
+    </message>
+    <message id="backup.none">
+        <source>No snapshots yet</source>
+        <translation>No snapshots yet</translation>
+    </message>
+    <message id="backup.last">
+        <source>Last backup: %1</source>
+        <translation>Last backup: %1</translation>
+    </message>
+    <message id="backup.never">
+        <source>No backup yet</source>
+        <translation>No backup yet</translation>
+    </message>
     <message id="window.close">
         <source>Close</source>
         <translation>Close</translation>

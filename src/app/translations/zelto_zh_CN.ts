@@ -131,6 +131,42 @@
         <source>Copy log</source>
         <translation>复制日志</translation>
     </message>
+    <message id="panel.database_backups">
+        <source>Database backups</source>
+        <translation>数据库备份</translation>
+    </message>
+    <message id="panel.database_backups.sub">
+        <source>Snapshots live in the backups folder; one is taken before every update, undo and restore</source>
+        <translation>快照保存在 backups 目录，更新、撤销和恢复前自动创建</translation>
+    </message>
+    <message id="action.backup_database">
+        <source>Back up database now</source>
+        <translation>立即备份数据库</translation>
+    </message>
+    <message id="action.restore_database">
+        <source>Restore database…</source>
+        <translation>恢复数据库…</translation>
+    </message>
+    <message id="action.open_backups">
+        <source>Open backups folder</source>
+        <translation>打开备份文件夹</translation>
+    </message>
+    <message id="backup.drop_others">
+        <source>Also drop databases created since</source>
+        <translation>同时删除快照之后新建的数据库</translation>
+    </message>
+    <message id="backup.none">
+        <source>No snapshots yet</source>
+        <translation>还没有快照</translation>
+    </message>
+    <message id="backup.last">
+        <source>Last backup: %1</source>
+        <translation>最近一次备份: %1</translation>
+    </message>
+    <message id="backup.never">
+        <source>No backup yet</source>
+        <translation>还没有备份</translation>
+    </message>
     <message id="window.close">
         <source>Close</source>
         <translation>关闭</translation>
