@@ -60,10 +60,25 @@ const ButtonSpec kButtons[] = {
      &PanelViewModel::openBackupsDirectory, false},
 };
 
+// Why a snapshot was taken, in the window's language.
+QString reasonTitle(backup::Reason reason) {
+    switch (reason) {
+    case backup::Reason::BeforeUpdate:
+        return qtTrId("backup.reason.before_update");
+    case backup::Reason::BeforeUndo:
+        return qtTrId("backup.reason.before_undo");
+    case backup::Reason::BeforeRestore:
+        return qtTrId("backup.reason.before_restore");
+    case backup::Reason::ByHand:
+        break;
+    }
+    return qtTrId("backup.reason.by_hand");
+}
+
 // A snapshot as the restore menu and the last-backup line name it.
 QString snapshotWhen(const backup::SnapshotInfo& s) {
     return s.created.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
-           QStringLiteral(" · ") + backup::reasonText(s.reason);
+           QStringLiteral(" · ") + reasonTitle(s.reason);
 }
 
 // If the window is never painted (hidden behind others on some compositors), the first

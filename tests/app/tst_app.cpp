@@ -731,7 +731,7 @@ private Q_SLOTS:
         p.model->refreshSnapshotsInBackground();
         QVERIFY(testing::waitFor([&] { return p.model->snapshots().size() == 3; }));
         p.settle();
-        QCOMPARE(p.panel->lastBackupLabel()->text(), u"Last backup: 2026-12-09 18:05 · 手动"_s);
+        QCOMPARE(p.panel->lastBackupLabel()->text(), u"Last backup: 2026-12-09 18:05 · By hand"_s);
 
         QTest::mouseClick(p.button(u"action.restore_database"_s), Qt::LeftButton);
         QMenu* menu = p.panel->restoreMenu();
@@ -746,9 +746,9 @@ private Q_SLOTS:
             items << actions[i]->text();
             QCOMPARE(a->child(i)->text(QAccessible::Name), actions[i]->text());
         }
-        QCOMPARE(items, (QStringList{u"2026-12-09 18:05 · 手动 · 2.0 KB"_s,
-                                     u"2026-12-09 09:30 · 更新前 · 0.0 KB"_s,
-                                     u"2026-12-08 23:05 · 撤销前 · 0.0 KB"_s,
+        QCOMPARE(items, (QStringList{u"2026-12-09 18:05 · By hand · 2.0 KB"_s,
+                                     u"2026-12-09 09:30 · Before update · 0.0 KB"_s,
+                                     u"2026-12-08 23:05 · Before undo · 0.0 KB"_s,
                                      u"Also drop databases created since"_s}));
         QAction* dropOthers = p.panel->dropOthersAction();
         QVERIFY(actions.last() == dropOthers && dropOthers->isCheckable());

@@ -155,6 +155,22 @@
         <source>Also drop databases created since</source>
         <translation>Also drop databases created since</translation>
     </message>
+    <message id="backup.reason.before_update">
+        <source>Before update</source>
+        <translation>Before update</translation>
+    </message>
+    <message id="backup.reason.before_undo">
+        <source>Before undo</source>
+        <translation>Before undo</translation>
+    </message>
+    <message id="backup.reason.before_restore">
+        <source>Before restore</source>
+        <translation>Before restore</translation>
+    </message>
+    <message id="backup.reason.by_hand">
+        <source>By hand</source>
+        <translation>By hand</translation>
+    </message>
     <message id="backup.none">
         <source>No snapshots yet</source>
         <translation>No snapshots yet</translation>

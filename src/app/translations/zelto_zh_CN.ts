@@ -155,6 +155,22 @@
         <source>Also drop databases created since</source>
         <translation>同时删除快照之后新建的数据库</translation>
     </message>
+    <message id="backup.reason.before_update">
+        <source>Before update</source>
+        <translation>更新前</translation>
+    </message>
+    <message id="backup.reason.before_undo">
+        <source>Before undo</source>
+        <translation>撤销前</translation>
+    </message>
+    <message id="backup.reason.before_restore">
+        <source>Before restore</source>
+        <translation>恢复前</translation>
+    </message>
+    <message id="backup.reason.by_hand">
+        <source>By hand</source>
+        <translation>手动</translation>
+    </message>
     <message id="backup.none">
         <source>No snapshots yet</source>
         <translation>还没有快照</translation>
