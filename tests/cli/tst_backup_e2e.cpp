@@ -188,6 +188,35 @@ private Q_SLOTS:
         QCOMPARE(int(snapshotsOf(*m_box).size()), before);
     }
 
+    // A snapshot that loads wrong halfway (it passes every check): the report names the safety
+    // snapshot, which puts the database back.
+    void failedLoadNamesTheSafetySnapshot() {
+        QCOMPARE(m_box->run({QStringLiteral("backup")}).exitCode, 0);
+        const QString good = backups() + QLatin1Char('/') + newestName(*m_box);
+        const QString bad = backups() + QStringLiteral("/fails-halfway");
+        QVERIFY(QDir().mkpath(bad));
+        QVERIFY(QFile::copy(good + QStringLiteral("/snapshot.json"),
+                            bad + QStringLiteral("/snapshot.json")));
+        QProcess zstd;
+        zstd.start(QStringLiteral("/usr/bin/zstd"), {QStringLiteral("-q"), QStringLiteral("-c")});
+        zstd.write("CREATE DATABASE shop; USE shop; CREATE TABLE items (id INT);\n"
+                   "INSERT INTO missing VALUES (1);\n-- Dump completed on 2026-12-10 12:00:00\n");
+        zstd.closeWriteChannel();
+        QVERIFY(zstd.waitForFinished());
+        testing::writeFile(bad + QStringLiteral("/dump.sql.zst"), zstd.readAllStandardOutput());
+
+        const CliSandbox::Run failed =
+            m_box->run({QStringLiteral("restore"), QStringLiteral("fails-halfway")});
+        QCOMPARE(failed.exitCode, 1);
+        const QString safety = newestName(*m_box);
+        QVERIFY(safety.endsWith(QStringLiteral("-before-restore")));
+        QVERIFY2(failed.outText().contains(QStringLiteral("zelto-panel-cli restore ") + safety),
+                 qPrintable(failed.outText()));
+        QCOMPARE(m_box->run({QStringLiteral("restore"), safety}).exitCode, 0);
+        QCOMPARE(sql(QStringLiteral("SELECT name FROM shop.items ORDER BY id")),
+                 QStringLiteral("茶 🍵\ncoffee"));
+    }
+
     // With the database stopped the snapshot is still made, and it stays stopped; a panel
     // killed in the middle of a dump (stopped or running database) leaves no snapshot and no
     // server behind, and the next run removes what it left.
