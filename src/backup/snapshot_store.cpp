@@ -110,7 +110,7 @@ Result<SnapshotInfo> readSnapshot(const QString& dir) {
     if (parseError.error != QJsonParseError::NoError || !reason || !info.created.isValid())
         return failure(ErrorKind::Corrupt, QStringLiteral("快照说明文件无法读取"), descriptionPath);
     info.reason = *reason;
-    for (const QJsonValue& v : object.value(QStringLiteral("databases")).toArray()) {
+    for (const auto& v : object.value(QStringLiteral("databases")).toArray()) {
         const QJsonObject d = v.toObject();
         info.databases.push_back({d.value(QStringLiteral("name")).toString(),
                                   qint64(d.value(QStringLiteral("bytes")).toDouble())});
@@ -195,7 +195,7 @@ QList<SnapshotInfo> snapshotsBeyondRetention(const QList<SnapshotInfo>& newestFi
 }
 
 QString sizeText(qint64 bytes) {
-    if (bytes < 1024 * 1024)
+    if (bytes < qint64(1024) * 1024)
         return QString::number(double(bytes) / 1024.0, 'f', 1) + QStringLiteral(" KB");
     if (bytes < qint64(1024) * 1024 * 1024)
         return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");

@@ -196,11 +196,9 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
     // Durable before it is named: the dump, its description, the directory; then the rename,
     // and the backups directory's entry.
     Result<> placed = syncPath(dumpFile);
-    if (placed) {
-        SnapshotInfo described = info;
+    if (placed)
         placed = platform::writeTextAtomically(partial + QLatin1Char('/') + kDescriptionFileName,
-                                               QString::fromUtf8(descriptionJson(described)));
-    }
+                                               QString::fromUtf8(descriptionJson(info)));
     if (placed)
         placed = syncPath(partial);
     if (placed)

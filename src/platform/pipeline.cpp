@@ -26,7 +26,7 @@ namespace platform {
 namespace {
 
 constexpr qsizetype kChunkBytes = qsizetype(1) << 20;
-constexpr qsizetype kErrorBytes = 16 * 1024;
+constexpr qsizetype kErrorBytes = qsizetype(16) * 1024;
 
 struct Argv {
     std::vector<QByteArray> storage;
