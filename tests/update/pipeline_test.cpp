@@ -41,9 +41,11 @@ QString finalLog(const QString& report, const QString& root) {
         .arg(kDoneTitle, report, root, kNote);
 }
 
-// The texts of the values published between a stage's own: bytes received, entries written.
-const QRegularExpression kIntermediate(
-    QStringLiteral("^(正在下载更新包 \\d+\\.\\d / \\d+\\.\\d MB|正在解压更新包 \\d+ / \\d+)$"));
+// The texts of the values published between a stage's own: bytes received, entries written,
+// and the wait for the database's snapshot where it is not done when the site is about to
+// change (it runs beside the download and the extraction).
+const QRegularExpression kIntermediate(QStringLiteral(
+    "^(正在下载更新包 \\d+\\.\\d / \\d+\\.\\d MB|正在解压更新包 \\d+ / \\d+|正在备份数据库)$"));
 
 // Records every change of the log with the progress fields at that moment; the intermediate
 // values go to a list of their own.
@@ -522,6 +524,8 @@ void UpdateTest::progressRisesWithBytesAndEntries() {
             QVERIFY2(fraction > 0.1 && fraction <= 0.35, qPrintable(value));
             QVERIFY2(text.endsWith(QStringLiteral(" / ") + total + QStringLiteral(" MB")),
                      qPrintable(value));
+        } else if (text == QStringLiteral("正在备份数据库")) {
+            QVERIFY2(fraction > 0.6 && fraction < 0.75, qPrintable(value));
         } else {
             ++extractions;
             QVERIFY2(fraction > 0.35 && fraction <= 0.6, qPrintable(value));
