@@ -77,6 +77,11 @@ QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir) {
         // The site is being edited while it runs: every request looks at the file's time.
         // phpMyAdmin's files do not change, so it keeps PHP's default interval.
         {PhpIniScope::Site, QStringLiteral("opcache.revalidate_freq"), QStringLiteral("0")},
+        // Every error of the site's code goes to the site server's log, none into its pages
+        // (E_ALL: a constant is not read inside quotes, so its value).
+        {PhpIniScope::Site, QStringLiteral("log_errors"), QStringLiteral("1")},
+        {PhpIniScope::Site, QStringLiteral("error_reporting"), QStringLiteral("32767")},
+        {PhpIniScope::Site, QStringLiteral("display_errors"), QStringLiteral("0")},
         // Every phpMyAdmin request passes the guard first.
         {PhpIniScope::PhpMyAdmin, QStringLiteral("auto_prepend_file"),
          phpLoopbackGuardPath(runtimeDir)},

@@ -183,9 +183,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("server");
         QTest::addColumn<bool>("guarded");
         QTest::addColumn<QString>("revalidateFrequency");
-        // An edited site file is served changed on the next request; phpMyAdmin keeps PHP's
-        // default.
-        QTest::newRow("site") << int(PhpServer::Site) << false << "0";
+        // An edited site file is served changed on the next request, and every error of the
+        // site goes to its log rather than into its pages; phpMyAdmin keeps PHP's defaults.
+        QTest::newRow("site") << int(PhpServer::Site) << false << "0|1|32767|0";
         QTest::newRow("phpMyAdmin") << int(PhpServer::PhpMyAdmin) << true << "2";
     }
 
@@ -202,11 +202,14 @@ private Q_SLOTS:
         const PhpRun run = runPhp(
             m_php,
             {QStringLiteral("-r"),
-             QStringLiteral("echo extension_loaded('mysqli') && extension_loaded('pdo_mysql') && "
-                            "extension_loaded('mbstring') ? 'ext' : 'no ext', '|', "
-                            "ini_get('auto_prepend_file'), '|', ini_get('mysqli.default_socket'), "
-                            "'|', ini_get('pdo_mysql.default_socket'), '|', "
-                            "ini_get('opcache.revalidate_freq');")},
+             QStringLiteral(
+                 "echo extension_loaded('mysqli') && extension_loaded('pdo_mysql') && "
+                 "extension_loaded('mbstring') ? 'ext' : 'no ext', '|', "
+                 "ini_get('auto_prepend_file'), '|', ini_get('mysqli.default_socket'), "
+                 "'|', ini_get('pdo_mysql.default_socket'), '|', "
+                 "ini_get('opcache.revalidate_freq'); if (ini_get('opcache.revalidate_freq') "
+                 "=== '0') echo '|', ini_get('log_errors'), '|', error_reporting(), "
+                 "'|', ini_get('display_errors');")},
             root, env);
         QCOMPARE(run.exitCode, 0);
         // Both servers take "localhost" to be the runtime database's socket.
