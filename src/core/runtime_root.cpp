@@ -133,7 +133,7 @@ QString PanelViewModel::autoDetectedPanelRoot() const {
 }
 
 std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
-    const QString installed = appBundleRoot()->toLocalFile();
+    QString installed = appBundleRoot()->toLocalFile();
     if (isValidPanelRoot(installed))
         return installed;
     const std::optional<QString> resources = m_platform.locations->resourcePath();
@@ -155,7 +155,7 @@ std::optional<QString> PanelViewModel::bundledPanelRoot() const {
     if (!resources)
         return std::nullopt;
     if (platform::pathExists(*resources + QStringLiteral("/runtime/mysql/bin/mysqld")))
-        return *resources;
+        return resources;
     return std::nullopt;
 }
 

@@ -28,7 +28,8 @@ std::optional<QByteArray> literalOf(const QByteArray& pattern) {
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         char c = pattern[i];
         if (c == '\\') {
-            if (++i == pattern.size() || !isSpecialInExtendedRegex(pattern[i]))
+            ++i;
+            if (i == pattern.size() || !isSpecialInExtendedRegex(pattern[i]))
                 return std::nullopt; // a class such as \w, or a trailing backslash
             c = pattern[i];
         } else if (isSpecialInExtendedRegex(c)) {

@@ -82,7 +82,7 @@ Result<QString> setAside(const QString& path) {
         return QString();
     // Names still being removed (by this process or another) are passed over.
     for (int n = 1; n <= 1000; ++n) {
-        const QString aside = path + QStringLiteral(".old-") + QString::number(n);
+        QString aside = path + QStringLiteral(".old-") + QString::number(n);
         if (platform::entryExists(aside))
             continue;
         if (!claim(aside))

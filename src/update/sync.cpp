@@ -13,7 +13,7 @@ namespace update {
 
 std::optional<QString> packageDataDirectory(const QString& source, PackageData which) {
     for (const char* name : {"Data", "data"}) {
-        const QString candidate = source + QLatin1Char('/') + QLatin1String(name);
+        QString candidate = source + QLatin1Char('/') + QLatin1String(name);
         if (platform::isDirectory(candidate))
             return candidate;
         if (which == PackageData::DataOnly)
