@@ -151,7 +151,7 @@ std::optional<QString> PanelViewModel::ensureInstalledRuntimeRoot() const {
 }
 
 std::optional<QString> PanelViewModel::bundledPanelRoot() const {
-    const std::optional<QString> resources = m_platform.locations->resourcePath();
+    std::optional<QString> resources = m_platform.locations->resourcePath();
     if (!resources)
         return std::nullopt;
     if (platform::pathExists(*resources + QStringLiteral("/runtime/mysql/bin/mysqld")))
