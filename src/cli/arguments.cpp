@@ -41,6 +41,11 @@ const std::vector<OptionRule>& optionRules() {
          QStringLiteral("an address"),
          {Command::Update}},
         {QCommandLineOption(QStringLiteral("all")), {}, {Command::Restore}},
+        {QCommandLineOption(QStringLiteral("lines"), {}, QStringLiteral("N")),
+         QStringLiteral("a number"),
+         {Command::Logs}},
+        {QCommandLineOption(QStringLiteral("follow")), {}, {Command::Logs}},
+        {QCommandLineOption(QStringLiteral("errors")), {}, {Command::Logs}},
     };
     return rules;
 }
@@ -63,6 +68,26 @@ std::optional<QString> takeUpdateSource(const QCommandLineParser& parser, Invoca
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return QStringLiteral("--from needs an http or https address, not ") + quoted(from);
     invocation.updateFrom = url;
+    return std::nullopt;
+}
+
+std::optional<QString> takeLogOptions(const QCommandLineParser& parser, Invocation& invocation) {
+    const QString name = invocation.operand;
+    if (name != QLatin1String("site") && name != QLatin1String("phpmyadmin") &&
+        name != QLatin1String("database"))
+        return QStringLiteral("logs knows site, phpmyadmin and database, not ") + quoted(name);
+    if (parser.isSet(QStringLiteral("lines"))) {
+        bool ok = false;
+        const QString value = parser.value(QStringLiteral("lines"));
+        const int lines = value.toInt(&ok);
+        if (!ok || lines < 1 || lines > 100000)
+            return QStringLiteral("--lines needs a number from 1 to 100000, not ") + quoted(value);
+        invocation.logLines = lines;
+    }
+    invocation.followLog = parser.isSet(QStringLiteral("follow"));
+    if (invocation.followLog && parser.isSet(QStringLiteral("json")))
+        return QStringLiteral("--follow prints lines as they come, not one JSON object");
+    invocation.errorsOnly = parser.isSet(QStringLiteral("errors"));
     return std::nullopt;
 }
 
@@ -100,6 +125,8 @@ const std::vector<CommandRule>& commandRules() {
         {Command::Backups, QStringLiteral("backups"), {}, {}},
         {Command::Restore, QStringLiteral("restore"), QStringLiteral("NAME"),
          QStringLiteral("a snapshot's name or latest"), &takeRestoreScope},
+        {Command::Logs, QStringLiteral("logs"), QStringLiteral("SOURCE"),
+         QStringLiteral("site, phpmyadmin or database"), &takeLogOptions},
     };
     return rules;
 }
@@ -353,6 +380,10 @@ QString usageText(const QString& program) {
                "                     put a snapshot back (after a snapshot of the current "
                "state);\n"
                "                     --all also drops the databases created since\n"
+               "  logs site|phpmyadmin|database [--lines N] [--follow] [--errors]\n"
+               "                     the end of a server's log (50 lines), errors and warnings\n"
+               "                     marked; --follow goes on with new lines, --errors shows "
+               "only those\n"
                "\n"
                "Options:\n"
                "  --json             print one JSON object with the state and the outcome\n"

@@ -25,6 +25,7 @@ enum class Command {
     Backup,
     Backups,
     Restore,
+    Logs,
 };
 
 // One call of the program, as its arguments ask for it.
@@ -35,6 +36,11 @@ struct Invocation {
                      // NAME of "restore NAME"
     QUrl updateFrom; // update --from URL: the archive's address in place of the built-in one
     bool restoreAll = false; // restore --all: the databases created since go too
+    // logs: how many of the last lines (--lines N), whether to go on with new ones (--follow)
+    // and whether only the errors and warnings (--errors).
+    int logLines = 50;
+    bool followLog = false;
+    bool errorsOnly = false;
 };
 
 // The invocation, or the reason the arguments make none (a usage error).

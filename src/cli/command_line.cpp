@@ -6,6 +6,7 @@
 #include "cli/state_json.h"
 #include "core/operation_outcome.h"
 #include "core/panel_view_model.h"
+#include "core/server_logs.h"
 #include "platform/application_identity.h"
 #include "platform/headless_desktop.h"
 #include "update/set_aside.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
 #include <cstdio>
 #include <functional>
@@ -156,6 +158,8 @@ private:
             }));
         case Command::Backups:
             return backups();
+        case Command::Logs:
+            return serverLog();
         case Command::Start:
             return longOperation([this] { m_model->startAll(); });
         case Command::Stop:
@@ -240,6 +244,56 @@ private:
         if (lines.isEmpty())
             lines.push_back(QStringLiteral("没有数据库快照: ") + m_model->backupsDir());
         return withSnapshots({true, lines.join(QLatin1Char('\n')), {}});
+    }
+
+    // A line as printed: its marker, the text, in colour on a terminal.
+    static QString printedLine(const logs::LogLine& line, bool colour) {
+        const QString text = logs::severityMarker(line.severity) + line.text;
+        if (!colour || line.severity == logs::Severity::Plain)
+            return text;
+        const char* start = line.severity == logs::Severity::Error ? "\x1b[31m" : "\x1b[33m";
+        return QLatin1String(start) + text + QStringLiteral("\x1b[0m");
+    }
+
+    // The end of a server's log; with --follow, then every new line until interrupted.
+    Result serverLog() {
+        const Service service = *logs::logServiceFromName(m_invocation.operand);
+        const QString path = m_model->serviceLogPath(service);
+        const bool colour = !m_invocation.json && resultsOnTerminal();
+        const auto shown = [this](const logs::LogLine& line) {
+            return !m_invocation.errorsOnly || line.severity != logs::Severity::Plain;
+        };
+        logs::LogChunk chunk =
+            logs::readLogEnd(path, m_invocation.errorsOnly ? 100000 : m_invocation.logLines);
+        QList<logs::LogLine> lines;
+        for (const logs::LogLine& line : chunk.lines)
+            if (shown(line))
+                lines.push_back(line);
+        if (lines.size() > m_invocation.logLines)
+            lines = lines.mid(lines.size() - m_invocation.logLines);
+        if (m_invocation.json) {
+            QJsonArray array;
+            for (const logs::LogLine& line : lines)
+                array.push_back(QJsonObject{
+                    {QStringLiteral("text"), line.text},
+                    {QStringLiteral("severity"),
+                     line.severity == logs::Severity::Error     ? QStringLiteral("error")
+                     : line.severity == logs::Severity::Warning ? QStringLiteral("warning")
+                                                                : QStringLiteral("plain")},
+                    {QStringLiteral("location"), line.location}});
+            return {true, {}, {{QStringLiteral("log"), path}, {QStringLiteral("lines"), array}}};
+        }
+        for (const logs::LogLine& line : lines)
+            write(g_results, printedLine(line, colour));
+        if (!m_invocation.followLog)
+            return {true, {}, {}};
+        for (;;) {
+            QThread::msleep(250);
+            chunk = logs::readLogSince(path, chunk.next, 100000);
+            for (const logs::LogLine& line : chunk.lines)
+                if (shown(line))
+                    write(g_results, printedLine(line, colour));
+        }
     }
 
     Result status() {

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void updateOnTerminalDrawsOneBar();
     void oneUpdateAtATimeAcrossProcesses();
     void undoPutsBackTheSiteOfBeforeTheLastUpdate();
+    void logsShowsTheEndMarked();
 };
 
 void CliTest::usageErrors_data() {
@@ -82,6 +83,16 @@ void CliTest::usageErrors_data() {
         << QStringList{"update", "--from", "-h"}
         << "--from needs an http or https address, not '-h'";
     QTest::newRow("json and wrong") << QStringList{"--json", "stat"} << "unknown command 'stat'";
+    QTest::newRow("logs without a source")
+        << QStringList{"logs"} << "logs needs site, phpmyadmin or database";
+    QTest::newRow("logs of something else")
+        << QStringList{"logs", "mail"} << "logs knows site, phpmyadmin and database, not 'mail'";
+    QTest::newRow("logs, lines not a number")
+        << QStringList{"logs", "site", "--lines", "x"} << "--lines needs a number from 1 to 100000";
+    QTest::newRow("logs followed as JSON") << QStringList{"--json", "logs", "site", "--follow"}
+                                           << "--follow prints lines as they come";
+    QTest::newRow("--errors without logs")
+        << QStringList{"status", "--errors"} << "--errors belongs to logs only";
 }
 
 void CliTest::usageErrors() {
@@ -375,6 +386,60 @@ void CliTest::undoPutsBackTheSiteOfBeforeTheLastUpdate() {
     QCOMPARE(again.exitCode, 1);
     QVERIFY2(again.outText().contains(QStringLiteral("没有可撤销的更新")), again.out.constData());
     QCOMPARE(testing::readFile(www + QStringLiteral("/index.php")), QByteArray("before"));
+}
+
+// The end of the site's log with its errors and warnings marked, only those with --errors, as
+// JSON, and followed as it grows.
+void CliTest::logsShowsTheEndMarked() {
+    CliSandbox box(false);
+    QVERIFY(box.isValid());
+    const QString log = box.installedRoot() + QStringLiteral("/runtime/config/php-web.log");
+    testing::writeFile(log, "old\n[Thu Dec 10 18:00:00 2026] 127.0.0.1:5 [200]: GET /\n"
+                            "PHP Warning:  Undefined variable $x in /w/a.php on line 4\n"
+                            "PHP Fatal error:  Uncaught Exception: boom in /w/b.php:9\n");
+    const CliSandbox::Run end = box.run({QStringLiteral("logs"), QStringLiteral("site"),
+                                         QStringLiteral("--lines"), QStringLiteral("3")});
+    QCOMPARE(end.exitCode, 0);
+    QCOMPARE(end.outText(),
+             QStringLiteral("[Thu Dec 10 18:00:00 2026] 127.0.0.1:5 [200]: GET /\n"
+                            "[警告] PHP Warning:  Undefined variable $x in /w/a.php on "
+                            "line 4\n[错误] PHP Fatal error:  Uncaught Exception: "
+                            "boom in /w/b.php:9\n"));
+    const CliSandbox::Run errors = box.run({QStringLiteral("--json"), QStringLiteral("logs"),
+                                            QStringLiteral("site"), QStringLiteral("--errors")});
+    const QJsonArray lines = errors.json().value(QStringLiteral("lines")).toArray();
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[1].toObject().value(QStringLiteral("severity")).toString(),
+             QStringLiteral("error"));
+    QCOMPARE(lines[1].toObject().value(QStringLiteral("location")).toString(),
+             QStringLiteral("/w/b.php:9"));
+
+    QProcess follow;
+    follow.setProcessEnvironment(box.environment());
+    follow.start(box.appDir() + QStringLiteral("/zelto-panel-cli"),
+                 {QStringLiteral("logs"), QStringLiteral("site"), QStringLiteral("--follow"),
+                  QStringLiteral("--errors")});
+    QVERIFY(follow.waitForStarted());
+    QByteArray seen;
+    QVERIFY(testing::waitFor(
+        [&] {
+            seen += follow.readAllStandardOutput();
+            return seen.contains("boom");
+        },
+        10000));
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("plain line\nPHP Parse error:  syntax error in /w/c.php on line 2\n");
+    file.close();
+    QVERIFY(testing::waitFor(
+        [&] {
+            seen += follow.readAllStandardOutput();
+            return seen.contains("/w/c.php");
+        },
+        10000));
+    QVERIFY(!seen.contains("plain line"));
+    follow.kill();
+    follow.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(CliTest)

@@ -1,0 +1,151 @@
+#include "core/server_logs.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace logs {
+
+namespace {
+
+constexpr qint64 kBlockBytes = qint64(64) * 1024;
+
+struct OpenLog {
+    int fd = -1;
+    struct stat st {};
+    ~OpenLog() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool openLog(const QString& path, OpenLog& log) {
+    log.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    return log.fd >= 0 && ::fstat(log.fd, &log.st) == 0;
+}
+
+QByteArray readRange(int fd, qint64 from, qint64 size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, bytes.data() + got, size_t(size - got), off_t(from + got));
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
+// The whole lines of bytes (which end at a line break), the last maxLines of them.
+QList<LogLine> linesOf(const QByteArray& bytes, int maxLines) {
+    QList<QByteArray> raw = bytes.split('\n');
+    raw.removeLast(); // after the last line break
+    if (raw.size() > maxLines)
+        raw = raw.mid(raw.size() - maxLines);
+    QList<LogLine> lines;
+    lines.reserve(raw.size());
+    for (QByteArray& line : raw) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        lines.push_back(classifyLine(QString::fromUtf8(line)));
+    }
+    return lines;
+}
+
+LogPosition positionOf(const OpenLog& log, qint64 offset) {
+    return {offset, quint64(log.st.st_dev), quint64(log.st.st_ino)};
+}
+
+} // namespace
+
+LogLine classifyLine(const QString& text) {
+    static const QRegularExpression phpError(QStringLiteral(
+        "PHP (Fatal error|Parse error|Recoverable fatal error|Catchable fatal error)|Uncaught "));
+    static const QRegularExpression phpWarning(
+        QStringLiteral("PHP (Warning|Deprecated|Notice|Strict Standards):"));
+    static const QRegularExpression serverError(QStringLiteral("\\[(5\\d\\d)\\]: "));
+    static const QRegularExpression location(
+        QStringLiteral(" in (\\S+\\.(?:php|inc|phtml))(?: on line |:)(\\d+)"));
+    LogLine line{text, Severity::Plain, {}};
+    if (phpError.match(text).hasMatch() || text.contains(QLatin1String("[ERROR]")) ||
+        serverError.match(text).hasMatch())
+        line.severity = Severity::Error;
+    else if (phpWarning.match(text).hasMatch() || text.contains(QLatin1String("[Warning]")))
+        line.severity = Severity::Warning;
+    if (const QRegularExpressionMatch m = location.match(text); m.hasMatch())
+        line.location = m.captured(1) + QLatin1Char(':') + m.captured(2);
+    return line;
+}
+
+QString severityMarker(Severity severity) {
+    switch (severity) {
+    case Severity::Error:
+        return QStringLiteral("[错误] ");
+    case Severity::Warning:
+        return QStringLiteral("[警告] ");
+    case Severity::Plain:
+        break;
+    }
+    return {};
+}
+
+LogChunk readLogEnd(const QString& path, int maxLines) {
+    LogChunk chunk;
+    OpenLog log;
+    if (!openLog(path, log))
+        return chunk;
+    const qint64 size = log.st.st_size;
+    // Back from the end, a block at a time, until the lines asked for (and the break before
+    // the first of them) are in.
+    qint64 from = size;
+    QByteArray tail;
+    while (from > 0 && tail.count('\n') <= maxLines) {
+        const qint64 block = std::min(kBlockBytes, from);
+        from -= block;
+        tail.prepend(readRange(log.fd, from, block));
+    }
+    const qsizetype lastBreak = tail.lastIndexOf('\n');
+    tail.truncate(lastBreak + 1);
+    chunk.lines = linesOf(tail, maxLines);
+    chunk.next = positionOf(log, from + tail.size());
+    return chunk;
+}
+
+LogChunk readLogSince(const QString& path, const LogPosition& from, int maxLines) {
+    OpenLog log;
+    if (!openLog(path, log))
+        return {{}, {}, from.offset > 0 || from.inode != 0};
+    const bool sameFile =
+        quint64(log.st.st_ino) == from.inode && quint64(log.st.st_dev) == from.device;
+    if (!sameFile || log.st.st_size < from.offset) {
+        LogChunk chunk = readLogEnd(path, maxLines);
+        chunk.restarted = true;
+        return chunk;
+    }
+    LogChunk chunk;
+    qint64 offset = from.offset;
+    QByteArray appended = readRange(log.fd, offset, log.st.st_size - offset);
+    const qsizetype lastBreak = appended.lastIndexOf('\n');
+    appended.truncate(lastBreak + 1);
+    chunk.lines = linesOf(appended, maxLines);
+    chunk.next = positionOf(log, offset + appended.size());
+    return chunk;
+}
+
+std::optional<Service> logServiceFromName(const QString& name) {
+    if (name == QLatin1String("site"))
+        return Service::Site;
+    if (name == QLatin1String("phpmyadmin"))
+        return Service::PhpMyAdmin;
+    if (name == QLatin1String("database"))
+        return Service::Database;
+    return std::nullopt;
+}
+
+} // namespace logs
