@@ -248,7 +248,7 @@ private:
 
     // A line as printed: its marker, the text, in colour on a terminal.
     static QString printedLine(const logs::LogLine& line, bool colour) {
-        const QString text = logs::severityMarker(line.severity) + line.text;
+        QString text = logs::severityMarker(line.severity) + line.text;
         if (!colour || line.severity == logs::Severity::Plain)
             return text;
         const char* start = line.severity == logs::Severity::Error ? "\x1b[31m" : "\x1b[33m";
