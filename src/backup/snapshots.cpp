@@ -73,6 +73,11 @@ Result<> syncPath(const QString& path) {
     return {};
 }
 
+// The compressor's call that writes a dump's text to its standard output.
+platform::ProgramCall decompression(const QString& zstd, const QString& dump) {
+    return {zstd, {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), dump}};
+}
+
 // "10.11.6-MariaDB-0+deb12u1" → 10.11.
 QVersionNumber majorMinor(const QString& version) {
     const QVersionNumber v = QVersionNumber::fromString(version);
@@ -249,9 +254,7 @@ Result<> checkSnapshot(const SnapshotInfo& snapshot, const QString& serverVersio
                        snapshot.path);
     StreamTail tail;
     Result<platform::PipelineExit> run = platform::runPipeline(
-        {zstd,
-         {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), snapshot.dumpPath()}},
-        std::nullopt, [&tail](QByteArrayView chunk) {
+        decompression(zstd, snapshot.dumpPath()), std::nullopt, [&tail](QByteArrayView chunk) {
             tail.add(chunk);
             return true;
         });
@@ -288,10 +291,9 @@ Result<QStringList> loadSnapshot(const DatabaseSession& session, const SnapshotI
         if (Result<QString> done = session.query(statements); !done)
             return std::unexpected(done.error());
 
-    Result<platform::PipelineExit> run = platform::runPipeline(
-        {zstd,
-         {QStringLiteral("-q"), QStringLiteral("-d"), QStringLiteral("-c"), snapshot.dumpPath()}},
-        session.clientCall(QStringLiteral("mysql"), {}), {});
+    Result<platform::PipelineExit> run =
+        platform::runPipeline(decompression(zstd, snapshot.dumpPath()),
+                              session.clientCall(QStringLiteral("mysql"), {}), {});
     if (!run)
         return std::unexpected(run.error());
     if (!run->producer.exitedCleanly())
