@@ -51,6 +51,16 @@ bool makePipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
     return true;
 }
 
+// A pipe for the data itself: as large as a chunk where the system allows (a user's pipes
+// may be limited to less), so that the program on either side runs ahead of the panel
+// instead of waiting on every 64 KiB.
+bool makeDataPipe(FileDescriptor& readEnd, FileDescriptor& writeEnd) {
+    if (!makePipe(readEnd, writeEnd))
+        return false;
+    (void)::fcntl(writeEnd.get(), F_SETPIPE_SZ, int(kChunkBytes));
+    return true;
+}
+
 void setNonBlocking(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
@@ -166,23 +176,31 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
     (void)ignored;
 
     FileDescriptor dataRead, dataWrite, inRead, inWrite, err1Read, err1Write, err2Read, err2Write;
-    if (!makePipe(dataRead, dataWrite) || !makePipe(err1Read, err1Write) ||
-        (consumer && (!makePipe(inRead, inWrite) || !makePipe(err2Read, err2Write))))
+    // Nothing watches the stream: the consumer reads the producer's output itself, as in a
+    // shell's pipeline, and the panel only gathers what they say on standard error.
+    const bool relayed = !consumer || onChunk;
+    if (!makeDataPipe(dataRead, dataWrite) || !makePipe(err1Read, err1Write) ||
+        (consumer &&
+         ((relayed && !makeDataPipe(inRead, inWrite)) || !makePipe(err2Read, err2Write))))
         return errnoFailure(errno, producer.program, QStringLiteral("pipe"));
 
     PipelineExit result;
     pid_t consumerPid = -1;
     if (consumer) {
-        Result<pid_t> started = spawnWith(*consumer, inRead.get(), -1, err2Write.get());
+        Result<pid_t> started =
+            spawnWith(*consumer, relayed ? inRead.get() : dataRead.get(), -1, err2Write.get());
         if (!started)
             return std::unexpected(started.error());
         consumerPid = *started;
         inRead = FileDescriptor();
         err2Write = FileDescriptor();
+        if (!relayed)
+            dataRead = FileDescriptor();
     }
     Result<pid_t> started = spawnWith(producer, -1, dataWrite.get(), err1Write.get());
     if (!started) {
         inWrite = FileDescriptor(); // the consumer sees the end of its input and ends
+        dataWrite = FileDescriptor();
         if (consumerPid > 0)
             reapBlocking(consumerPid);
         return std::unexpected(started.error());
@@ -190,26 +208,29 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
     const pid_t producerPid = *started;
     dataWrite = FileDescriptor();
     err1Write = FileDescriptor();
-    setNonBlocking(dataRead.get());
+    if (relayed)
+        setNonBlocking(dataRead.get());
     setNonBlocking(err1Read.get());
     if (consumer) {
-        setNonBlocking(inWrite.get());
+        if (relayed)
+            setNonBlocking(inWrite.get());
         setNonBlocking(err2Read.get());
     }
 
-    QByteArray chunk;
-    qsizetype written = 0; // of chunk, to the consumer
+    // The chunk read last, and how much of it went to the consumer so far.
+    std::vector<char> buffer(static_cast<size_t>(kChunkBytes));
+    qsizetype chunkSize = 0;
+    qsizetype written = 0;
     QByteArray producerErrors;
     QByteArray consumerErrors;
-    bool dataOpen = true;
+    bool dataOpen = relayed;
     bool err1Open = true;
     bool err2Open = consumer.has_value();
-    std::vector<char> buffer(static_cast<size_t>(kChunkBytes));
     while (dataOpen || err1Open || err2Open) {
         pollfd fds[4];
         int count = 0;
         int dataIndex = -1, inIndex = -1, err1Index = -1, err2Index = -1;
-        const bool pending = written < chunk.size();
+        const bool pending = written < chunkSize;
         if (dataOpen && !pending) {
             dataIndex = count;
             fds[count++] = {dataRead.get(), POLLIN, 0};
@@ -239,7 +260,7 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
             err2Open = drainInto(err2Read.get(), consumerErrors);
         if (inIndex >= 0 && fds[inIndex].revents != 0) {
             const ssize_t n =
-                ::write(inWrite.get(), chunk.constData() + written, size_t(chunk.size() - written));
+                ::write(inWrite.get(), buffer.data() + written, size_t(chunkSize - written));
             if (n > 0) {
                 written += n;
             } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
@@ -247,7 +268,7 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
                 inWrite = FileDescriptor();
                 dataRead = FileDescriptor();
                 dataOpen = false;
-                chunk.clear();
+                chunkSize = 0;
                 written = 0;
             }
         }
@@ -261,7 +282,7 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
                     dataRead = FileDescriptor();
                     dataOpen = false;
                 } else if (inWrite.isOpen()) {
-                    chunk = QByteArray(buffer.data(), n);
+                    chunkSize = n;
                     written = 0;
                 }
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
@@ -270,7 +291,7 @@ Result<PipelineExit> runPipeline(const ProgramCall& producer,
             }
         }
         // Once the producer's output is over and passed on, the consumer's input ends.
-        if (!dataOpen && written >= chunk.size() && inWrite.isOpen())
+        if (!dataOpen && written >= chunkSize && inWrite.isOpen())
             inWrite = FileDescriptor();
     }
     inWrite = FileDescriptor();

@@ -42,6 +42,7 @@ struct PipelineExit {
 // Runs producer with its standard output read by the panel in chunks of at most 1 MiB; each
 // chunk goes to onChunk (which may ask to stop by returning false) and then, when there is a
 // consumer, to the consumer's standard input, which closes when the producer's output ends.
+// Without onChunk the consumer reads the producer's output directly (bytes stays 0).
 // Standard input of the producer and standard output of the consumer are the null device.
 // A consumer that ends early cuts the producer off (it meets a closed pipe). Both children end
 // with the calling thread: a panel killed meanwhile takes them along.

@@ -106,20 +106,34 @@ private Q_SLOTS:
     }
 
     // A consumer that stops reading early cuts the producer off instead of holding the
-    // panel; what passed is counted and the consumer's own error kept.
+    // panel, whether the panel watches the stream or the consumer reads it directly; what
+    // passed through the panel is counted and the consumer's own error kept.
+    void pipelineConsumerEndsEarly_data() {
+        QTest::addColumn<bool>("watched");
+        QTest::newRow("through the panel") << true;
+        QTest::newRow("directly") << false;
+    }
+
     void pipelineConsumerEndsEarly() {
+        QFETCH(bool, watched);
+        qint64 seen = 0;
         const Result<platform::PipelineExit> run = platform::runPipeline(
             {QStringLiteral("/usr/bin/yes"), {}},
             platform::ProgramCall{
                 QStringLiteral("/bin/sh"),
                 {QStringLiteral("-c"),
                  QStringLiteral("head -c 100 >/dev/null; echo gone >&2; exit 3")}},
-            {});
+            watched ? std::function<bool(QByteArrayView)>([&seen](QByteArrayView chunk) {
+                seen += chunk.size();
+                return true;
+            })
+                    : std::function<bool(QByteArrayView)>());
         QVERIFY(run);
         QVERIFY(run->producer.signalled); // SIGPIPE
         QCOMPARE(run->consumer->exitStatus, 3);
         QCOMPARE(run->consumer->errors, QByteArray("gone\n"));
-        QVERIFY(run->bytes >= 100);
+        QCOMPARE(run->bytes, seen);
+        QVERIFY(watched ? seen >= 100 : seen == 0);
     }
 };
 
