@@ -6,6 +6,7 @@
 #   php/PHP<v>/bin/php     link to the distribution's default PHP, /usr/bin/php<v>, named by
 #                          its version <v> (such as 8.2 or 8.4), with the extensions that
 #                          packaging/php-extensions.sh lists (scripts/install-deps.sh)
+#   php/PHP<v>/ini-scan-dir  that PHP's own ini directory (/etc/php/<v>/cli/conf.d)
 #   mysql/bin/...          mysqld, mysql_install_db, mysqladmin, mysql, mysqldump: adaptors
 #                          onto MariaDB
 #   mysql/libexec/...      what the adaptors share
@@ -60,6 +61,9 @@ out=$(CDPATH='' cd -- "$out" && pwd)
 rm -rf "$out/php"
 mkdir -p "$out/php/PHP$PHP_VERSION/bin"
 ln -s "$PHP" "$out/php/PHP$PHP_VERSION/bin/php"
+# Its distribution's ini directory, which the panel's servers read through a mirror without
+# Xdebug's file (Xdebug is loaded only while debugging is on).
+"$PHP" -n -r 'echo PHP_CONFIG_FILE_SCAN_DIR, "\n";' >"$out/php/PHP$PHP_VERSION/ini-scan-dir"
 
 # The database adaptors.
 mkdir -p "$out/mysql"

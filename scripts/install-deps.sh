@@ -5,7 +5,8 @@
 # has exif, fileinfo and sodium built in) the extensions that applications commonly ask for:
 # mysqli and PDO MySQL, mbstring, curl, gd, intl, zip, xml (dom, simplexml, xmlreader/-writer),
 # bcmath and imagick. Debian has no version-free php-opcache; every name here exists on 12 and
-# 13. Xdebug is left out on purpose.
+# 13. Xdebug (php-xdebug) is installed for the panel's step debugging; the distribution turns
+# it on for every PHP, but the panel's servers load it only while debugging is switched on.
 # Services that the packages would start on their own (MariaDB, Apache) are kept from
 # starting: the panel runs its own copies from its runtime directory.
 set -euo pipefail
@@ -19,6 +20,7 @@ PACKAGES=(
   libgl-dev libxkbcommon-dev
   libarchive-dev libarchive-tools zlib1g-dev
   php-cli php-mysql php-mbstring php-curl php-gd php-intl php-zip php-xml php-bcmath php-imagick
+  php-xdebug
   mariadb-server mariadb-client
   phpmyadmin
   rsync zstd procps lsof curl authbind iproute2

@@ -139,12 +139,14 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
     setStatus(ServiceStatus{});
 }
 
-void StatusStrip::setStatus(const ServiceStatus& status) {
+void StatusStrip::setStatus(const ServiceStatus& status, bool debugging) {
     for (const Service service : kServices) {
         const bool running = status.isRunning(service);
-        m_cards[serviceIndex(service)]->setContent(qtTrId(serviceInfo(service).titleKey),
-                                                   runningText(running),
-                                                   running ? color::green : color::gray);
+        const QString state = runningText(running);
+        m_cards[serviceIndex(service)]->setContent(
+            qtTrId(serviceInfo(service).titleKey),
+            debugging && service == Service::Site ? qtTrId("status.debugging").arg(state) : state,
+            running ? color::green : color::gray);
     }
 }
 

@@ -56,7 +56,8 @@ class StatusStrip : public QWidget {
     Q_OBJECT
 public:
     explicit StatusStrip(QWidget* parent = nullptr);
-    void setStatus(const ServiceStatus& status);
+    // debugging: the site server loads the step debugger (its card says so).
+    void setStatus(const ServiceStatus& status, bool debugging = false);
     StatCard* card(int index) const { return m_cards[index]; }
     AdaptiveGridLayout* grid() const { return m_grid; }
 

@@ -38,6 +38,9 @@ const ButtonSpec kButtons[] = {
     {0, QT_TRID_NOOP("action.stop_all"), "stop_all", &PanelViewModel::stopAll, false},
     {0, QT_TRID_NOOP("action.refresh_status"), "refresh_status",
      &PanelViewModel::refreshStatusInBackground, false},
+    // A switch: on or off as the model says (see render()).
+    {0, QT_TRID_NOOP("action.php_debugging"), "php_debugging",
+     [](PanelViewModel& m) { m.setPhpDebugging(!m.phpDebugging()); }, false},
     {1, QT_TRID_NOOP("action.choose_directory"), "choose_directory",
      &PanelViewModel::choosePanelRootInBackground, false},
     {1, QT_TRID_NOOP("action.open_directory"), "open_directory",
@@ -193,6 +196,10 @@ void MainPanel::buildButtons() {
             m_undoButton = button;
             button->setVisible(false);
         }
+        if (QLatin1String(spec.titleKey) == QLatin1String("action.php_debugging")) {
+            m_debuggingSwitch = button;
+            button->setCheckable(true);
+        }
     }
 }
 
@@ -215,7 +222,7 @@ void MainPanel::render() {
     const PanelViewModel& m = *m_model;
     const ServiceStatus status = m.status();
     m_header->setState(m.permissionHint(), status);
-    m_strip->setStatus(status);
+    m_strip->setStatus(status, m.phpDebugging());
 
     const double progress = m.updateProgress();
     const bool showProgress = ProgressCard::showsFor(progress);
@@ -233,6 +240,7 @@ void MainPanel::render() {
 
     m_log->setLogs(m.logs());
     m_undoButton->setVisible(m.undoAvailable());
+    m_debuggingSwitch->setChecked(m.phpDebugging());
 
     const QList<backup::SnapshotInfo>& snapshots = m.snapshots();
     m_lastBackup->setText(snapshots.isEmpty()

@@ -81,6 +81,7 @@ private:
     AdaptiveGridLayout* m_grids[kSectionCount] = {};
     std::vector<IconButton*> m_buttons;
     IconButton* m_undoButton = nullptr;
+    IconButton* m_debuggingSwitch = nullptr;
     ProgressCard* m_progress = nullptr;
     WarningCard* m_permissionNotice = nullptr;
     WarningCard* m_errorNotice = nullptr;

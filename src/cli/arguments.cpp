@@ -127,14 +127,17 @@ const std::vector<CommandRule>& commandRules() {
          QStringLiteral("a snapshot's name or latest"), &takeRestoreScope},
         {Command::Logs, QStringLiteral("logs"), QStringLiteral("SOURCE"),
          QStringLiteral("site, phpmyadmin or database"), &takeLogOptions},
+        {Command::DebugOn, QStringLiteral("debug on"), {}, {}},
+        {Command::DebugOff, QStringLiteral("debug off"), {}, {}},
     };
     return rules;
 }
 
 // What the words after a group's word must say, for a group that is no command by itself.
 QString groupNeeds(const QString& group) {
-    static const std::array<std::pair<QString, QString>, 1> needs{{
+    static const std::array<std::pair<QString, QString>, 2> needs{{
         {QStringLiteral("open"), QStringLiteral("what to open")},
+        {QStringLiteral("debug"), QStringLiteral("on or off")},
     }};
     for (const auto& [word, needed] : needs) {
         if (word == group)
@@ -384,6 +387,10 @@ QString usageText(const QString& program) {
                "                     the end of a server's log (50 lines), errors and warnings\n"
                "                     marked; --follow goes on with new lines, --errors shows "
                "only those\n"
+               "  debug on|off       load PHP's step debugger (Xdebug) into the site server, "
+               "or not\n"
+               "                     (restarts it when it runs; the editor listens on port "
+               "9003)\n"
                "\n"
                "Options:\n"
                "  --json             print one JSON object with the state and the outcome\n"

@@ -26,6 +26,8 @@ enum class Command {
     Backups,
     Restore,
     Logs,
+    DebugOn,
+    DebugOff,
 };
 
 // One call of the program, as its arguments ask for it.

@@ -160,6 +160,10 @@ private:
             return backups();
         case Command::Logs:
             return serverLog();
+        case Command::DebugOn:
+            return longOperation([this] { m_model->setPhpDebugging(true); });
+        case Command::DebugOff:
+            return longOperation([this] { m_model->setPhpDebugging(false); });
         case Command::Start:
             return longOperation([this] { m_model->startAll(); });
         case Command::Stop:

@@ -2,6 +2,7 @@
 
 #include "core/operation_outcome.h"
 #include "core/panel_view_model.h"
+#include "core/php_ini.h"
 #include "core/process_helpers.h"
 #include "platform/process.h"
 
@@ -64,6 +65,11 @@ QJsonObject stateJson(const PanelViewModel& model) {
         {QStringLiteral("savedRoot"), model.savedRoot()},
         {QStringLiteral("permissionHint"), model.permissionHint()},
         {QStringLiteral("services"), services},
+        {QStringLiteral("phpDebugging"),
+         QJsonObject{{QStringLiteral("on"), model.phpDebugging()},
+                     {QStringLiteral("extension"), QStringLiteral("xdebug")},
+                     {QStringLiteral("clientHost"), QStringLiteral("127.0.0.1")},
+                     {QStringLiteral("clientPort"), kPhpDebuggerPort}}},
         {QStringLiteral("report"), model.logs()},
         {QStringLiteral("errorSummary"), model.errorSummary()},
     };

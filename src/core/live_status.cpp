@@ -83,4 +83,8 @@ void PanelViewModel::publishChangedStatus(const StatusSnapshot& snapshot) {
         if (snapshot.status.isRunning(service) != m_status.isRunning(service))
             setServiceRunning(service, snapshot.status.isRunning(service));
     }
+    // Switched by another panel or the command line; a switch of this one's shows as asked
+    // until it is done.
+    if (m_phpDebuggingSwitches == 0)
+        setPhpDebuggingShown(snapshot.phpDebugging);
 }

@@ -19,6 +19,7 @@ enum class Operation {
     UndoLastUpdate,
     BackupDatabase,
     RestoreDatabase,
+    PhpDebugging,
 };
 
 struct ServiceOutcome {
@@ -32,9 +33,11 @@ struct OperationOutcome {
     Operation operation = Operation::StartAll;
     // Start-all and stop-all: every service succeeded. Update: the site was synchronised and
     // found in place. Undo: the previous generation was put back. Backup: a snapshot was made
-    // (or there was nothing to keep). Restore: the snapshot was loaded.
+    // (or there was nothing to keep). Restore: the snapshot was loaded. Debugging: the switch
+    // is as asked and a running site server was restarted with it.
     bool succeeded = false;
-    // Start-all and stop-all: one per service, in table order. The others: none.
+    // Start-all and stop-all: one per service, in table order. Debugging: the site's. The
+    // others: none.
     std::vector<ServiceOutcome> services;
     // The final report, as published in the log.
     QString report;

@@ -44,6 +44,8 @@ struct StatusSnapshot {
     // Lines after the status report for a web server that is not whole (a worker ended, or
     // its main process ended while its workers serve).
     QStringList serverNotes;
+    // Whether debugging is switched on.
+    bool phpDebugging = false;
 };
 
 // The panel's one model and controller. It holds the state the window shows and every
@@ -63,6 +65,7 @@ class PanelViewModel : public QObject, public std::enable_shared_from_this<Panel
     Q_PROPERTY(QString updateProgressText READ updateProgressText NOTIFY changed)
     Q_PROPERTY(bool undoAvailable READ undoAvailable NOTIFY changed)
     Q_PROPERTY(QStringList snapshotNames READ snapshotNames NOTIFY changed)
+    Q_PROPERTY(bool phpDebugging READ phpDebugging NOTIFY changed)
 
 public:
     // --- Construction and published state (core/panel_view_model.cpp) ---
@@ -87,6 +90,8 @@ public:
     // The database's snapshots as last listed, newest first (backup/backup_jobs.cpp).
     const QList<backup::SnapshotInfo>& snapshots() const { return m_snapshots; }
     QStringList snapshotNames() const;
+    // Whether the site server loads the step debugger (services/php_debugging.cpp).
+    bool phpDebugging() const { return m_phpDebugging; }
 
     // Assignments of published fields: main thread only, each emits changed() once. The log
     // editor writes logs; the model's operations write the rest.
@@ -112,12 +117,15 @@ public:
     // since go too.
     void restoreDatabase(const QString& name, bool dropOthers = false); // backup/backup_jobs.cpp
     void openBackupsDirectory();                                        // backup/backup_jobs.cpp
-    void copyLogs();                                                    // core/desktop_actions.cpp
-    void openPhpMyAdmin();                                              // core/desktop_actions.cpp
-    void openRuntimeDirectory();                                        // core/desktop_actions.cpp
-    void openSite();                                                    // core/desktop_actions.cpp
-    void openPrivacySettings();                                         // core/desktop_actions.cpp
-    void choosePanelRoot();                                             // core/desktop_actions.cpp
+    // Switches the step debugger of the site server on or off, remembered in the runtime, and
+    // restarts the server when it runs (services/php_debugging.cpp).
+    void setPhpDebugging(bool on);
+    void copyLogs();             // core/desktop_actions.cpp
+    void openPhpMyAdmin();       // core/desktop_actions.cpp
+    void openRuntimeDirectory(); // core/desktop_actions.cpp
+    void openSite();             // core/desktop_actions.cpp
+    void openPrivacySettings();  // core/desktop_actions.cpp
+    void choosePanelRoot();      // core/desktop_actions.cpp
 
     // --- Panel root and runtime layout (core/runtime_root.cpp) ---
     // Resolved anew on every read, on any thread; installs the shipped runtime on first use.
@@ -274,6 +282,14 @@ public:
     // Publishes whether a previous generation exists (main thread; emits only on a change).
     void refreshUndoAvailable();
     void setUndoAvailable(bool available);
+
+    // --- Step debugging (services/php_debugging.cpp) ---
+    // Present while debugging is switched on.
+    QString phpDebuggingMarkerPath() const;
+    void setPhpDebuggingShown(bool on);
+    // The end of a switch: its status, its report and its outcome.
+    void publishPhpDebuggingSwitched(const StatusSnapshot& snapshot,
+                                     const OperationOutcome& outcome);
     // Puts the previous generation back into the site on the calling (worker) thread;
     // progress(fraction, text) is called on that thread. The report text; a failed undo's
     // report is the error's text.
@@ -358,6 +374,8 @@ private:
     double m_updateProgress = 0.0;
     QString m_updateProgressText;
     bool m_undoAvailable = false;
+    bool m_phpDebugging = false;
+    int m_phpDebuggingSwitches = 0; // switches asked for and not yet done
     QList<backup::SnapshotInfo> m_snapshots;
 
     // Which processes hold the database's port and which command lines match; it remembers

@@ -4,6 +4,8 @@
 #include "platform/files.h"
 #include "platform/privileged_port.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <array>
 
@@ -14,6 +16,8 @@ const QString kCommonDir = QStringLiteral("config/php/common");
 const QString kSiteDir = QStringLiteral("config/php/site");
 const QString kPhpMyAdminDir = QStringLiteral("config/php/phpmyadmin");
 const QString kGuardFile = QStringLiteral("config/php/loopback-guard.php");
+const QString kDistributionDir = QStringLiteral("config/php/distribution");
+const QString kDebuggerFile = QStringLiteral("config/php/site/xdebug.ini");
 const QString kIniFileName = QStringLiteral("/zelto-panel.ini");
 
 const QString& relativeDir(PhpIniScope scope) {
@@ -122,27 +126,53 @@ QString phpLoopbackGuardText() {
     return QString::fromUtf8(kGuardScript);
 }
 
-QString phpIniScanDirValue(PhpServer server) {
+QList<PhpIniSetting> phpDebuggerIniSettings() {
+    return {
+        {PhpIniScope::Site, QStringLiteral("zend_extension"), QStringLiteral("xdebug.so")},
+        {PhpIniScope::Site, QStringLiteral("xdebug.mode"), QStringLiteral("debug,develop")},
+        {PhpIniScope::Site, QStringLiteral("xdebug.start_with_request"), QStringLiteral("trigger")},
+        {PhpIniScope::Site, QStringLiteral("xdebug.client_host"), QStringLiteral("127.0.0.1")},
+        {PhpIniScope::Site, QStringLiteral("xdebug.client_port"),
+         QString::number(kPhpDebuggerPort)},
+    };
+}
+
+QString phpDebuggerIniPath(const QString& runtimeDir) {
+    return runtimeDir + QLatin1Char('/') + kDebuggerFile;
+}
+
+QString phpIniScanDirValue(PhpServer server, bool mirrored) {
     const QString runtime = QStringLiteral("runtime/");
-    return QLatin1Char(':') + runtime + kCommonDir + QLatin1Char(':') + runtime +
+    return (mirrored ? runtime + kDistributionDir : QString()) + QLatin1Char(':') + runtime +
+           kCommonDir + QLatin1Char(':') + runtime +
            (server == PhpServer::Site ? kSiteDir : kPhpMyAdminDir);
+}
+
+QString phpDistributionIniDir(const QString& php) {
+    const Result<QString> recorded =
+        platform::readUtf8File(QFileInfo(php).absolutePath() + QStringLiteral("/../ini-scan-dir"));
+    // A list of several directories cannot be mirrored as one, and a directory that has
+    // gone would leave the servers without the distribution's extensions.
+    const QString dir = recorded ? recorded->trimmed() : QString();
+    return dir.contains(QLatin1Char(':')) || !platform::isDirectory(dir) ? QString() : dir;
 }
 
 int phpServerWorkerCount(unsigned processors) {
     return std::clamp(2 * static_cast<int>(std::min(processors, 64U)), 4, 16);
 }
 
-QStringList phpServerEnvironment(PhpServer server, int port, int workers, unsigned euid,
-                                 const QString& privilegedPortPreload,
+QStringList phpServerEnvironment(PhpServer server, bool mirrored, int port, int workers,
+                                 unsigned euid, const QString& privilegedPortPreload,
                                  const QString& inheritedPreload) {
-    QStringList environment{QStringLiteral("PHP_INI_SCAN_DIR=") + phpIniScanDirValue(server)};
+    QStringList environment{QStringLiteral("PHP_INI_SCAN_DIR=") +
+                            phpIniScanDirValue(server, mirrored)};
     if (workers > 1)
         environment.push_back(QStringLiteral("PHP_CLI_SERVER_WORKERS=") + QString::number(workers));
     return environment +
            platform::privilegedPortEnvironment(port, euid, privilegedPortPreload, inheritedPreload);
 }
 
-Result<> writePhpServerIniFiles(const QString& runtimeDir) {
+Result<> writePhpServerIniFiles(const QString& runtimeDir, const PhpIniOptions& options) {
     const QList<PhpIniSetting> settings = phpServerIniSettings(runtimeDir);
     for (const PhpIniScope scope : kScopes) {
         const QString dir = phpIniDirectory(runtimeDir, scope);
@@ -153,6 +183,24 @@ Result<> writePhpServerIniFiles(const QString& runtimeDir) {
             !written)
             return written;
     }
+    if (!options.distributionDir.isEmpty()) {
+        // Debian's file is "20-xdebug.ini"; any file of the distribution that names Xdebug
+        // loads it.
+        if (Result<> mirrored = platform::mirrorAsLinks(
+                options.distributionDir, runtimeDir + QLatin1Char('/') + kDistributionDir,
+                [](const QString& name) {
+                    return !name.contains(QStringLiteral("xdebug"), Qt::CaseInsensitive);
+                });
+            !mirrored)
+            return mirrored;
+    }
+    const QString debugger = phpDebuggerIniPath(runtimeDir);
+    if (Result<> written = options.debugging ? platform::writeTextAtomicallyIfChanged(
+                                                   debugger, phpIniText(phpDebuggerIniSettings(),
+                                                                        PhpIniScope::Site))
+                                             : platform::removePath(debugger);
+        !written)
+        return written;
     return platform::writeTextAtomicallyIfChanged(phpLoopbackGuardPath(runtimeDir),
                                                   phpLoopbackGuardText());
 }

@@ -15,6 +15,8 @@
 //   runtime/config/php/site/zelto-panel.ini         read by the site server only
 //   runtime/config/php/phpmyadmin/zelto-panel.ini   read by the phpMyAdmin server only
 //   runtime/config/php/loopback-guard.php           run before every phpMyAdmin script
+//   runtime/config/php/distribution/                the distribution's ini files but Xdebug's
+//   runtime/config/php/site/xdebug.ini              the step debugger, while debugging is on
 //
 // To add a setting, add a row to phpServerIniSettings(): scope Both reaches the site and
 // phpMyAdmin, scope Site the site server only, scope PhpMyAdmin the phpMyAdmin server only. Values
@@ -55,11 +57,36 @@ QString phpIniText(const QList<PhpIniSetting>& settings, PhpIniScope scope);
 // pass; anything else, an unreadable address included, is refused.
 QString phpLoopbackGuardText();
 
+// The step debugger's settings for the site server while debugging is on: Xdebug loaded, for
+// step debugging and its development helpers, a session only for a request that asks for one
+// (XDEBUG_TRIGGER), connecting to an editor on this machine on kPhpDebuggerPort.
+constexpr int kPhpDebuggerPort = 9003;
+QList<PhpIniSetting> phpDebuggerIniSettings();
+// The file that holds them.
+QString phpDebuggerIniPath(const QString& runtimeDir);
+
+// What the servers' ini directories are made of, besides the panel's own settings.
+struct PhpIniOptions {
+    // The distribution's ini directory of the interpreter (PHP_CONFIG_FILE_SCAN_DIR), which
+    // the servers read through a mirror without Xdebug's file, so that an installed Xdebug
+    // costs nothing until debugging is switched on. Empty: unknown; the servers then read the
+    // distribution's directory itself.
+    QString distributionDir;
+    // The site server loads the step debugger.
+    bool debugging = false;
+};
+
 // The value of PHP_INI_SCAN_DIR for server. Its directories are relative to the panel root,
 // the servers' working directory when PHP starts, because the list is split at ":", which an
-// absolute path may contain. The leading empty element keeps the distribution's directory
-// (its extensions: mysqli, pdo_mysql, mbstring, curl, gd, intl, zip, ...) in the list.
-QString phpIniScanDirValue(PhpServer server);
+// absolute path may contain. The first element is the mirror of the distribution's directory
+// (its extensions: mysqli, pdo_mysql, mbstring, curl, gd, intl, zip, ...) when mirrored, else
+// empty, which names the distribution's directory itself.
+QString phpIniScanDirValue(PhpServer server, bool mirrored);
+
+// The distribution's ini directory of the interpreter at php as the runtime recorded it when
+// it was assembled ("ini-scan-dir" beside its bin directory); empty when it did not or that
+// directory is not there.
+QString phpDistributionIniDir(const QString& php);
 
 // How many worker processes a PHP server forks (PHP_CLI_SERVER_WORKERS) on a machine with
 // processors processors (0: unknown): twice as many, at least 4 and at most 16. A request
@@ -76,10 +103,13 @@ int phpServerWorkerCount(unsigned processors);
 // per-user grant (authbind's), used when port is below 1024 and the panel does not run as root
 // (euid != 0), and when non-empty; it goes before inheritedPreload (the panel's own LD_PRELOAD,
 // if any), and the library drops itself from the server's children.
-QStringList phpServerEnvironment(PhpServer server, int port, int workers, unsigned euid,
-                                 const QString& privilegedPortPreload,
+// mirrored: as phpIniScanDirValue's.
+QStringList phpServerEnvironment(PhpServer server, bool mirrored, int port, int workers,
+                                 unsigned euid, const QString& privilegedPortPreload,
                                  const QString& inheritedPreload);
 
-// Writes the ini files and the guard of the runtime in runtimeDir, creating the directories;
-// a file that already holds its text is left as it is. The first failure stops it.
-Result<> writePhpServerIniFiles(const QString& runtimeDir);
+// Writes the ini files, the guard and the mirror of the runtime in runtimeDir, creating the
+// directories; a file that already holds its text is left as it is, and so is every link of
+// the mirror that stays (the two servers start side by side). The debugger's file is there
+// only while debugging. The first failure stops it.
+Result<> writePhpServerIniFiles(const QString& runtimeDir, const PhpIniOptions& options = {});

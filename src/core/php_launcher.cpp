@@ -142,12 +142,18 @@ Result<LaunchedServer> PanelViewModel::spawnPhpServer(Service service) {
 
     // The server's own ini settings (for phpMyAdmin the loopback guard among them): without
     // them the server does not start.
-    if (Result<> written = writePhpServerIniFiles(runtimeDir()); !written)
+    // The distribution's ini files come through a mirror without Xdebug's, which the site
+    // server loads only while debugging is on.
+    PhpIniOptions ini;
+    ini.distributionDir = phpDistributionIniDir(candidates.front());
+    ini.debugging = platform::entryExists(phpDebuggingMarkerPath());
+    if (Result<> written = writePhpServerIniFiles(runtimeDir(), ini); !written)
         return reported(written.error());
     const QString preload = m_platform.tools.privilegedPortPreload;
     const QStringList environment = phpServerEnvironment(
         service == Service::PhpMyAdmin ? PhpServer::PhpMyAdmin : PhpServer::Site,
-        servicePort(service), phpServerWorkerCount(std::thread::hardware_concurrency()),
+        !ini.distributionDir.isEmpty(), servicePort(service),
+        phpServerWorkerCount(std::thread::hardware_concurrency()),
         static_cast<unsigned>(::geteuid()),
         !preload.isEmpty() && platform::pathExists(preload) ? preload : QString(),
         qEnvironmentVariable("LD_PRELOAD"));

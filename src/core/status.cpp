@@ -3,6 +3,7 @@
 #include "core/panel_view_model.h"
 #include "core/process_helpers.h"
 #include "platform/files.h"
+#include "services/php_debugging.h"
 #include "services/web_services.h"
 
 #include <QFile>
@@ -96,6 +97,7 @@ StatusSnapshot PanelViewModel::probeStatus() const {
     }
     snapshot.panelRoot = zeltoPanelRoot();
     snapshot.undoAvailable = platform::isDirectory(previousSiteGenerationDir());
+    snapshot.phpDebugging = platform::entryExists(phpDebuggingMarkerPath());
     return snapshot;
 }
 
@@ -107,9 +109,13 @@ void PanelViewModel::publishStatus(const StatusSnapshot& snapshot) {
     QString text = core::statusText(m_status, snapshot.panelRoot);
     for (const QString& note : snapshot.serverNotes)
         text += note + QLatin1Char('\n');
+    if (snapshot.phpDebugging)
+        text += services::phpDebuggingStatusLine() + QLatin1Char('\n');
     setLogs(text);
     updateErrorSummary();
     setUndoAvailable(snapshot.undoAvailable);
+    if (m_phpDebuggingSwitches == 0)
+        setPhpDebuggingShown(snapshot.phpDebugging);
 }
 
 void PanelViewModel::updateErrorSummary() {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <ranges>
 #include <system_error>
 #include <utility>
@@ -188,6 +189,53 @@ Result<> removePath(const QString& path) {
     fs::remove_all(toFsPath(path), ec);
     if (ec)
         return fsFailure(ec, path, "remove");
+    return {};
+}
+
+Result<> mirrorAsLinks(const QString& from, const QString& to,
+                       const std::function<bool(const QString& name)>& keep) {
+    if (Result<> made = createDirectories(to); !made)
+        return made;
+    std::error_code ec;
+    // The links wanted, by name.
+    std::map<QString, fs::path> wanted;
+    const fs::path source = toFsPath(from);
+    if (fs::is_directory(source, ec)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(source, ec)) {
+            const QString name = fromFsPath(entry.path().filename());
+            if (keep(name))
+                wanted.emplace(name, fs::absolute(entry.path()));
+        }
+        if (ec)
+            return fsFailure(ec, from, "opendir");
+    }
+    const fs::path target = toFsPath(to);
+    std::vector<fs::path> stale;
+    for (const fs::directory_entry& entry : fs::directory_iterator(target, ec)) {
+        const auto found = wanted.find(fromFsPath(entry.path().filename()));
+        std::error_code linkError;
+        if (found != wanted.end() && entry.is_symlink(linkError) &&
+            fs::read_symlink(entry.path(), linkError) == found->second)
+            wanted.erase(found); // already as it must be
+        else if (found == wanted.end())
+            stale.push_back(entry.path());
+    }
+    if (ec)
+        return fsFailure(ec, to, "opendir");
+    for (const fs::path& path : stale) {
+        if (fs::remove_all(path, ec); ec)
+            return fsFailure(ec, fromFsPath(path), "remove");
+    }
+    for (const auto& [name, points] : wanted) {
+        const fs::path temporary =
+            target / toFsPath(QStringLiteral(".") + name + QStringLiteral(".new"));
+        fs::remove(temporary, ec);
+        if (fs::create_symlink(points, temporary, ec); ec)
+            return fsFailure(ec, fromFsPath(temporary), "symlink");
+        if (Result<> renamed = renamePath(fromFsPath(temporary), to + QLatin1Char('/') + name);
+            !renamed)
+            return renamed;
+    }
     return {};
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include <locale.h>
@@ -59,6 +60,14 @@ Result<> copyTree(const QString& from, const QString& to);
 
 // Renames within one file system.
 Result<> renamePath(const QString& from, const QString& to);
+
+// Makes the directory to hold one symbolic link per entry of the directory from whose name
+// keep accepts (each to that entry's absolute path, under the same name) and nothing else.
+// Only what differs changes, and a link is made under a temporary name and renamed into
+// place, so that a program reading to meanwhile sees every link that stays. A missing from
+// leaves to empty.
+Result<> mirrorAsLinks(const QString& from, const QString& to,
+                       const std::function<bool(const QString& name)>& keep);
 
 // The space of the file system that holds path.
 struct FileSystemSpace {

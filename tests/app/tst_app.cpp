@@ -252,7 +252,8 @@ private Q_SLOTS:
             "action.database_admin action.start_phpmyadmin action.update_repair "
             "action.undo_update action.copy_logs panel.database_backups panel.database_backups.sub "
             "action.backup_database action.restore_database action.open_backups "
-            "backup.drop_others backup.none backup.last backup.never window.close "
+            "backup.drop_others backup.none backup.last backup.never action.php_debugging "
+            "status.debugging window.close "
             "window.minimize window.zoom"_s.split(u' ');
         const auto texts = [&] {
             QStringList t;
@@ -330,7 +331,7 @@ private Q_SLOTS:
         for (const QString& name :
              u"start_all stop_all refresh_status choose_directory open_directory privacy_settings "
              "open_website database_admin phpmyadmin_start update_repair undo_update "
-             "copy_logs backup_database restore_database"_s.split(u' ')) {
+             "copy_logs backup_database restore_database php_debugging"_s.split(u' ')) {
             const QImage image = icons::render(name, QSize(28, 28), 2.0);
             QCOMPARE(image.size(), QSize(56, 56));
             // Opaque in the middle (the tile), transparent at the very corner (its rounding).
@@ -375,7 +376,7 @@ private Q_SLOTS:
                  panel.progressCard(), panel.permissionNotice(), panel.errorNotice()})
             QVERIFY(!w->isVisibleTo(&panel));
         QVERIFY(panel.logPanel()->editor()->toPlainText().isEmpty());
-        QCOMPARE(int(panel.buttons().size()), 15);
+        QCOMPARE(int(panel.buttons().size()), 16);
         for (IconButton* b : panel.buttons())
             QVERIFY(b->isEnabled());
         QVERIFY(panel.minimumWidth() >= 820 && panel.minimumHeight() >= 740);
@@ -786,6 +787,35 @@ private Q_SLOTS:
         p.model->refreshStatus();
         p.settle();
         QVERIFY(!p.shows(undo));
+    }
+
+    // The debugging switch shows what the runtime says, also when another panel switched it;
+    // pressed, it shows on at once and goes back off when the switch fails (no PHP here).
+    void debuggingSwitchFollowsTheRuntime() {
+        ShownPanel p;
+        IconButton* debugging = p.button(u"action.php_debugging"_s);
+        QVERIFY(debugging && debugging->isCheckable() && !debugging->isChecked());
+        QCOMPARE(debugging->accessibleName(), qtTrId("action.php_debugging"));
+        StatCard* site = p.panel->statusStrip()->card(serviceIndex(Service::Site));
+        testing::writeFile(p.model->phpDebuggingMarkerPath(), "xdebug\n");
+        p.model->refreshStatus();
+        p.settle();
+        QVERIFY(debugging->isChecked());
+        QCOMPARE(site->value(), qtTrId("status.debugging").arg(runningText(false)));
+        QVERIFY(QFile::remove(p.model->phpDebuggingMarkerPath()));
+        p.model->refreshStatus();
+        p.settle();
+        QVERIFY(!debugging->isChecked());
+
+        QTest::mouseClick(debugging, Qt::LeftButton);
+        p.settle();
+        QVERIFY(debugging->isChecked());
+        QVERIFY(testing::waitFor([&] {
+            p.settle();
+            return p.model->logs().startsWith(u"=== PHP 调试开启失败 ==="_s);
+        }));
+        QVERIFY(!debugging->isChecked());
+        QCOMPARE(site->value(), runningText(false));
     }
 
     // Screen readers and keyboards: every button and card is named, buttons take focus and

@@ -91,6 +91,9 @@ void CliTest::usageErrors_data() {
         << QStringList{"logs", "site", "--lines", "x"} << "--lines needs a number from 1 to 100000";
     QTest::newRow("logs followed as JSON") << QStringList{"--json", "logs", "site", "--follow"}
                                            << "--follow prints lines as they come";
+    QTest::newRow("debug without a state") << QStringList{"debug"} << "debug needs on or off";
+    QTest::newRow("debug, neither on nor off")
+        << QStringList{"debug", "yes"} << "debug knows on and off, not 'yes'";
     QTest::newRow("--errors without logs")
         << QStringList{"status", "--errors"} << "--errors belongs to logs only";
 }

@@ -12,7 +12,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
 
 #include <optional>
 
@@ -181,6 +185,77 @@ private Q_SLOTS:
         box.run({QStringLiteral("stop")});
         if (listener)
             QVERIFY(processAlive(listener->pid)); // a program the panel did not start is left alone
+    }
+
+    // The step debugger: off, the running site server has no Xdebug; switched on, it is
+    // restarted with it, and a request with the trigger opens a session with a listener on
+    // 9003 whose first packet names the script; switched off again, Xdebug is gone.
+    void stepDebuggingSwitch() {
+        CliSandbox box(true);
+        QVERIFY(box.isValid());
+        const testing::EndProcessesUnder cleanup(box.base());
+        QTcpServer editor;
+        QVERIFY2(editor.listen(QHostAddress::LocalHost, 9003), "port 9003 is taken");
+        const CliSandbox::Run start = box.run({QStringLiteral("start")});
+        QVERIFY2(start.exitCode == 0, start.out.constData());
+        const QString www = box.installedRoot() + QStringLiteral("/runtime/www");
+        testing::writeFile(www + QStringLiteral("/probe.php"),
+                           "<?php echo extension_loaded('xdebug') ? 'xdebug' : 'none';");
+        const auto loaded = [&] {
+            QProcess curl;
+            curl.start(QStringLiteral("/usr/bin/curl"),
+                       {QStringLiteral("-s"), QStringLiteral("http://127.0.0.1:8000/probe.php")});
+            curl.waitForFinished(60000);
+            return QString::fromUtf8(curl.readAllStandardOutput());
+        };
+        QCOMPARE(loaded(), QStringLiteral("none"));
+        const auto debugging = [&](const CliSandbox::Run& run) {
+            return run.json().value(QStringLiteral("phpDebugging")).toObject().value("on").toBool();
+        };
+
+        const CliSandbox::Run on =
+            box.run({QStringLiteral("debug"), QStringLiteral("on"), QStringLiteral("--json")});
+        QVERIFY2(on.exitCode == 0, on.out.constData());
+        QVERIFY(debugging(on));
+        QVERIFY2(on.json()
+                     .value(QStringLiteral("report"))
+                     .toString()
+                     .startsWith(QStringLiteral("=== PHP 调试已开启 ===")),
+                 on.out.constData());
+        QVERIFY(debugging(box.run({QStringLiteral("status"), QStringLiteral("--json")})));
+        QCOMPARE(loaded(), QStringLiteral("xdebug"));
+
+        QProcess request;
+        request.start(QStringLiteral("/usr/bin/curl"),
+                      {QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("60"),
+                       QStringLiteral("http://127.0.0.1:8000/probe.php?XDEBUG_TRIGGER=1")});
+        QVERIFY(editor.waitForNewConnection(30000));
+        QTcpSocket* session = editor.nextPendingConnection();
+        QByteArray packet;
+        // DBGp: the length in digits, a NUL, the XML, a NUL.
+        QVERIFY(testing::waitFor(
+            [&] {
+                session->waitForReadyRead(100);
+                packet += session->readAll();
+                return packet.count('\0') >= 2;
+            },
+            30000));
+        QVERIFY2(packet.contains("<init ") &&
+                     packet.contains(
+                         QUrl::fromLocalFile(www + QStringLiteral("/probe.php")).toEncoded()),
+                 packet.constData());
+        // The request goes on once the editor lets it run.
+        session->write("run -i 1");
+        session->write(QByteArray(1, '\0'));
+        session->waitForBytesWritten(5000);
+        QVERIFY(request.waitForFinished(60000));
+        QCOMPARE(request.readAllStandardOutput(), QByteArray("xdebug"));
+
+        const CliSandbox::Run off = box.run({QStringLiteral("debug"), QStringLiteral("off")});
+        QVERIFY2(off.exitCode == 0, off.out.constData());
+        QCOMPARE(loaded(), QStringLiteral("none"));
+        QVERIFY(!debugging(box.run({QStringLiteral("status"), QStringLiteral("--json")})));
+        QCOMPARE(box.run({QStringLiteral("stop")}).exitCode, 0);
     }
 };
 

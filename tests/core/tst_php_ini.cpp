@@ -143,6 +143,28 @@ private Q_SLOTS:
         QVERIFY(writePhpServerIniFiles(dir.path()));
         QCOMPARE(testing::readFile(guard), text);
         QVERIFY(inodeOf(guard) != first);
+
+        // The mirror of the distribution's directory: Xdebug's file left out, a link that
+        // stays is not remade (the other server may be reading it), one that went is removed.
+        QTemporaryDir distribution;
+        for (const char* name : {"10-opcache.ini", "20-xdebug.ini", "20-zip.ini"})
+            testing::writeFile(distribution.filePath(QString::fromLatin1(name)), "; ini");
+        const PhpIniOptions options{distribution.path(), false};
+        const QString mirror = dir.filePath(QStringLiteral("config/php/distribution"));
+        const auto linkInode = [](const QString& path) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+        };
+        QVERIFY(writePhpServerIniFiles(dir.path(), options));
+        QCOMPARE(QDir(mirror).entryList(QDir::Files | QDir::System),
+                 QStringList({"10-opcache.ini", "20-zip.ini"}));
+        QCOMPARE(QFileInfo(mirror + QStringLiteral("/20-zip.ini")).symLinkTarget(),
+                 distribution.filePath(QStringLiteral("20-zip.ini")));
+        const auto zip = linkInode(mirror + QStringLiteral("/20-zip.ini"));
+        QVERIFY(QFile::remove(distribution.filePath(QStringLiteral("10-opcache.ini"))));
+        QVERIFY(writePhpServerIniFiles(dir.path(), options));
+        QCOMPARE(QDir(mirror).entryList(QDir::Files | QDir::System), QStringList({"20-zip.ini"}));
+        QCOMPARE(linkInode(mirror + QStringLiteral("/20-zip.ini")), zip);
     }
 
     // Whatever a runtime path holds, PHP reads back exactly the value the panel wrote.
@@ -183,23 +205,37 @@ private Q_SLOTS:
         QTest::addColumn<int>("server");
         QTest::addColumn<bool>("guarded");
         QTest::addColumn<QString>("revalidateFrequency");
+        QTest::addColumn<bool>("debugging");
+        QTest::addColumn<QString>("debugger");
         // An edited site file is served changed on the next request, and every error of the
         // site goes to its log rather than into its pages; phpMyAdmin keeps PHP's defaults.
-        QTest::newRow("site") << int(PhpServer::Site) << false << "0|1|32767|0";
-        QTest::newRow("phpMyAdmin") << int(PhpServer::PhpMyAdmin) << true << "2";
+        // Xdebug, which the distribution turns on, is loaded only by the site server while
+        // debugging is on.
+        QTest::newRow("site") << int(PhpServer::Site) << false << "0|1|32767|0" << false
+                              << "no xdebug";
+        QTest::newRow("phpMyAdmin")
+            << int(PhpServer::PhpMyAdmin) << true << "2" << false << "no xdebug";
+        QTest::newRow("site, debugging") << int(PhpServer::Site) << false << "0|1|32767|0" << true
+                                         << "debug,develop trigger 127.0.0.1:9003";
+        QTest::newRow("phpMyAdmin, debugging")
+            << int(PhpServer::PhpMyAdmin) << true << "2" << true << "no xdebug";
     }
 
     void serverReadsItsDirectories() {
         QFETCH(int, server);
         QFETCH(bool, guarded);
         QFETCH(QString, revalidateFrequency);
+        QFETCH(bool, debugging);
+        QFETCH(QString, debugger);
         QTemporaryDir dir;
         const QString root = dir.filePath(QStringLiteral("a:b \"我\" $x;y"));
         const QString runtime = root + QStringLiteral("/runtime");
-        QVERIFY(writePhpServerIniFiles(runtime));
-        const QStringList env = phpServerEnvironment(PhpServer(server), 8000, 4, 0, {}, {});
+        const PhpIniOptions options{phpDistributionIniDir(m_php), debugging};
+        QVERIFY2(!options.distributionDir.isEmpty(), "the runtime names no ini directory");
+        QVERIFY(writePhpServerIniFiles(runtime, options));
+        const QStringList env = phpServerEnvironment(PhpServer(server), true, 8000, 4, 0, {}, {});
         QVERIFY(env.contains(QStringLiteral("PHP_CLI_SERVER_WORKERS=4")));
-        const PhpRun run = runPhp(
+        PhpRun run = runPhp(
             m_php,
             {QStringLiteral("-r"),
              QStringLiteral(
@@ -209,9 +245,14 @@ private Q_SLOTS:
                  "'|', ini_get('pdo_mysql.default_socket'), '|', "
                  "ini_get('opcache.revalidate_freq'); if (ini_get('opcache.revalidate_freq') "
                  "=== '0') echo '|', ini_get('log_errors'), '|', error_reporting(), "
-                 "'|', ini_get('display_errors');")},
+                 "'|', ini_get('display_errors'); echo '#', extension_loaded('xdebug') ? "
+                 "ini_get('xdebug.mode') . ' ' . ini_get('xdebug.start_with_request') . ' ' . "
+                 "ini_get('xdebug.client_host') . ':' . ini_get('xdebug.client_port') : 'no "
+                 "xdebug';")},
             root, env);
         QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.output.mid(run.output.lastIndexOf('#') + 1), debugger.toUtf8());
+        run.output.truncate(run.output.lastIndexOf('#'));
         // Both servers take "localhost" to be the runtime database's socket.
         const QString socket = mysqlSocketPathFor(runtime + QStringLiteral("/mysql"));
         QVERIFY(socket.startsWith(runtime));
@@ -238,7 +279,7 @@ private Q_SLOTS:
         QFETCH(int, workers);
         QCOMPARE(phpServerWorkerCount(processors), workers);
         // One worker is none: PHP would fork nothing, so nothing is asked of it.
-        QVERIFY(!phpServerEnvironment(PhpServer::Site, 8000, 1, 0, {}, {})
+        QVERIFY(!phpServerEnvironment(PhpServer::Site, true, 8000, 1, 0, {}, {})
                      .join(QLatin1Char(' '))
                      .contains(QStringLiteral("WORKERS")));
     }
@@ -304,7 +345,7 @@ private Q_SLOTS:
         QVERIFY(!answers());
 
         const QStringList env =
-            phpServerEnvironment(PhpServer::PhpMyAdmin, port, 0, nobody, preload, {});
+            phpServerEnvironment(PhpServer::PhpMyAdmin, false, port, 0, nobody, preload, {});
         const Result<pid_t> granted = serve(env);
         QVERIFY(granted);
         struct Stop {

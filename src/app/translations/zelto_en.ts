@@ -95,6 +95,14 @@
         <source>Refresh status</source>
         <translation>Refresh status</translation>
     </message>
+    <message id="action.php_debugging">
+        <source>PHP debugging (Xdebug)</source>
+        <translation>PHP debugging (Xdebug)</translation>
+    </message>
+    <message id="status.debugging">
+        <source>%1 · debugging</source>
+        <translation>%1 · debugging</translation>
+    </message>
     <message id="action.choose_directory">
         <source>Choose directory</source>
         <translation>Choose directory</translation>

@@ -95,6 +95,14 @@
         <source>Refresh status</source>
         <translation>刷新状态</translation>
     </message>
+    <message id="action.php_debugging">
+        <source>PHP debugging (Xdebug)</source>
+        <translation>PHP 调试 (Xdebug)</translation>
+    </message>
+    <message id="status.debugging">
+        <source>%1 · debugging</source>
+        <translation>%1 · 调试中</translation>
+    </message>
     <message id="action.choose_directory">
         <source>Choose directory</source>
         <translation>选择目录</translation>
