@@ -102,8 +102,20 @@ check "the PHP directory $PHP_DIR names the interpreter's own version" \
     test "$("$PHP" -r 'echo "PHP", PHP_MAJOR_VERSION, ".", PHP_MINOR_VERSION;')" = "$PHP_DIR"
 check "PHP has every extension the runtime promises" \
     "$(dirname -- "$0")/php-extensions.sh" missing "$PHP"
-check "PHP does not load Xdebug" \
-    "$PHP" -r 'exit(extension_loaded("xdebug") ? 1 : 0);'
+# The panel's servers read the distribution's ini directory through a mirror without
+# Xdebug's file; the same here.
+ini_dir=$(cat "$root/runtime/php/$PHP_DIR/ini-scan-dir" 2>/dev/null || true)
+check "the runtime names its PHP's own ini directory" test -n "$ini_dir" -a -d "$ini_dir"
+mirror=$root/runtime/config/php/distribution
+mkdir -p -- "$mirror"
+for f in "$ini_dir"/*; do
+    case ${f,,} in *xdebug*) ;; *) ln -s -- "$f" "$mirror/" ;; esac
+done
+export PHP_INI_SCAN_DIR=runtime/config/php/distribution
+check "PHP does not load Xdebug through the mirror" \
+    bash -c 'cd -- "$1" && exec "$2" -r "exit(extension_loaded(\"xdebug\") ? 1 : 0);"' - "$root" "$PHP"
+check "PHP loads Xdebug when asked (debugging on)" \
+    "$PHP" -n -d zend_extension=xdebug.so -r 'exit(extension_loaded("xdebug") ? 0 : 1);'
 check "phpMyAdmin ships no config.inc.php" \
     test ! -e "$root/runtime/phpmyadmin/config.inc.php"
 check "every link of phpMyAdmin resolves (but the manual's)" \

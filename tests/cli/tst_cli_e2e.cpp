@@ -244,10 +244,10 @@ private Q_SLOTS:
                      packet.contains(
                          QUrl::fromLocalFile(www + QStringLiteral("/probe.php")).toEncoded()),
                  packet.constData());
-        // The request goes on once the editor lets it run.
-        session->write("run -i 1");
-        session->write(QByteArray(1, '\0'));
+        // The request goes on once the editor lets go of it.
+        session->write(QByteArray("detach -i 1") + '\0');
         session->waitForBytesWritten(5000);
+        session->disconnectFromHost();
         QVERIFY(request.waitForFinished(60000));
         QCOMPARE(request.readAllStandardOutput(), QByteArray("xdebug"));
 
