@@ -62,6 +62,9 @@ QList<LogLine> linesOf(const QByteArray& bytes, int maxLines) {
     for (QByteArray& line : raw) {
         if (line.endsWith('\r'))
             line.chop(1);
+        // Zeros are no text: a hole left where a server went on writing at its old offset
+        // after the log was truncated under it.
+        line.removeIf([](char c) { return c == 0; });
         lines.push_back(classifyLine(QString::fromUtf8(line)));
     }
     return lines;
@@ -118,16 +121,25 @@ LogChunk readLogEnd(const QString& path, int maxLines) {
     QList<QByteArray> blocks;
     while (from > earliest && breaks <= maxLines) {
         const qint64 block = std::min(kBlockBytes, from - earliest);
+        QByteArray bytes = readRange(log.fd, from - block, block);
+        // A block of zeros is a hole (a sparse file, or a log truncated under a server that
+        // went on writing at its old offset): the log is not looked at before it.
+        if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return c == 0; }))
+            break;
         from -= block;
-        blocks.prepend(readRange(log.fd, from, block));
-        breaks += blocks.front().count('\n');
+        breaks += bytes.count('\n');
+        blocks.prepend(std::move(bytes));
     }
     QByteArray tail = blocks.join();
     tail.truncate(tail.lastIndexOf('\n') + 1);
     const qint64 next = from + tail.size();
-    // A line that began before the window is not whole: it starts after the first break.
-    if (from > 0 && breaks > 0 && breaks <= maxLines)
-        tail.remove(0, tail.indexOf('\n') + 1);
+    // The window may begin inside a line: its end is still shown, unless it is nothing but a
+    // hole (the zeros of a sparse file).
+    if (from > 0 && breaks > 0 && breaks <= maxLines) {
+        const qsizetype firstBreak = tail.indexOf('\n');
+        if (std::all_of(tail.cbegin(), tail.cbegin() + firstBreak, [](char c) { return c == 0; }))
+            tail.remove(0, firstBreak + 1);
+    }
     chunk.lines = linesOf(tail, maxLines);
     chunk.next = positionOf(log, next);
     return chunk;

@@ -42,7 +42,8 @@ struct LogChunk {
 };
 
 // The last maxLines whole lines of the file at path (none when it is missing), looked for in
-// its last maxLines * 4 KiB at most. Bytes that are not UTF-8 show as replacement characters.
+// its last maxLines * 4 KiB at most. Bytes that are not UTF-8 show as replacement characters,
+// zero bytes (a sparse file's holes) not at all.
 LogChunk readLogEnd(const QString& path, int maxLines);
 // The whole lines appended since from (at most the last maxLines of them).
 LogChunk readLogSince(const QString& path, const LogPosition& from, int maxLines);
