@@ -51,7 +51,7 @@ void LogFollower::poll() {
     m_reading = true;
     m_clearAsked = false;
     m_dispatcher->runInBackground([read, pathOf = m_pathOf, from = m_position,
-                                   dispatcher = m_dispatcher, self = QPointer(this)] {
+                                   dispatcher = m_dispatcher, self = QPointer(this)]() mutable {
         Delivery delivery{read, {}, {}};
         const QString path = pathOf();
         switch (read) {
@@ -68,7 +68,8 @@ void LogFollower::poll() {
                 delivery.error = emptied.error().context();
             break;
         }
-        dispatcher->postToMain([self, delivery = std::move(delivery)] {
+        // The follower is looked at on the main thread only: it may be gone by then.
+        dispatcher->postToMain([self = std::move(self), delivery = std::move(delivery)] {
             if (self)
                 self->deliver(delivery);
         });

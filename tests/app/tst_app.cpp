@@ -33,6 +33,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -1176,7 +1177,14 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(logsWindow));
         QVERIFY(testing::waitFor([&] { return logsWindow->page(0)->filter()->rowCount() == 40; }));
         QVERIFY(settleLayout(logsWindow));
+        // More lines than fit: the list is at its end.
+        const QScrollBar* bar = logsWindow->page(0)->list()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
         QVERIFY(logsWindow->grab().save(dir + u"07-server-logs.png"_s));
+        logsWindow->errorsOnlyButton()->click();
+        logsWindow->tabs()->setCurrentIndex(2);
+        logsWindow->tabs()->setCurrentIndex(0);
+        QVERIFY(logsWindow->grab().save(dir + u"08-server-logs-errors-only.png"_s));
         logsWindow->close();
         QLocale::setDefault(previous);
     }
