@@ -7,7 +7,10 @@
 // sandboxed panel root. The log is a sparse 2 GB file with 2,000 lines at its end. While a
 // writer thread appends (a mix of plain lines, warnings and errors, in 10 ms slices), a 16 ms
 // timer ticks on the main thread: the gaps between its ticks are the frames the main thread
-// could give; their 99th percentile and longest are printed beside the goal.
+// could give; their 99th percentile and longest are printed beside the goal, with the main
+// thread's processor time in each gap (a long gap with little of it is another process's
+// doing) and the list's paints. BENCH_TRACE=1 also prints every tick that held the main thread
+// for more than 8 ms.
 
 #include "app/application.h"
 #include "app/server_logs_window.h"
