@@ -27,7 +27,8 @@ struct ButtonSpec {
     int grid;
     const char* titleKey;
     const char* icon;
-    // Empty for the restore button, which pops up the menu of snapshots instead.
+    // Empty for the buttons the panel answers itself: restore pops up the menu of snapshots,
+    // server logs opens the logs window.
     std::function<void(PanelViewModel&)> action;
     bool prominent;
 };
@@ -56,6 +57,7 @@ const ButtonSpec kButtons[] = {
      false},
     {2, QT_TRID_NOOP("action.undo_update"), "undo_update", &PanelViewModel::undoLastUpdate, false},
     {2, QT_TRID_NOOP("action.copy_logs"), "copy_logs", &PanelViewModel::copyLogs, false},
+    {2, QT_TRID_NOOP("action.server_logs"), "server_logs", {}, false},
     {3, QT_TRID_NOOP("action.backup_database"), "backup_database", &PanelViewModel::backupDatabase,
      false},
     {3, QT_TRID_NOOP("action.restore_database"), "restore_database", {}, false},
@@ -187,6 +189,8 @@ void MainPanel::buildButtons() {
             section->addRoundedShadow(button, radius::button, shadow::prominentButton());
         if (const auto action = spec.action)
             connect(button, &QAbstractButton::clicked, this, [this, action] { action(*m_model); });
+        else if (QLatin1String(spec.titleKey) == QLatin1String("action.server_logs"))
+            connect(button, &QAbstractButton::clicked, this, &MainPanel::showServerLogs);
         else
             connect(button, &QAbstractButton::clicked, this,
                     [this, button] { popUpRestoreMenu(button); });
@@ -247,6 +251,15 @@ void MainPanel::render() {
                               ? qtTrId("backup.never")
                               : qtTrId("backup.last").arg(snapshotWhen(snapshots.front())));
     m_lastBackup->setAccessibleName(m_lastBackup->text());
+}
+
+void MainPanel::showServerLogs() {
+    // One window per panel, made on first use; pressed again, it comes to the front.
+    if (!m_serverLogs)
+        m_serverLogs = new ServerLogsWindow(m_model, this);
+    m_serverLogs->show();
+    m_serverLogs->raise();
+    m_serverLogs->activateWindow();
 }
 
 void MainPanel::popUpRestoreMenu(IconButton* under) {

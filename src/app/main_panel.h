@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/server_logs_window.h"
+
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -56,6 +59,10 @@ public:
     QLabel* lastBackupLabel() const { return m_lastBackup; }
     QMenu* restoreMenu() const { return m_restoreMenu; }
     QAction* dropOthersAction() const { return m_dropOthers; }
+    // The servers' logs window, once the button has opened it.
+    ServerLogsWindow* serverLogsWindow() const { return m_serverLogs; }
+    // Opens the servers' logs window, or brings it to the front.
+    void showServerLogs();
     // Whether the first status probe has been requested.
     bool firstStatusRequested() const { return m_statusRequested; }
 
@@ -89,6 +96,7 @@ private:
     QLabel* m_lastBackup = nullptr;
     QMenu* m_restoreMenu = nullptr;
     QAction* m_dropOthers = nullptr;
+    QPointer<ServerLogsWindow> m_serverLogs;
     bool m_renderPending = false;
     bool m_statusRequested = false;
 };

@@ -64,6 +64,7 @@ inline constexpr qreal button = 12;
 inline constexpr qreal section = 20;
 inline constexpr qreal capsule = 999;
 inline constexpr qreal windowControl = 7;
+inline constexpr qreal toolButton = 8;
 } // namespace radius
 
 // --- Spacing and sizes -----------------------------------------------------------------------
@@ -118,6 +119,11 @@ inline constexpr int buttonRowMinHeight = 46;
 inline constexpr int buttonInsetX = 14;
 inline constexpr int buttonInsetY = 10;
 inline constexpr qreal buttonTitleMinScale = 0.85;
+// The server logs window.
+inline constexpr int logsWindowWidth = 980;
+inline constexpr int logsWindowHeight = 640;
+inline constexpr int toolButtonInsetX = 12;
+inline constexpr int toolButtonHeight = 28;
 } // namespace metric
 
 // --- Fonts ---------------------------------------------------------------------------------
@@ -318,6 +324,35 @@ inline QColor progressChunk() {
     return color::accent;
 }
 } // namespace control
+
+// The server logs window: a line's colour by its severity (its marker says it in words too),
+// the selection, and the small buttons and tabs of its header.
+namespace logview {
+inline QColor plainLine() {
+    return alpha(color::white, 0.86);
+}
+inline QColor warningLine() {
+    return color::orange;
+}
+inline QColor errorLine() {
+    return QColor(255, 105, 97);
+}
+inline QColor selection() {
+    return alpha(color::accent, 0.45);
+}
+inline QColor toolFill(bool on) {
+    return on ? alpha(color::accent, 0.85) : alpha(color::white, 0.08);
+}
+inline QColor toolFillHover() {
+    return alpha(color::white, 0.16);
+}
+inline QColor toolBorder() {
+    return alpha(color::white, 0.14);
+}
+inline QColor toolTextDisabled() {
+    return alpha(color::white, 0.35);
+}
+} // namespace logview
 
 // The application palette behind standard widgets (dialogs, scroll bars, tool tips).
 namespace chrome {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +16,13 @@ namespace logs {
 namespace {
 
 constexpr qint64 kBlockBytes = qint64(64) * 1024;
+// The most one read takes in, per line asked for: a log with no line breaks in its last
+// gigabytes (a sparse file, a binary dump) is not read whole for a few lines.
+constexpr qint64 kBytesPerLine = 4096;
+
+qint64 windowFor(int maxLines) {
+    return std::max<qint64>(kBlockBytes, qint64(std::max(maxLines, 1)) * kBytesPerLine);
+}
 
 struct OpenLog {
     int fd = -1;
@@ -53,6 +62,9 @@ QList<LogLine> linesOf(const QByteArray& bytes, int maxLines) {
     for (QByteArray& line : raw) {
         if (line.endsWith('\r'))
             line.chop(1);
+        // Zeros are no text: a hole left where a server went on writing at its old offset
+        // after the log was truncated under it.
+        line.removeIf([](char c) { return c == 0; });
         lines.push_back(classifyLine(QString::fromUtf8(line)));
     }
     return lines;
@@ -101,19 +113,35 @@ LogChunk readLogEnd(const QString& path, int maxLines) {
     if (!openLog(path, log))
         return chunk;
     const qint64 size = log.st.st_size;
+    const qint64 earliest = std::max<qint64>(0, size - windowFor(maxLines));
     // Back from the end, a block at a time, until the lines asked for (and the break before
-    // the first of them) are in.
+    // the first of them) are in, or the window is.
     qint64 from = size;
-    QByteArray tail;
-    while (from > 0 && tail.count('\n') <= maxLines) {
-        const qint64 block = std::min(kBlockBytes, from);
+    qsizetype breaks = 0;
+    QList<QByteArray> blocks;
+    while (from > earliest && breaks <= maxLines) {
+        const qint64 block = std::min(kBlockBytes, from - earliest);
+        QByteArray bytes = readRange(log.fd, from - block, block);
+        // A block of zeros is a hole (a sparse file, or a log truncated under a server that
+        // went on writing at its old offset): the log is not looked at before it.
+        if (std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return c == 0; }))
+            break;
         from -= block;
-        tail.prepend(readRange(log.fd, from, block));
+        breaks += bytes.count('\n');
+        blocks.prepend(std::move(bytes));
     }
-    const qsizetype lastBreak = tail.lastIndexOf('\n');
-    tail.truncate(lastBreak + 1);
+    QByteArray tail = blocks.join();
+    tail.truncate(tail.lastIndexOf('\n') + 1);
+    const qint64 next = from + tail.size();
+    // The window may begin inside a line: its end is still shown, unless it is nothing but a
+    // hole (the zeros of a sparse file).
+    if (from > 0 && breaks > 0 && breaks <= maxLines) {
+        const qsizetype firstBreak = tail.indexOf('\n');
+        if (std::all_of(tail.cbegin(), tail.cbegin() + firstBreak, [](char c) { return c == 0; }))
+            tail.remove(0, firstBreak + 1);
+    }
     chunk.lines = linesOf(tail, maxLines);
-    chunk.next = positionOf(log, from + tail.size());
+    chunk.next = positionOf(log, next);
     return chunk;
 }
 
@@ -128,14 +156,32 @@ LogChunk readLogSince(const QString& path, const LogPosition& from, int maxLines
         chunk.restarted = true;
         return chunk;
     }
+    // Far more appended than asked for: only its end, as when the log is opened.
+    if (log.st.st_size - from.offset > windowFor(maxLines))
+        return readLogEnd(path, maxLines);
     LogChunk chunk;
-    qint64 offset = from.offset;
+    const qint64 offset = from.offset;
     QByteArray appended = readRange(log.fd, offset, log.st.st_size - offset);
     const qsizetype lastBreak = appended.lastIndexOf('\n');
     appended.truncate(lastBreak + 1);
     chunk.lines = linesOf(appended, maxLines);
     chunk.next = positionOf(log, offset + appended.size());
     return chunk;
+}
+
+Result<LogPosition> clearLog(const QString& path) {
+    // Truncated in place, never replaced: a server writing to it goes on writing to it.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? Result<LogPosition>(LogPosition{})
+                               : platform::errnoFailure(errno, path, QStringLiteral("open"));
+    struct stat st {};
+    const bool ok = ::ftruncate(fd, 0) == 0 && ::fstat(fd, &st) == 0;
+    const int code = errno;
+    ::close(fd);
+    if (!ok)
+        return platform::errnoFailure(code, path, QStringLiteral("ftruncate"));
+    return LogPosition{0, quint64(st.st_dev), quint64(st.st_ino)};
 }
 
 std::optional<Service> logServiceFromName(const QString& name) {

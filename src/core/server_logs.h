@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/service_table.h"
+#include "platform/result.h"
 
 #include <QList>
 #include <QString>
@@ -40,10 +41,15 @@ struct LogChunk {
     bool restarted = false;
 };
 
-// The last maxLines whole lines of the file at path (none when it is missing).
+// The last maxLines whole lines of the file at path (none when it is missing), looked for in
+// its last maxLines * 4 KiB at most. Bytes that are not UTF-8 show as replacement characters,
+// zero bytes (a sparse file's holes) not at all.
 LogChunk readLogEnd(const QString& path, int maxLines);
 // The whole lines appended since from (at most the last maxLines of them).
 LogChunk readLogSince(const QString& path, const LogPosition& from, int maxLines);
+// Empties the log in place (the same file, so a server holding it open writes on into it);
+// where reading goes on from. A missing log is already empty.
+Result<LogPosition> clearLog(const QString& path);
 
 // The logs by the names the command line takes: "site", "phpmyadmin", "database".
 std::optional<Service> logServiceFromName(const QString& name);

@@ -11,24 +11,33 @@
 #include "app/main_panel.h"
 #include "app/panel_window.h"
 #include "app/qt_desktop.h"
+#include "app/server_logs_window.h"
 #include "app/theme.h"
 #include "app/wrapping_label.h"
 #include "backup/snapshot_store.h"
+#include "core/log_follower.h"
 #include "test_support.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -331,7 +340,7 @@ private Q_SLOTS:
         for (const QString& name :
              u"start_all stop_all refresh_status choose_directory open_directory privacy_settings "
              "open_website database_admin phpmyadmin_start update_repair undo_update "
-             "copy_logs backup_database restore_database php_debugging"_s.split(u' ')) {
+             "copy_logs backup_database restore_database php_debugging server_logs"_s.split(u' ')) {
             const QImage image = icons::render(name, QSize(28, 28), 2.0);
             QCOMPARE(image.size(), QSize(56, 56));
             // Opaque in the middle (the tile), transparent at the very corner (its rounding).
@@ -376,7 +385,7 @@ private Q_SLOTS:
                  panel.progressCard(), panel.permissionNotice(), panel.errorNotice()})
             QVERIFY(!w->isVisibleTo(&panel));
         QVERIFY(panel.logPanel()->editor()->toPlainText().isEmpty());
-        QCOMPARE(int(panel.buttons().size()), 16);
+        QCOMPARE(int(panel.buttons().size()), 17);
         for (IconButton* b : panel.buttons())
             QVERIFY(b->isEnabled());
         QVERIFY(panel.minimumWidth() >= 820 && panel.minimumHeight() >= 740);
@@ -524,9 +533,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("statusColumns");
         QTest::newRow("smallest window") << 820 << 4 << 2 << 4;
         QTest::newRow("one short of five buttons") << 965 << 4 << 2 << 4;
-        QTest::newRow("five buttons") << 966 << 5 << 1 << 4;
-        QTest::newRow("one short of five cards") << 995 << 5 << 1 << 4;
-        QTest::newRow("five cards") << 996 << 5 << 1 << 5;
+        QTest::newRow("five buttons") << 966 << 5 << 2 << 4;
+        QTest::newRow("one short of five cards") << 995 << 5 << 2 << 4;
+        QTest::newRow("five cards") << 996 << 5 << 2 << 5;
         QTest::newRow("wide") << 1500 << 7 << 1 << 7;
     }
     void gridsAdaptToWidth() {
@@ -1044,6 +1053,69 @@ private Q_SLOTS:
     }
 
     // Writes a few states as <build>/screenshots/*.png for people to look at.
+    // The button opens the servers' logs beside the panel (again: the same window, raised):
+    // the three logs as tabs, errors only, copy, and clear for the web servers' logs.
+    void serverLogsWindow() {
+        ShownPanel p;
+        const QString site = p.model->serviceLogPath(Service::Site);
+        QVERIFY(QDir().mkpath(QFileInfo(site).path()));
+        testing::writeFile(site, "GET /\nPHP Fatal error:  boom in /w/a.php on line 7\n");
+        QTest::mouseClick(p.button(u"action.server_logs"_s), Qt::LeftButton);
+        ServerLogsWindow* window = p.panel->serverLogsWindow();
+        QVERIFY(window && window->isVisible() && window->isWindow());
+        QVERIFY(!window->isModal());
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QTest::mouseClick(p.button(u"action.server_logs"_s), Qt::LeftButton);
+        QCOMPARE(p.panel->serverLogsWindow(), window);
+        QCOMPARE(window->windowTitle(), qtTrId("action.server_logs"));
+
+        QTabWidget* tabs = window->tabs();
+        QCOMPARE(tabs->count(), 3);
+        const char* tabKeys[] = {"logs.tab.site", "logs.tab.phpmyadmin", "logs.tab.database"};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(tabs->tabText(i), qtTrId(tabKeys[i]));
+            QCOMPARE(tabs->tabBar()->accessibleTabName(i), tabs->tabText(i));
+            QCOMPARE(window->page(i)->list()->accessibleName(), tabs->tabText(i));
+        }
+        for (QPushButton* b :
+             {window->errorsOnlyButton(), window->copyButton(), window->clearButton()})
+            QCOMPARE(b->accessibleName(), b->text());
+        QCOMPARE(window->errorsOnlyButton()->text(), qtTrId("logs.errors_only"));
+        QVERIFY(window->errorsOnlyButton()->isCheckable());
+
+        // Only the log on screen is followed.
+        ServerLogPage* page = window->page(0);
+        QVERIFY(page->follower()->isFollowing() && !window->page(2)->follower()->isFollowing());
+        QVERIFY(testing::waitFor([&] { return page->filter()->rowCount() == 2; }));
+        const QString error = u"[错误] /w/a.php:7 · PHP Fatal error:  boom in /w/a.php on line 7"_s;
+        const auto copied = [&] {
+            window->copyButton()->click();
+            return p.box.sandbox.desktop->clipboard.value_or(QString());
+        };
+        QCOMPARE(copied(), u"GET /\n"_s + error);
+        page->list()->selectionModel()->select(page->filter()->index(0, 0),
+                                               QItemSelectionModel::Select);
+        QCOMPARE(copied(), u"GET /"_s);
+        window->errorsOnlyButton()->click();
+        QCOMPARE(page->filter()->rowCount(), 1);
+        QCOMPARE(copied(), error);
+        window->errorsOnlyButton()->click();
+        QCOMPARE(page->filter()->rowCount(), 2);
+
+        // The database's log is not the panel's to clear; the site's is emptied in place.
+        tabs->setCurrentIndex(2);
+        QVERIFY(!window->clearButton()->isEnabled());
+        QVERIFY(window->page(2)->follower()->isFollowing() && !page->follower()->isFollowing());
+        tabs->setCurrentIndex(0);
+        QVERIFY(window->clearButton()->isEnabled());
+        window->clearButton()->click();
+        QVERIFY(testing::waitFor([&] { return page->filter()->rowCount() == 0; }));
+        QCOMPARE(QFileInfo(site).size(), 0);
+
+        window->close();
+        QVERIFY(!page->follower()->isFollowing());
+    }
+
     void screenshots() {
         const QLocale previous;
         QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
@@ -1115,6 +1187,36 @@ private Q_SLOTS:
         QVERIFY(menu->isVisible());
         QVERIFY(menu->grab().save(dir + u"06-restore-menu.png"_s));
         menu->close();
+
+        // The servers' logs, a line of each kind.
+        const QString siteLog = m.serviceLogPath(Service::Site);
+        QVERIFY(QDir().mkpath(QFileInfo(siteLog).path()));
+        QByteArray lines;
+        for (int i = 0; i < 40; ++i)
+            lines +=
+                "[Thu Dec 10 18:00:" + QByteArray::number(10 + i) + " 2026] 127.0.0.1:5123" +
+                QByteArray::number(i % 10) +
+                (i % 9 == 4    ? " [500]: GET /checkout.php\n"
+                 : i % 7 == 3  ? " PHP Warning:  Undefined variable $cart in "
+                                 "/srv/www/cart.php on line 42\n"
+                 : i % 13 == 6 ? " PHP Fatal error:  Uncaught Error: Call to undefined function "
+                                 "pay() in /srv/www/pay.php:17\n"
+                               : " [200]: GET /index.php\n");
+        testing::writeFile(siteLog, lines);
+        window.panel()->showServerLogs();
+        ServerLogsWindow* logsWindow = window.panel()->serverLogsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(logsWindow));
+        QVERIFY(testing::waitFor([&] { return logsWindow->page(0)->filter()->rowCount() == 40; }));
+        QVERIFY(settleLayout(logsWindow));
+        // More lines than fit: the list is at its end.
+        const QScrollBar* bar = logsWindow->page(0)->list()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+        QVERIFY(logsWindow->grab().save(dir + u"07-server-logs.png"_s));
+        logsWindow->errorsOnlyButton()->click();
+        logsWindow->tabs()->setCurrentIndex(2);
+        logsWindow->tabs()->setCurrentIndex(0);
+        QVERIFY(logsWindow->grab().save(dir + u"08-server-logs-errors-only.png"_s));
+        logsWindow->close();
         QLocale::setDefault(previous);
     }
 };

@@ -98,6 +98,9 @@ private Q_SLOTS:
                  (QStringList{u"PHP Warning:  w in /a.php on line 1"_s, u"bad \uFFFD byte"_s}));
         QCOMPARE(chunk.lines[0].severity, Severity::Warning);
         QCOMPARE(chunk.next.offset, QFileInfo(path).size() - qint64(strlen("unfinished")));
+        // Asked for more lines than there are, only the end is read; the hole before the
+        // first break is no line.
+        QCOMPARE(readLogEnd(path, 2000).lines.size(), 3);
         // The rest of the unfinished line comes with the next read.
         append(path, " now\n");
         QCOMPARE(texts(readLogSince(path, chunk.next, 100)), QStringList{u"unfinished now"_s});

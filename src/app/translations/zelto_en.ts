@@ -203,5 +203,41 @@
         <source>Zoom</source>
         <translation>Zoom</translation>
     </message>
+    <message id="action.server_logs">
+        <source>Server logs</source>
+        <translation>Server logs</translation>
+    </message>
+    <message id="logs.sub">
+        <source>What the site, phpMyAdmin and the database write, as they write it</source>
+        <translation>What the site, phpMyAdmin and the database write, as they write it</translation>
+    </message>
+    <message id="logs.tab.site">
+        <source>Site</source>
+        <translation>Site</translation>
+    </message>
+    <message id="logs.tab.phpmyadmin">
+        <source>phpMyAdmin</source>
+        <translation>phpMyAdmin</translation>
+    </message>
+    <message id="logs.tab.database">
+        <source>Database</source>
+        <translation>Database</translation>
+    </message>
+    <message id="logs.errors_only">
+        <source>Errors only</source>
+        <translation>Errors only</translation>
+    </message>
+    <message id="logs.copy">
+        <source>Copy</source>
+        <translation>Copy</translation>
+    </message>
+    <message id="logs.clear">
+        <source>Clear</source>
+        <translation>Clear</translation>
+    </message>
+    <message id="logs.clear_failed">
+        <source>Could not clear the log: %1</source>
+        <translation>Could not clear the log: %1</translation>
+    </message>
 </context>
 </TS>

@@ -203,5 +203,41 @@
         <source>Zoom</source>
         <translation>缩放</translation>
     </message>
+    <message id="action.server_logs">
+        <source>Server logs</source>
+        <translation>服务器日志</translation>
+    </message>
+    <message id="logs.sub">
+        <source>What the site, phpMyAdmin and the database write, as they write it</source>
+        <translation>站点、phpMyAdmin 与数据库写下的日志，随写随显</translation>
+    </message>
+    <message id="logs.tab.site">
+        <source>Site</source>
+        <translation>站点</translation>
+    </message>
+    <message id="logs.tab.phpmyadmin">
+        <source>phpMyAdmin</source>
+        <translation>phpMyAdmin</translation>
+    </message>
+    <message id="logs.tab.database">
+        <source>Database</source>
+        <translation>数据库</translation>
+    </message>
+    <message id="logs.errors_only">
+        <source>Errors only</source>
+        <translation>只显示错误</translation>
+    </message>
+    <message id="logs.copy">
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message id="logs.clear">
+        <source>Clear</source>
+        <translation>清空</translation>
+    </message>
+    <message id="logs.clear_failed">
+        <source>Could not clear the log: %1</source>
+        <translation>无法清空日志：%1</translation>
+    </message>
 </context>
 </TS>
