@@ -15,18 +15,11 @@ using namespace theme;
 namespace {
 
 // Width of the title area inside a button of the given width.
-// A switch's on/off mark at the card's right end: a pill with a knob.
-constexpr int kMarkWidth = 30;
-constexpr int kMarkHeight = 18;
-constexpr int kMarkGap = 8;
+// A switch shows its on/off mark, a pill with a knob, in the place of the icon.
+constexpr qreal kMarkHeight = 16;
 
-int markRoom(bool checkable) {
-    return checkable ? kMarkWidth + kMarkGap : 0;
-}
-
-int titleWidthFor(int buttonWidth, bool checkable) {
-    return buttonWidth - 2 * metric::buttonInsetX - metric::iconSize - metric::buttonIconGap -
-           markRoom(checkable);
+int titleWidthFor(int buttonWidth) {
+    return buttonWidth - 2 * metric::buttonInsetX - metric::iconSize - metric::buttonIconGap;
 }
 
 } // namespace
@@ -52,7 +45,7 @@ void IconButton::setTitle(const QString& title) {
 
 IconButton::TitleFit IconButton::fitTitle(int buttonWidth) const {
     TitleFit fit;
-    const int available = std::max(0, titleWidthFor(buttonWidth, isCheckable()));
+    const int available = std::max(0, titleWidthFor(buttonWidth));
     const QFontMetricsF fm(font());
     const qreal natural = fm.horizontalAdvance(text());
     if (natural <= available) {
@@ -73,14 +66,13 @@ IconButton::TitleFit IconButton::fitTitle(int buttonWidth) const {
 
 QSize IconButton::sizeHint() const {
     const int textWidth = QFontMetrics(font()).horizontalAdvance(text());
-    return QSize(2 * metric::buttonInsetX + metric::iconSize + metric::buttonIconGap + textWidth +
-                     markRoom(isCheckable()),
+    return QSize(2 * metric::buttonInsetX + metric::iconSize + metric::buttonIconGap + textWidth,
                  metric::buttonRowMinHeight + 2 * metric::buttonInsetY);
 }
 
 QSize IconButton::minimumSizeHint() const {
     return QSize(2 * metric::buttonInsetX + metric::iconSize + metric::buttonIconGap +
-                     QFontMetrics(font()).averageCharWidth() * 3 + markRoom(isCheckable()),
+                     QFontMetrics(font()).averageCharWidth() * 3,
                  metric::buttonRowMinHeight + 2 * metric::buttonInsetY);
 }
 
@@ -113,13 +105,12 @@ void IconButton::paintEvent(QPaintEvent*) {
     const QFontMetricsF fm(font());
     const qreal textWidth = fm.horizontalAdvance(fit.text) * fit.scale;
     const qreal contentWidth = metric::iconSize + metric::buttonIconGap + textWidth;
-    qreal x = std::max<qreal>(metric::buttonInsetX,
-                              (width() - markRoom(isCheckable()) - contentWidth) / 2);
+    qreal x = std::max<qreal>(metric::buttonInsetX, (width() - contentWidth) / 2);
     const qreal centreY = height() / 2.0;
+
     if (isCheckable()) {
         // On: green with the knob at the right; off: grey with the knob at the left.
-        const QRectF mark(width() - metric::buttonInsetX - kMarkWidth, centreY - kMarkHeight / 2.0,
-                          kMarkWidth, kMarkHeight);
+        const QRectF mark(x, centreY - kMarkHeight / 2.0, metric::iconSize, kMarkHeight);
         painter.setPen(Qt::NoPen);
         painter.setBrush(isChecked() ? color::green : color::gray.darker(140));
         painter.drawRoundedRect(mark, kMarkHeight / 2.0, kMarkHeight / 2.0);
@@ -127,12 +118,10 @@ void IconButton::paintEvent(QPaintEvent*) {
         const qreal knobX = isChecked() ? mark.right() - 2 - knob : mark.left() + 2;
         painter.setBrush(color::white);
         painter.drawEllipse(QRectF(knobX, mark.top() + 2, knob, knob));
+    } else if (const QImage& icon = iconImage(devicePixelRatioF()); !icon.isNull()) {
+        painter.drawImage(
+            QRectF(x, centreY - metric::iconSize / 2.0, metric::iconSize, metric::iconSize), icon);
     }
-
-    const QImage& icon = iconImage(devicePixelRatioF());
-    const QRectF iconRect(x, centreY - metric::iconSize / 2.0, metric::iconSize, metric::iconSize);
-    if (!icon.isNull())
-        painter.drawImage(iconRect, icon);
     x += metric::iconSize + metric::buttonIconGap;
 
     painter.save();

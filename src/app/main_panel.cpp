@@ -39,8 +39,8 @@ const ButtonSpec kButtons[] = {
     {0, QT_TRID_NOOP("action.stop_all"), "stop_all", &PanelViewModel::stopAll, false},
     {0, QT_TRID_NOOP("action.refresh_status"), "refresh_status",
      &PanelViewModel::refreshStatusInBackground, false},
-    // A switch: on or off as the model says (see render()).
-    {0, QT_TRID_NOOP("action.php_debugging"), "php_debugging",
+    // A switch, on or off as the model says (see render()); its mark takes the icon's place.
+    {0, QT_TRID_NOOP("action.php_debugging"), "",
      [](PanelViewModel& m) { m.setPhpDebugging(!m.phpDebugging()); }, false},
     {1, QT_TRID_NOOP("action.choose_directory"), "choose_directory",
      &PanelViewModel::choosePanelRootInBackground, false},

@@ -340,7 +340,7 @@ private Q_SLOTS:
         for (const QString& name :
              u"start_all stop_all refresh_status choose_directory open_directory privacy_settings "
              "open_website database_admin phpmyadmin_start update_repair undo_update "
-             "copy_logs backup_database restore_database php_debugging server_logs"_s.split(u' ')) {
+             "copy_logs backup_database restore_database server_logs"_s.split(u' ')) {
             const QImage image = icons::render(name, QSize(28, 28), 2.0);
             QCOMPARE(image.size(), QSize(56, 56));
             // Opaque in the middle (the tile), transparent at the very corner (its rounding).
