@@ -3,6 +3,7 @@
 // other, edits served at once, and stops and status after a worker or the main process was
 // killed. Everything the test starts is ended by pid or by its temporary root's path.
 
+#include "core/log_follower.h"
 #include "core/process_helpers.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -147,6 +148,58 @@ private Q_SLOTS:
         testing::writeFile(script, "<?php echo 'second';");
         for (int i = 0; i < 2 * (expectedWorkers() + 1); ++i)
             QCOMPARE(body(httpGet(8000, "/edited.php")), QByteArray("second"));
+    }
+
+    // What a page does wrong reaches the logs window's model, marked, within a second of the
+    // request: PHP's own errors from the running site server, and the answer's status.
+    void errorsReachTheLogView_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<int>("severity");
+        QTest::newRow("warning") << QByteArray("<?php echo $undefined;")
+                                 << "PHP Warning:" << int(logs::Severity::Warning);
+        QTest::newRow("notice") << QByteArray("<?php trigger_error('n', E_USER_NOTICE);")
+                                << "PHP Notice:" << int(logs::Severity::Warning);
+        QTest::newRow("deprecated") << QByteArray("<?php trigger_error('d', E_USER_DEPRECATED);")
+                                    << "PHP Deprecated:" << int(logs::Severity::Warning);
+        QTest::newRow("fatal") << QByteArray("<?php no_such_function();")
+                               << "PHP Fatal error:" << int(logs::Severity::Error);
+        QTest::newRow("uncaught") << QByteArray("<?php throw new RuntimeException('boom');")
+                                  << "Uncaught RuntimeException: boom"
+                                  << int(logs::Severity::Error);
+        QTest::newRow("parse") << QByteArray("<?php if (")
+                               << "PHP Parse error:" << int(logs::Severity::Error);
+        QTest::newRow("status 500") << QByteArray("<?php http_response_code(503);")
+                                    << "[503]:" << int(logs::Severity::Error);
+    }
+
+    void errorsReachTheLogView() {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, logged);
+        QFETCH(int, severity);
+        QCOMPARE(m_model->startPhpWeb(), QString());
+        logs::LogFollower follower(m_model->platform().dispatcher,
+                                   [this] { return m_model->serviceLogPath(Service::Site); });
+        follower.start();
+        QVERIFY(testing::waitFor([&] { return follower.rowCount() > 0; }, 10000));
+        const QString name =
+            QStringLiteral("page-%1.php").arg(QTest::currentDataTag()).replace(u' ', u'-');
+        const QString path = m_root + QStringLiteral("/runtime/www/") + name;
+        testing::writeFile(path, script);
+        (void)httpGet(8000, "/" + name.toUtf8());
+        const auto found = [&]() -> const logs::LogLine* {
+            for (const logs::LogLine& line : follower.lines())
+                if (line.text.contains(logged) && line.text.contains(name))
+                    return &line;
+            return nullptr;
+        };
+        QVERIFY2(testing::waitFor([&] { return found() != nullptr; }, 1000),
+                 qPrintable(
+                     QString::fromUtf8(testing::readFile(m_model->serviceLogPath(Service::Site)))));
+        QCOMPARE(int(found()->severity), severity);
+        // PHP names the script and its line; the status line names none.
+        if (!logged.startsWith(u'['))
+            QVERIFY2(found()->location.startsWith(path + u':'), qPrintable(found()->location));
     }
 
     // A stop leaves no process of the server and its port free, whatever was killed before;
