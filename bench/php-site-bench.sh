@@ -125,7 +125,9 @@ serving=$(ps -e -o pgid= | awk -v g="$leader" '$1 == g' | wc -l)
 workers=$((serving - 1))
 
 # --- nginx + php-fpm over the same site, with the same PHP settings.
-scan_dir=":$R/config/php/common:$R/config/php/site"
+# The same ini directories as the panel's site server: the mirror of the distribution's (without
+# Xdebug's file), then the panel's own.
+scan_dir="$R/config/php/distribution:$R/config/php/common:$R/config/php/site"
 cat >"$tmp/php-fpm.conf" <<EOF
 [global]
 pid = $tmp/php-fpm.pid
