@@ -17,22 +17,25 @@ namespace {
 constexpr int kFrameMargin = 4;
 } // namespace
 
-LogPanel::LogPanel(QWidget* parent) : Surface(card::logPanel(), parent) {
-    auto* column = new QVBoxLayout(this);
+LogCardLayout makeLogCardLayout(QWidget* card, const QString& title, const QString& subtitle) {
+    auto* column = new QVBoxLayout(card);
     column->setContentsMargins(metric::logPanelInset, metric::logPanelInset, metric::logPanelInset,
                                metric::logPanelInset);
     column->setSpacing(metric::logPanelGap);
-
     auto* header = new QHBoxLayout;
     auto* titles = new QVBoxLayout;
     titles->setSpacing(metric::logHeaderGap);
-    const QString title = qtTrId("panel.logs");
-    titles->addWidget(makeLabel(title, fonts::logTitle(), color::white, this));
-    titles->addWidget(
-        makeLabel(qtTrId("panel.logs.sub"), fonts::logSubtitle(), text::logSubtitle(), this));
+    titles->addWidget(makeLabel(title, fonts::logTitle(), color::white, card));
+    titles->addWidget(makeLabel(subtitle, fonts::logSubtitle(), text::logSubtitle(), card));
     header->addLayout(titles);
     header->addStretch(1);
     column->addLayout(header);
+    return {column, header};
+}
+
+LogPanel::LogPanel(QWidget* parent) : Surface(card::logPanel(), parent) {
+    const QString title = qtTrId("panel.logs");
+    QVBoxLayout* column = makeLogCardLayout(this, title, qtTrId("panel.logs.sub")).column;
 
     auto* frame = new Surface(card::logEditor(), this);
     frame->setMinimumHeight(metric::logEditorMinHeight);

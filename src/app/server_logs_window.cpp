@@ -1,6 +1,7 @@
 #include "app/server_logs_window.h"
 
 #include "app/cards.h"
+#include "app/log_panel.h"
 #include "app/surface.h"
 #include "app/theme.h"
 #include "core/log_follower.h"
@@ -220,19 +221,7 @@ ServerLogsWindow::ServerLogsWindow(std::shared_ptr<PanelViewModel> model, QWidge
                               metric::columnInset);
     auto* card = new Surface(card::logPanel(), this);
     outer->addWidget(card);
-    auto* column = new QVBoxLayout(card);
-    column->setContentsMargins(metric::logPanelInset, metric::logPanelInset, metric::logPanelInset,
-                               metric::logPanelInset);
-    column->setSpacing(metric::logPanelGap);
-
-    auto* header = new QHBoxLayout;
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(metric::logHeaderGap);
-    titles->addWidget(makeLabel(title, fonts::logTitle(), color::white, card));
-    titles->addWidget(
-        makeLabel(qtTrId("logs.sub"), fonts::logSubtitle(), text::logSubtitle(), card));
-    header->addLayout(titles);
-    header->addStretch(1);
+    auto [column, header] = makeLogCardLayout(card, title, qtTrId("logs.sub"));
     m_errorsOnly = makeToolButton(qtTrId("logs.errors_only"), card);
     m_errorsOnly->setObjectName(QStringLiteral("logs.errors_only"));
     m_errorsOnly->setCheckable(true);
@@ -242,7 +231,6 @@ ServerLogsWindow::ServerLogsWindow(std::shared_ptr<PanelViewModel> model, QWidge
     m_clear->setObjectName(QStringLiteral("logs.clear"));
     for (QPushButton* button : {m_errorsOnly, m_copy, m_clear})
         header->addWidget(button, 0, Qt::AlignVCenter);
-    column->addLayout(header);
 
     m_tabs = new QTabWidget(card);
     m_tabs->setDocumentMode(true);
