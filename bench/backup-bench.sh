@@ -26,71 +26,30 @@
 # for the package, and stops everything it started when it ends.
 set -euo pipefail
 
-here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
-source_dir=$(dirname -- "$here")
-build=${1:-}
-if [ -z "$build" ]; then
-    build=$source_dir/build-release
-    [ -x "$build/bin/zelto-panel-cli" ] || build=$source_dir/build
-fi
-cli=$build/bin/zelto-panel-cli
-runtime=$build/bin/resources/runtime
-[ -x "$cli" ] && [ -d "$runtime/mysql/bin" ] ||
-    { echo "no panel in $build: build it first (cmake --preset release && cmake --build build-release)" >&2; exit 1; }
+source "$(dirname -- "$0")/panel-stack.sh"
+bench_find_panel "${1:-}"
 rounds=${BENCH_ROUNDS:-3}
 db_mb=${BENCH_DB_MB:-200}
 update_db_mb=${BENCH_UPDATE_DB_MB:-20}
 site_files=${BENCH_SITE_FILES:-20000}
 http_port=${BENCH_HTTP_PORT:-8083}
-lock_file=${ZELTO_PORTS_LOCK_FILE:-/tmp/zelto-panel-fixed-ports.lock}
 for tool in zstd python3 bsdtar; do
     command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done
 
-exec 9>"$lock_file"
-flock 9
-
-tmp=$(mktemp -d /var/tmp/zelto-backup-bench.XXXXXX)
-root=$tmp/Zelto-panel
-R=$root/runtime
-export XDG_CONFIG_HOME=$tmp/config
+bench_hold_ports
+bench_make_root /var/tmp zelto-backup-bench
 http_pid=''
-stop_pid() { # SIGTERM, then SIGKILL after 5 s
-    local pid tries
-    for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "$@"; do
-        tries=50
-        while kill -0 "$pid" 2>/dev/null && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
-        kill -KILL "$pid" 2>/dev/null || true
-    done
-}
 cleanup() {
     set +e
     [ -z "$http_pid" ] || stop_pid "$http_pid"
-    if [ -d "$R" ]; then
-        "$cli" stop >/dev/null 2>&1
-        # What still runs from this temporary root only.
-        mapfile -t left < <(pgrep -f -- "$(sed 's/[][\.|$(){}?+*^]/\\&/g' <<<"$tmp/")")
-        [ ${#left[@]} -eq 0 ] || stop_pid "${left[@]}"
-    fi
-    rm -rf -- "$tmp"
+    bench_end_root
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
-
-for port in 3306 8000 900 "$http_port"; do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-        echo "port $port is taken: stop what runs there" >&2
-        exit 1
-    fi
-done
-
-mkdir -p "$tmp/app/resources" "$XDG_CONFIG_HOME" "$tmp/hand"
-cp -- "$cli" "$tmp/app/"
-cp -a -- "$runtime" "$tmp/app/resources/runtime"
-cli=$tmp/app/zelto-panel-cli
-"$cli" start >"$tmp/start.log" 2>&1 || { echo "the panel's stack did not start:" >&2; cat "$tmp/start.log" >&2; exit 1; }
-[ "$("$cli" root)" = "$root" ] || { echo "the panel runs another root: $("$cli" root)" >&2; exit 1; }
+bench_ports_free 3306 8000 900 "$http_port"
+mkdir -p "$tmp/hand"
+bench_start_stack
 mysql=("$R/mysql/bin/mysql" -uroot -pkpzw)
 mysqldump=("$R/mysql/bin/mysqldump" -uroot -pkpzw)
 sql() { "${mysql[@]}" -N -B -e "$1"; }

@@ -20,58 +20,30 @@
 # from apt-get when missing.
 set -euo pipefail
 
-here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
-source_dir=$(dirname -- "$here")
-build=${1:-}
-if [ -z "$build" ]; then
-    build=$source_dir/build-release
-    [ -x "$build/bin/zelto-panel-cli" ] || build=$source_dir/build
-fi
-cli=$build/bin/zelto-panel-cli
-runtime=$build/bin/resources/runtime
-[ -x "$cli" ] && [ -d "$runtime/mysql/bin" ] ||
-    { echo "no panel in $build: build it first (cmake --preset release && cmake --build build-release)" >&2; exit 1; }
+source "$(dirname -- "$0")/panel-stack.sh"
+bench_find_panel "${1:-}"
 seconds=${BENCH_SECONDS:-10}
 rounds=${BENCH_ROUNDS:-3}
 before_port=${BENCH_BEFORE_PORT:-8084}
 loaded_port=${BENCH_LOADED_PORT:-8085}
-lock_file=${ZELTO_PORTS_LOCK_FILE:-/tmp/zelto-panel-fixed-ports.lock}
 if ! command -v wrk >/dev/null; then
     SUDO=()
     [ "$(id -u)" -eq 0 ] || SUDO=(sudo -E)
     DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends wrk >/dev/null
 fi
 
-exec 9>"$lock_file"
-flock 9
-
-tmp=$(mktemp -d /tmp/zelto-debug-bench.XXXXXX)
-root=$tmp/Zelto-panel
-R=$root/runtime
-export XDG_CONFIG_HOME=$tmp/config
+bench_hold_ports
+bench_make_root /tmp zelto-debug-bench
 pids=()
 cleanup() {
     set +e
     for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null; done
-    [ ! -d "$R" ] || "$cli" stop >/dev/null 2>&1
-    mapfile -t left < <(pgrep -f -- "$(sed 's/[][\.|$(){}?+*^]/\\&/g' <<<"$tmp/")")
-    [ ${#left[@]} -eq 0 ] || kill -KILL "${left[@]}" 2>/dev/null
-    rm -rf -- "$tmp"
+    bench_end_root
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
-for port in 3306 8000 900 "$before_port" "$loaded_port"; do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-        echo "port $port is taken: stop what runs there" >&2
-        exit 1
-    fi
-done
-
-mkdir -p "$tmp/app/resources" "$XDG_CONFIG_HOME"
-cp -- "$cli" "$tmp/app/"
-cp -a -- "$runtime" "$tmp/app/resources/runtime"
-cli=$tmp/app/zelto-panel-cli
-"$cli" start >"$tmp/start.log" 2>&1 || { echo "the panel's stack did not start:" >&2; cat "$tmp/start.log" >&2; exit 1; }
+bench_ports_free 3306 8000 900 "$before_port" "$loaded_port"
+bench_start_stack
 php=$(ls "$R"/php/PHP*/bin/php | head -1)
 distribution=$("$php" -n -r 'echo PHP_CONFIG_FILE_SCAN_DIR;')
 [ -e "$distribution/20-xdebug.ini" ] || [ -n "$(ls "$distribution" | grep -i xdebug)" ] ||

@@ -19,22 +19,12 @@
 # 8000, 900 and BENCH_NGINX_PORT (8081), and stops everything it started by pid when it ends.
 set -euo pipefail
 
-here=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)
-source_dir=$(dirname -- "$here")
-build=${1:-}
-if [ -z "$build" ]; then
-    build=$source_dir/build-release
-    [ -x "$build/bin/zelto-panel-cli" ] || build=$source_dir/build
-fi
-cli=$build/bin/zelto-panel-cli
-runtime=$build/bin/resources/runtime
-[ -x "$cli" ] && [ -d "$runtime/mysql/bin" ] ||
-    { echo "no panel in $build: build it first (cmake --preset release && cmake --build build-release)" >&2; exit 1; }
+source "$(dirname -- "$0")/panel-stack.sh"
+bench_find_panel "${1:-}"
 seconds=${BENCH_SECONDS:-10}
 rounds=${BENCH_ROUNDS:-3}
 nginx_port=${BENCH_NGINX_PORT:-8081}
 single_port=${BENCH_SINGLE_PORT:-8082}
-lock_file=${ZELTO_PORTS_LOCK_FILE:-/tmp/zelto-panel-fixed-ports.lock}
 
 # --- What the comparison needs, never through scripts/install-deps.sh.
 SUDO=()
@@ -55,69 +45,29 @@ if [ ${#need[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
     [ $own_policy -eq 0 ] || "${SUDO[@]}" rm -f "$policy"
 fi
-php_version=$(bash "$source_dir/packaging/system-php.sh")
+php_version=$(bash "$(dirname -- "$0")/../packaging/system-php.sh")
 fpm=/usr/sbin/php-fpm$php_version
 [ -x "$fpm" ] || { echo "$fpm is missing" >&2; exit 1; }
 
 # The machine's port lock, held until the end (the end-to-end tests take the same).
-exec 9>"$lock_file"
-flock 9
-
-tmp=$(mktemp -d /tmp/zelto-php-bench.XXXXXX)
-root=$tmp/Zelto-panel
-R=$root/runtime
-export XDG_CONFIG_HOME=$tmp/config
+bench_hold_ports
+bench_make_root /tmp zelto-php-bench
 nginx_pid='' fpm_pid='' single_pid=''
 
-stop_pid() { # stop_pid PID...: SIGTERM, then SIGKILL after 5 s
-    local pid tries
-    for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "$@"; do
-        tries=50
-        while kill -0 "$pid" 2>/dev/null && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
-        kill -KILL "$pid" 2>/dev/null || true
-    done
-}
-# The panel's PHP server whose pid file is $1, with its workers (its process group).
-stop_php_server() {
-    local leader
-    leader=$(cat "$1" 2>/dev/null) || return 0
-    [ "$leader" -gt 1 ] 2>/dev/null || return 0
-    mapfile -t members < <(ps -e -o pid=,pgid= | awk -v g="$leader" '$2 == g { print $1 }')
-    [ ${#members[@]} -eq 0 ] || stop_pid "${members[@]}"
-}
 cleanup() {
     set +e
     [ -z "$nginx_pid" ] || stop_pid "$nginx_pid"
     [ -z "$fpm_pid" ] || stop_pid "$fpm_pid"
     [ -z "$single_pid" ] || stop_pid "$single_pid"
-    if [ -d "$R" ]; then
-        stop_php_server "$R/config/php-web.pid"
-        stop_php_server "$R/config/phpmyadmin.pid"
-        timeout 30 "$R/mysql/bin/mysqladmin" -u root -pkpzw shutdown >/dev/null 2>&1
-        # The database of this temporary root only.
-        mapfile -t left < <(pgrep -f -- "$(sed 's/[][\.|$(){}?+*^]/\\&/g' <<<"$R/mysql/")")
-        [ ${#left[@]} -eq 0 ] || stop_pid "${left[@]}"
-    fi
-    rm -rf -- "$tmp"
+    bench_end_root
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
-for port in 3306 8000 900 "$nginx_port" "$single_port"; do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-        echo "port $port is taken: stop what runs there" >&2
-        exit 1
-    fi
-done
+bench_ports_free 3306 8000 900 "$nginx_port" "$single_port"
 
 # --- The panel's stack.
-mkdir -p "$tmp/app/resources" "$XDG_CONFIG_HOME"
-cp -- "$cli" "$tmp/app/"
-cp -a -- "$runtime" "$tmp/app/resources/runtime"
-cli=$tmp/app/zelto-panel-cli
-"$cli" start >"$tmp/start.log" 2>&1 || { echo "the panel's stack did not start:" >&2; cat "$tmp/start.log" >&2; exit 1; }
-[ "$("$cli" root)" = "$root" ] || { echo "the panel runs another root: $("$cli" root)" >&2; exit 1; }
+bench_start_stack
 page=$(curl -s --max-time 30 "http://127.0.0.1:8000/catalog.php")
 grep -q 'data-rows="200"' <<<"$page" || { echo "catalog.php does not work: ${page:0:500}" >&2; exit 1; }
 leader=$(cat "$R/config/php-web.pid")
