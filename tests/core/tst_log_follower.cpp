@@ -19,12 +19,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void append(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::Append));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 QStringList texts(const LogFollower& follower) {
     QStringList t;
     for (const LogLine& line : follower.lines())
@@ -87,7 +81,7 @@ private Q_SLOTS:
     void follows() {
         QFETCH(QString, change);
         QFETCH(QStringList, shown);
-        append(m_path, "old\nPHP Warning:  w in /w/a.php on line 3\n");
+        testing::appendFile(m_path, "old\nPHP Warning:  w in /w/a.php on line 3\n");
         follow();
         QVERIFY(shows(*m_follower, {u"old"_s, u"PHP Warning:  w in /w/a.php on line 3"_s}));
         QCOMPARE(m_follower->lines()[1].severity, Severity::Warning);
@@ -101,17 +95,17 @@ private Q_SLOTS:
             QVERIFY(QFile::remove(m_path));
         if (change == u"delete") // seen as gone before the server writes anew
             QVERIFY(shows(*m_follower, {}));
-        append(m_path, "new\n");
+        testing::appendFile(m_path, "new\n");
         QVERIFY(shows(*m_follower, shown));
     }
 
     // Only the last lines are kept, the oldest going first.
     void keepsTheLastLines() {
-        append(m_path, numberedLines(1, 2500));
+        testing::appendFile(m_path, numberedLines(1, 2500));
         follow();
         QVERIFY(testing::waitFor([&] { return m_follower->rowCount() == LogFollower::kMaxLines; }));
         QCOMPARE(m_follower->lines().front().text, u"line 501"_s);
-        append(m_path, numberedLines(2501, 2510));
+        testing::appendFile(m_path, numberedLines(2501, 2510));
         QVERIFY(
             testing::waitFor([&] { return m_follower->lines().back().text == u"line 2510"_s; }));
         QCOMPARE(m_follower->rowCount(), LogFollower::kMaxLines);
@@ -125,7 +119,7 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(file.resize(qint64(2) << 30));
         }
-        append(m_path, "2026-12-10 0 [ERROR] disk full\nlast \xfe\n");
+        testing::appendFile(m_path, "2026-12-10 0 [ERROR] disk full\nlast \xfe\n");
         follow();
         QVERIFY(shows(*m_follower, {u"2026-12-10 0 [ERROR] disk full"_s, u"last \uFFFD"_s}));
         QCOMPARE(m_follower->lines()[0].severity, Severity::Error);
@@ -134,7 +128,7 @@ private Q_SLOTS:
     // Clearing empties the same file, so the server's open descriptor writes on into it; the
     // list follows.
     void clearsInPlace() {
-        append(m_path, "before\n");
+        testing::appendFile(m_path, "before\n");
         const int server = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND);
         QVERIFY(server >= 0);
         const ino_t inode = inodeOf(m_path);

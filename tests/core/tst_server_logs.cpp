@@ -18,12 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void append(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::Append));
-    file.write(bytes);
-}
-
 QStringList texts(const LogChunk& chunk) {
     QStringList t;
     for (const LogLine& line : chunk.lines)
@@ -92,7 +86,8 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::WriteOnly));
             QVERIFY(::ftruncate(file.handle(), qint64(2) << 30) == 0);
         }
-        append(path, "\nfirst\nPHP Warning:  w in /a.php on line 1\nbad \xff byte\nunfinished");
+        testing::appendFile(
+            path, "\nfirst\nPHP Warning:  w in /a.php on line 1\nbad \xff byte\nunfinished");
         const LogChunk chunk = readLogEnd(path, 2);
         QCOMPARE(texts(chunk),
                  (QStringList{u"PHP Warning:  w in /a.php on line 1"_s, u"bad \uFFFD byte"_s}));
@@ -102,7 +97,7 @@ private Q_SLOTS:
         // first break is no line.
         QCOMPARE(readLogEnd(path, 2000).lines.size(), 3);
         // The rest of the unfinished line comes with the next read.
-        append(path, " now\n");
+        testing::appendFile(path, " now\n");
         QCOMPARE(texts(readLogSince(path, chunk.next, 100)), QStringList{u"unfinished now"_s});
         QVERIFY(readLogEnd(dir.filePath(QStringLiteral("missing.log")), 10).lines.isEmpty());
     }
@@ -112,22 +107,22 @@ private Q_SLOTS:
     void following() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("site.log"));
-        append(path, "a\nb\n");
+        testing::appendFile(path, "a\nb\n");
         LogChunk chunk = readLogEnd(path, 10);
         QCOMPARE(texts(chunk), (QStringList{u"a"_s, u"b"_s}));
-        append(path, "c\n");
+        testing::appendFile(path, "c\n");
         chunk = readLogSince(path, chunk.next, 10);
         QCOMPARE(texts(chunk), QStringList{u"c"_s});
         QVERIFY(!chunk.restarted);
 
         QVERIFY(QFile::resize(path, 0)); // truncated in place (the panel's "clear")
-        append(path, "d\n");
+        testing::appendFile(path, "d\n");
         chunk = readLogSince(path, chunk.next, 10);
         QCOMPARE(texts(chunk), QStringList{u"d"_s});
         QVERIFY(chunk.restarted);
 
         QVERIFY(QFile::rename(path, path + u".1"_s)); // rotated
-        append(path, "e\nf\n");
+        testing::appendFile(path, "e\nf\n");
         chunk = readLogSince(path, chunk.next, 10);
         QCOMPARE(texts(chunk), (QStringList{u"e"_s, u"f"_s}));
         QVERIFY(chunk.restarted);
@@ -135,7 +130,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(path)); // deleted, then written anew
         chunk = readLogSince(path, chunk.next, 10);
         QVERIFY(chunk.lines.isEmpty() && chunk.restarted);
-        append(path, "g\n");
+        testing::appendFile(path, "g\n");
         QCOMPARE(texts(readLogSince(path, chunk.next, 10)), QStringList{u"g"_s});
     }
 };

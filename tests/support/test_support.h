@@ -110,6 +110,8 @@ std::optional<OperationOutcome> runToEnd(PanelViewModel& model, void (PanelViewM
 void writeScript(const QString& path, const QString& body);
 // Writes a file with the given bytes, creating parents.
 void writeFile(const QString& path, const QByteArray& bytes);
+// Appends the bytes to the file at path (as a server writes its log), creating it.
+void appendFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // Creates the three entries that make root a valid panel root: runtime/mysql/bin/mysqld
 // (an executable script), runtime/php and runtime/phpmyadmin.
