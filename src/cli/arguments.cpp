@@ -44,6 +44,7 @@ const std::vector<OptionRule>& optionRules() {
          {Command::Logs}},
         {QCommandLineOption(QStringLiteral("follow")), {}, {Command::Logs}},
         {QCommandLineOption(QStringLiteral("errors")), {}, {Command::Logs}},
+        {QCommandLineOption(QStringLiteral("start-stack")), {}, {Command::AutostartOn}},
     };
     return rules;
 }
@@ -94,6 +95,11 @@ std::optional<QString> takeRestoreScope(const QCommandLineParser& parser, Invoca
     return std::nullopt;
 }
 
+std::optional<QString> takeStartStack(const QCommandLineParser& parser, Invocation& invocation) {
+    invocation.startStack = parser.isSet(QStringLiteral("start-stack"));
+    return std::nullopt;
+}
+
 // A command: the words that name it, the one word it takes after them (the DIR of
 // "root set DIR") with what that word is called in the error when it is missing, and the check
 // of its options.
@@ -127,15 +133,19 @@ const std::vector<CommandRule>& commandRules() {
          QStringLiteral("site, phpmyadmin or database"), &takeLogOptions},
         {Command::DebugOn, QStringLiteral("debug on"), {}, {}},
         {Command::DebugOff, QStringLiteral("debug off"), {}, {}},
+        {Command::AutostartOn, QStringLiteral("autostart on"), {}, {}, &takeStartStack},
+        {Command::AutostartOff, QStringLiteral("autostart off"), {}, {}},
+        {Command::AutostartStatus, QStringLiteral("autostart status"), {}, {}},
     };
     return rules;
 }
 
 // What the words after a group's word must say, for a group that is no command by itself.
 QString groupNeeds(const QString& group) {
-    static const std::array<std::pair<QString, QString>, 2> needs{{
+    static const std::array<std::pair<QString, QString>, 3> needs{{
         {QStringLiteral("open"), QStringLiteral("what to open")},
         {QStringLiteral("debug"), QStringLiteral("on or off")},
+        {QStringLiteral("autostart"), QStringLiteral("what to do")},
     }};
     for (const auto& [word, needed] : needs) {
         if (word == group)

@@ -28,6 +28,9 @@ enum class Command {
     Logs,
     DebugOn,
     DebugOff,
+    AutostartOn,
+    AutostartOff,
+    AutostartStatus,
 };
 
 // One call of the program, as its arguments ask for it.
@@ -43,6 +46,7 @@ struct Invocation {
     int logLines = 50;
     bool followLog = false;
     bool errorsOnly = false;
+    bool startStack = false; // autostart on --start-stack: the entry starts the stack too
 };
 
 // The invocation, or the reason the arguments make none (a usage error).

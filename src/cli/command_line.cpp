@@ -2,6 +2,8 @@
 
 #include "backup/snapshot_store.h"
 #include "cli/arguments.h"
+#include "cli/autostart_command.h"
+#include "cli/output.h"
 #include "cli/progress_printer.h"
 #include "cli/state_json.h"
 #include "core/operation_outcome.h"
@@ -15,7 +17,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
 
@@ -29,10 +30,6 @@
 namespace cli {
 
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 // Where results go: standard output as the caller gave it (see separateChildOutput).
 FILE* g_results = stdout;
@@ -64,22 +61,6 @@ void separateChildOutput() {
 
 bool resultsOnTerminal() {
     return isatty(fileno(g_results)) == 1;
-}
-
-void write(FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    if (!text.endsWith(QLatin1Char('\n')))
-        std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
-void writeJson(const QJsonObject& object) {
-    write(g_results, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
-}
-
-QString programName() {
-    return QStringLiteral("zelto-panel-cli");
 }
 
 // What a command did: whether it succeeded, the text it prints in text mode and the fields it
@@ -115,9 +96,9 @@ public:
             object.insert(QStringLiteral("command"), commandName(m_invocation.command));
             object.insert(QStringLiteral("ok"), result.ok);
             object.insert(QStringLiteral("exitCode"), exitCode);
-            writeJson(object);
+            writeJson(g_results, object);
         } else if (!result.text.isEmpty()) {
-            write(g_results, result.text);
+            writeText(g_results, result.text);
         }
         return exitCode;
     }
@@ -174,6 +155,9 @@ private:
             return withProgress([this] { m_model->undoLastUpdate(); });
         case Command::Help:
         case Command::Version:
+        case Command::AutostartOn:
+        case Command::AutostartOff:
+        case Command::AutostartStatus:
             break;
         }
         return {false, {}, {}};
@@ -288,7 +272,7 @@ private:
             return {true, {}, {{QStringLiteral("log"), path}, {QStringLiteral("lines"), array}}};
         }
         for (const logs::LogLine& line : lines)
-            write(g_results, printedLine(line, colour));
+            writeText(g_results, printedLine(line, colour));
         if (!m_invocation.followLog)
             return {true, {}, {}};
         for (;;) {
@@ -296,7 +280,7 @@ private:
             chunk = logs::readLogSince(path, chunk.next, 100000);
             for (const logs::LogLine& line : chunk.lines)
                 if (shown(line))
-                    write(g_results, printedLine(line, colour));
+                    writeText(g_results, printedLine(line, colour));
         }
     }
 
@@ -351,13 +335,13 @@ int run(int argc, char** argv) {
 
     const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1));
     if (!parsed.invocation) {
-        write(stderr, programName() + QStringLiteral(": ") + parsed.error +
-                          QStringLiteral("\nTry '") + programName() +
-                          QStringLiteral(" --help' for the commands."));
+        writeText(stderr, programName() + QStringLiteral(": ") + parsed.error +
+                              QStringLiteral("\nTry '") + programName() +
+                              QStringLiteral(" --help' for the commands."));
         if (parsed.json) {
-            writeJson({{QStringLiteral("ok"), false},
-                       {QStringLiteral("exitCode"), kExitUsage},
-                       {QStringLiteral("error"), parsed.error}});
+            writeJson(g_results, {{QStringLiteral("ok"), false},
+                                  {QStringLiteral("exitCode"), kExitUsage},
+                                  {QStringLiteral("error"), parsed.error}});
         }
         return kExitUsage;
     }
@@ -365,18 +349,22 @@ int run(int argc, char** argv) {
     const Invocation& invocation = *parsed.invocation;
     switch (invocation.command) {
     case Command::Help:
-        write(stdout, usageText(programName()));
+        writeText(stdout, usageText(programName()));
         return kExitOk;
     case Command::Version:
         if (invocation.json) {
-            writeJson({{QStringLiteral("command"), commandName(invocation.command)},
-                       {QStringLiteral("ok"), true},
-                       {QStringLiteral("exitCode"), kExitOk},
-                       {QStringLiteral("version"), identity::applicationVersion()}});
+            writeJson(g_results, {{QStringLiteral("command"), commandName(invocation.command)},
+                                  {QStringLiteral("ok"), true},
+                                  {QStringLiteral("exitCode"), kExitOk},
+                                  {QStringLiteral("version"), identity::applicationVersion()}});
         } else {
-            write(stdout, programName() + QLatin1Char(' ') + identity::applicationVersion());
+            writeText(stdout, programName() + QLatin1Char(' ') + identity::applicationVersion());
         }
         return kExitOk;
+    case Command::AutostartOn:
+    case Command::AutostartOff:
+    case Command::AutostartStatus:
+        return runAutostart(invocation);
     default:
         break;
     }

@@ -96,6 +96,11 @@ void CliTest::usageErrors_data() {
         << QStringList{"debug", "yes"} << "debug knows on and off, not 'yes'";
     QTest::newRow("--errors without logs")
         << QStringList{"status", "--errors"} << "--errors belongs to logs only";
+    QTest::newRow("autostart without what to do")
+        << QStringList{"autostart"} << "autostart needs what to do: on, off or status";
+    QTest::newRow("--start-stack with autostart off")
+        << QStringList{"autostart", "off", "--start-stack"}
+        << "--start-stack belongs to autostart on only";
 }
 
 void CliTest::usageErrors() {
@@ -132,7 +137,8 @@ void CliTest::versionAndHelp() {
         const CliSandbox::Run r = box.run({QString::fromLatin1(help)});
         QCOMPARE(r.exitCode, 0);
         for (const char* command : {"status", "start", "stop", "update", "undo", "root set DIR",
-                                    "open site", "open phpmyadmin", "open dir", "--json"})
+                                    "open site", "open phpmyadmin", "open dir", "autostart on",
+                                    "--start-stack", "autostart status", "--json"})
             QVERIFY2(r.outText().contains(QString::fromLatin1(command)), command);
     }
 }
