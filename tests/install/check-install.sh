@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the built panel with scripts/install.sh for a user whose home is a temporary
 # directory (with a space in its path), checks the layout, validates the desktop entry and
-# the AppStream metadata, runs both installed programs, then uninstalls: the application,
-# the links and the desktop files go, the panel root with the user's data stays.
+# the AppStream metadata, runs both installed programs, turns on the start at login, then
+# uninstalls: the application, the links, the desktop files and the autostart entry go, the
+# panel root with the user's data stays.
 # Usage: check-install.sh SOURCE_DIR BUILD_DIR VERSION
 set -euo pipefail
 source_dir=$1 build_dir=$2 version=$3
@@ -48,6 +49,13 @@ appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects the met
 [ "$(zelto-panel --version)" = "zelto-panel $version" ] || fail "zelto-panel --version: $(zelto-panel --version)"
 [ "$(zelto-panel-cli --version)" = "zelto-panel-cli $version" ] || fail "zelto-panel-cli --version"
 
+# Start at login, asked through the link on PATH: the entry runs the installed panel itself.
+autostart="$XDG_CONFIG_HOME/autostart/$app_id.desktop"
+zelto-panel-cli autostart on --start-stack > /dev/null || fail "autostart on failed"
+grep -qxF "Exec=\"$app/bin/zelto-panel\" --tray --start-all" "$autostart" \
+  || fail "the autostart entry does not start the installed panel in the tray"
+desktop-file-validate "$autostart" || fail "desktop-file-validate rejects the autostart entry"
+
 # The first use installs the runtime into the panel root beside the application directory,
 # where the user can write.
 root=$(zelto-panel-cli root)
@@ -61,12 +69,13 @@ echo "a table" > "$root/runtime/mysql/data/shop/orders.ibd"
 bash "$source_dir/scripts/uninstall.sh" > "$tmp/uninstall.log" \
   || { cat "$tmp/uninstall.log"; fail "uninstall.sh failed"; }
 for gone in "$app/bin" "$app/share" "$home/.local/bin/zelto-panel" "$home/.local/bin/zelto-panel-cli" \
-            "$desktop" "$icon" "$metainfo"; do
+            "$desktop" "$icon" "$metainfo" "$autostart"; do
   [ ! -e "$gone" ] && [ ! -L "$gone" ] || fail "$gone is still there after uninstalling"
 done
 [ "$(cat "$root/runtime/www/Data/mine.txt")" = "the user's own" ] || fail "the site's data is gone"
 [ -f "$root/runtime/mysql/data/shop/orders.ibd" ] || fail "the database is gone"
 grep -qF "$root" "$tmp/uninstall.log" || fail "uninstall.sh does not say where the panel root is"
+grep -qF "$autostart" "$tmp/uninstall.log" || fail "uninstall.sh does not say it removed the autostart entry"
 
 # Nothing left to uninstall is an error, and it says so.
 if bash "$source_dir/scripts/uninstall.sh" > /dev/null 2>&1; then
