@@ -9,6 +9,7 @@
 #include "platform/port_holder.h"
 #include "services/database.h"
 #include "services/service_readiness.h"
+#include "services/service_watch.h"
 #include "services/stop_all.h"
 #include "services/web_services.h"
 
@@ -47,6 +48,8 @@ namespace {
 
 // How long the PHP servers that a restart ends get to let go of their ports.
 constexpr std::chrono::seconds kPortReleaseLimit{3};
+// How long a database server that a restart ends gets to write its tables and end.
+constexpr std::chrono::seconds kDatabaseReleaseLimit{30};
 
 // Ends the servers that pattern matches with the kill tool, and returns those it signals. The
 // tool reads every process of the machine, which costs a few milliseconds before a launch: it
@@ -146,13 +149,21 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs, qint
     // report, so that they end with one stack and each pid file names its live server.
     auto turn = std::make_shared<const platform::FileLock>(model.cfgDir() +
                                                            QStringLiteral("/.start-stop.lock"));
+    // The servers this start ends are not stopping by themselves.
+    for (const Service service : kServices)
+        recordIntendedStop(model.cfgDir(), service);
     const auto stopAsked = [marker = stopRequestPath(model), pressedAt] {
         return stopRequestedSince(marker, pressedAt);
     };
-    // The database's kill has returned before anything is written or launched. The PHP
-    // servers' kill, whose pattern cannot match the database server, waits until the database
-    // server, the slowest to come up, has been launched.
-    endRunningServers(model, serviceProcessPattern(Service::Database, mysqlDir), &outcome.warnings);
+    // A database server that this start ends has let go of the data directory before the new
+    // one is launched: a new server that found its files still locked would retry for half a
+    // minute, and the old one's last answers on the port would look like the new one's. The
+    // PHP servers' kill, whose pattern cannot match the database server, waits until the
+    // database server, the slowest to come up, has been launched.
+    platform::waitUntilEnded(
+        endRunningServers(model, serviceProcessPattern(Service::Database, mysqlDir),
+                          &outcome.warnings),
+        kDatabaseReleaseLimit, stopAsked);
 
     const QString defaultsFile = model.mysqlCnfPath();
     // Rewritten before every start, so a flush to disk, which would hold up the launch by a
