@@ -24,6 +24,14 @@ std::optional<pid_t> runningPid(const PanelViewModel& model, Service service) {
     return pid;
 }
 
+// null, or when the server stopped by itself and the last lines of its log.
+QJsonValue unexpectedStopJson(const std::optional<UnexpectedStop>& stop) {
+    if (!stop)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("at"), stop->at.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("lines"), QJsonArray::fromStringList(stop->lines)}};
+}
+
 } // namespace
 
 QString serviceKey(Service service) {
@@ -58,6 +66,8 @@ QJsonObject stateJson(const PanelViewModel& model) {
                                                             ? serviceHostPort(service)
                                                             : serviceHttpAddress(service)},
                             {QStringLiteral("pid"), pid},
+                            {QStringLiteral("stoppedUnexpectedly"),
+                             unexpectedStopJson(model.unexpectedStop(service))},
                         });
     }
     return {

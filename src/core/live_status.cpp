@@ -1,5 +1,6 @@
 #include "core/panel_view_model.h"
 #include "core/status.h"
+#include "platform/files.h"
 
 #include <utility>
 
@@ -66,6 +67,8 @@ void PanelViewModel::refreshLiveStatus() {
         snapshot.permissionHint = m.permissionAccessHint();
         for (const Service service : kServices)
             snapshot.status.setRunning(service, m.isServiceRunning(service));
+        snapshot.phpDebugging = platform::entryExists(m.phpDebuggingMarkerPath());
+        m.findUnexpectedStops(snapshot);
         m.postToMain([generation, snapshot](PanelViewModel& model) {
             model.m_liveProbeRunning = false;
             // A full status published since this probe began is newer than it.
@@ -87,4 +90,5 @@ void PanelViewModel::publishChangedStatus(const StatusSnapshot& snapshot) {
     // until it is done.
     if (m_phpDebuggingSwitches == 0)
         setPhpDebuggingShown(snapshot.phpDebugging);
+    publishUnexpectedStops(snapshot);
 }

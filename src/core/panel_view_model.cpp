@@ -70,9 +70,17 @@ void PanelViewModel::setServiceRunning(Service service, bool running) {
     Q_EMIT changed();
 }
 
+void PanelViewModel::noteOperationBegun() {
+    assertMainThread();
+    m_operationsRunning += 1;
+    Q_EMIT operationsChanged();
+}
+
 void PanelViewModel::finish(const OperationOutcome& outcome) {
     assertMainThread();
+    m_operationsRunning -= 1;
     Q_EMIT finished(outcome);
+    Q_EMIT operationsChanged();
 }
 
 namespace {
@@ -103,6 +111,7 @@ void PanelViewModel::runStartStop(
     // lock; a run that waited for it on a worker would hold that worker for the length of
     // another run.
     static platform::SerialQueue runs;
+    noteOperationBegun();
     runs.enqueueHolding(m_platform.dispatcher,
                         [self = shared_from_this(), job = std::move(job)](
                             platform::SerialQueue::Turn turn) { job(*self, std::move(turn)); });

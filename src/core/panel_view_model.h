@@ -5,6 +5,7 @@
 #include "core/panel_config.h"
 #include "core/php_ini.h"
 #include "core/service_table.h"
+#include "core/unexpected_stop.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/process_table.h"
@@ -15,10 +16,13 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -46,6 +50,10 @@ struct StatusSnapshot {
     QStringList serverNotes;
     // Whether debugging is switched on.
     bool phpDebugging = false;
+    // The services that stopped by themselves, until their next start (services/
+    // service_watch.cpp); and those of them that this probe found first, each found once.
+    std::array<std::optional<UnexpectedStop>, kServices.size()> unexpectedStops;
+    std::vector<UnexpectedStop> newUnexpectedStops;
 };
 
 // The panel's one model and controller. It holds the state the window shows and every
@@ -92,6 +100,15 @@ public:
     QStringList snapshotNames() const;
     // Whether the site server loads the step debugger (services/php_debugging.cpp).
     bool phpDebugging() const { return m_phpDebugging; }
+    // The service's server stopped by itself, and when and why, until its next start.
+    std::optional<UnexpectedStop> unexpectedStop(Service service) const {
+        return m_unexpectedStops[serviceIndex(service)];
+    }
+    // The operations begun and not yet finished (start-all, stop-all, the debugging switch,
+    // update, undo, backup, restore); any thread.
+    int operationsRunning() const { return m_operationsRunning.load(); }
+    // An operation begun that ends with finish(); main thread.
+    void noteOperationBegun();
 
     // Assignments of published fields: main thread only, each emits changed() once. The log
     // editor writes logs; the model's operations write the rest.
@@ -195,6 +212,9 @@ public:
     bool isPhpMyAdminRunning() const;
     // refreshStatus() in two halves: the probe (any thread) and its publications (main thread).
     StatusSnapshot probeStatus() const;
+    // Fills in the snapshot's unexpected stops from its services found stopped
+    // (services/service_watch.cpp).
+    void findUnexpectedStops(StatusSnapshot& snapshot) const;
     void publishStatus(const StatusSnapshot& snapshot);
     // How many full status reports (publishStatus) this model has published.
     quint64 statusPublications() const { return m_statusGeneration; }
@@ -344,6 +364,10 @@ Q_SIGNALS:
     // Emitted once per start-all, stop-all, update, undo, backup and restore, right after its
     // final report.
     void finished(const OperationOutcome& outcome);
+    // Emitted once per unexpected stop that a status probe of this model found first.
+    void serviceStoppedUnexpectedly(const UnexpectedStop& stop);
+    // Emitted when an operation begins and when it has finished (operationsRunning()).
+    void operationsChanged();
 
 private:
     PanelViewModel(Platform platform, PanelConfig config);
@@ -357,6 +381,7 @@ private:
                                                     const QStringList& args,
                                                     double timeoutSeconds) const;
     void publishChangedStatus(const StatusSnapshot& snapshot);
+    void publishUnexpectedStops(const StatusSnapshot& snapshot);
     // The halves of the desktop actions that are shared by their two ways.
     void publishOpenedPhpMyAdmin(const StatusSnapshot& snapshot, const QString& report);
     void openPhpMyAdminAddress();
@@ -375,6 +400,8 @@ private:
     QString m_updateProgressText;
     bool m_undoAvailable = false;
     bool m_phpDebugging = false;
+    std::array<std::optional<UnexpectedStop>, kServices.size()> m_unexpectedStops;
+    std::atomic<int> m_operationsRunning{0};
     int m_phpDebuggingSwitches = 0; // switches asked for and not yet done
     QList<backup::SnapshotInfo> m_snapshots;
 

@@ -98,6 +98,7 @@ StatusSnapshot PanelViewModel::probeStatus() const {
     snapshot.panelRoot = zeltoPanelRoot();
     snapshot.undoAvailable = platform::isDirectory(previousSiteGenerationDir());
     snapshot.phpDebugging = platform::entryExists(phpDebuggingMarkerPath());
+    findUnexpectedStops(snapshot);
     return snapshot;
 }
 
@@ -114,6 +115,7 @@ void PanelViewModel::publishStatus(const StatusSnapshot& snapshot) {
     setLogs(text);
     updateErrorSummary();
     setUndoAvailable(snapshot.undoAvailable);
+    publishUnexpectedStops(snapshot);
     if (m_phpDebuggingSwitches == 0)
         setPhpDebuggingShown(snapshot.phpDebugging);
 }

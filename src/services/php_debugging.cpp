@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "services/service_readiness.h"
+#include "services/service_watch.h"
 
 namespace services {
 
@@ -77,6 +78,7 @@ void phpDebuggingSteps(PanelViewModel& model, bool on) {
         entries.push_back(QStringLiteral("PHP 调试: ") + switched.error().message);
     } else if (model.isServiceRunning(Service::Site)) {
         // The server reads its ini files when it starts.
+        recordIntendedStop(model.cfgDir(), Service::Site);
         (void)model.stopPhpWeb(&outcome.warnings);
         const Result<LaunchedServer> launched = model.launchWebServer(Service::Site);
         if (!launched) {

@@ -6,6 +6,7 @@
 #include "platform/port_holder.h"
 #include "platform/process.h"
 #include "platform/process_table.h"
+#include "services/service_watch.h"
 #include "services/web_services.h"
 
 #include <QFileInfo>
@@ -181,6 +182,8 @@ std::vector<ServiceReadiness> awaitLaunchedServers(PanelViewModel& model,
         const QString label = serviceLabel(server.service);
         ServiceReadiness r{server.service, {}, std::nullopt};
         if (result.state == Readiness::Ready) {
+            // From here on its end, unless a stop of the panel's asks for it, is unexpected.
+            services::recordServiceUp(model.cfgDir(), server.service, server.logOffset);
             // Only a server this run launched goes into the pid file.
             if (server.pid > 0 && result.holder && isProcessOf(result.holder->pid, server.pid)) {
                 const QString pidPath = model.servicePidPath(server.service);

@@ -160,10 +160,10 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs, qint
     // minute, and the old one's last answers on the port would look like the new one's. The
     // PHP servers' kill, whose pattern cannot match the database server, waits until the
     // database server, the slowest to come up, has been launched.
-    platform::waitUntilEnded(
-        endRunningServers(model, serviceProcessPattern(Service::Database, mysqlDir),
-                          &outcome.warnings),
-        kDatabaseReleaseLimit, stopAsked);
+    platform::waitUntilEnded(endRunningServers(model,
+                                               serviceProcessPattern(Service::Database, mysqlDir),
+                                               &outcome.warnings),
+                             kDatabaseReleaseLimit, stopAsked);
 
     const QString defaultsFile = model.mysqlCnfPath();
     // Rewritten before every start, so a flush to disk, which would hold up the launch by a

@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "services/database.h"
 #include "services/service_readiness.h"
+#include "services/service_watch.h"
 #include "services/web_services.h"
 
 #include <QFile>
@@ -67,6 +68,9 @@ void stopAllSteps(PanelViewModel& model) {
     const QString mysqlDir = model.mysqlDir();
     // Takes turns with start-all runs of other windows and panels (see start_all.cpp).
     const platform::FileLock turn(model.cfgDir() + QStringLiteral("/.start-stop.lock"));
+    // Told in the turn: a start that ran before it recorded its servers as up.
+    for (const Service service : kServices)
+        recordIntendedStop(model.cfgDir(), service);
     OperationOutcome outcome;
     outcome.operation = Operation::StopAll;
     // The pid-file stops report nothing: what they go past, they keep as warnings.

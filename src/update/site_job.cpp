@@ -49,6 +49,8 @@ QString previousSiteGenerationPath(const QString& installedRoot) {
 }
 
 std::optional<update::UpdateLock> beginSiteJob(PanelViewModel& model, Operation operation) {
+    // Counted as running from here, its refusal included: every call ends with finish().
+    model.noteOperationBegun();
     std::optional<update::UpdateLock> lock = startSiteJob(model.runtimeDir());
     if (!lock) {
         model.postToMain([operation](PanelViewModel& m) {

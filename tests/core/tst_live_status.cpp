@@ -1,8 +1,10 @@
 #include "core/status.h"
 #include "platform/process.h"
+#include "services/service_watch.h"
 #include "test_support.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -51,6 +53,7 @@ class TestLiveStatus : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void backgroundRefreshPublishesLikeRefresh();
+    void killedServerTurnsFalseAndLogsStay_data();
     void killedServerTurnsFalseAndLogsStay();
     void fullRefreshSupersedesLiveProbe();
     void beatWritesNothing();
@@ -94,25 +97,70 @@ void TestLiveStatus::backgroundRefreshPublishesLikeRefresh() {
 
 // With the live status on, a server that dies shows as stopped without any press; only that
 // field is published, and the user's log stays as it was.
+// A server that a start brought up and that ends without a stop of the panel's is told once,
+// with the last lines of its log since that start, to the first model that finds it; every
+// model shows it until the next start.
+void TestLiveStatus::killedServerTurnsFalseAndLogsStay_data() {
+    QTest::addColumn<bool>("broughtUp");
+    QTest::addColumn<bool>("stopIntended");
+    QTest::newRow("not brought up by a start") << false << false;
+    QTest::newRow("stopped by itself") << true << false;
+    QTest::newRow("stopped by a stop") << true << true;
+}
+
 void TestLiveStatus::killedServerTurnsFalseAndLogsStay() {
+    QFETCH(bool, broughtUp);
+    QFETCH(bool, stopIntended);
     Fixture f;
+    const QString cfg = f.model->cfgDir();
+    writeFile(f.model->phpWebLogPath(), "before this start\n");
+    const qint64 logOffset = QFileInfo(f.model->phpWebLogPath()).size();
+    appendFile(f.model->phpWebLogPath(), "one\ntwo\nthree\nPHP Fatal error: four\n");
+    writeFile(f.model->phpDebuggingMarkerPath(), "xdebug\n");
     f.startSiteServer();
+    if (broughtUp)
+        services::recordServiceUp(cfg, Service::Site, logOffset);
     f.model->refreshStatus();
     QVERIFY(f.model->status().isRunning(Service::Site));
     f.model->setLogs(QStringLiteral("the user's own notes"));
     const QString summary = f.model->errorSummary();
 
     QSignalSpy changes(f.model.get(), &PanelViewModel::changed);
+    QSignalSpy stops(f.model.get(), &PanelViewModel::serviceStoppedUnexpectedly);
     f.model->setLiveStatus(true, kFastBeat);
     QTest::qWait(5 * int(kFastBeat.count())); // several beats: nothing changed, nothing published
     QCOMPARE(changes.count(), 0);
 
+    if (stopIntended)
+        services::recordIntendedStop(cfg, Service::Site);
     ::kill(f.server, SIGKILL);
     QVERIFY(waitFor([&] { return !f.model->status().isRunning(Service::Site); }, 10000));
     QTest::qWait(3 * int(kFastBeat.count()));
-    QCOMPARE(changes.count(), 1);
+    const bool unexpected = broughtUp && !stopIntended;
+    QCOMPARE(stops.count(), int(unexpected));
+    QCOMPARE(changes.count(), unexpected ? 2 : 1);
     QCOMPARE(f.model->logs(), QStringLiteral("the user's own notes"));
     QCOMPARE(f.model->errorSummary(), summary);
+    QVERIFY(f.model->phpDebugging());
+    QCOMPARE(f.model->unexpectedStop(Service::Site).has_value(), unexpected);
+    QVERIFY(!f.model->unexpectedStop(Service::Database));
+    if (unexpected) {
+        const auto told = stops.first().first().value<UnexpectedStop>();
+        QCOMPARE(told.service, Service::Site);
+        QCOMPARE(told.lines, QStringList({"two", "three", "PHP Fatal error: four"}));
+        QCOMPARE(*f.model->unexpectedStop(Service::Site), told);
+        // Another panel shows it, and does not tell it again; the next start forgets it.
+        auto other = f.box.makeModel();
+        QSignalSpy otherStops(other.get(), &PanelViewModel::serviceStoppedUnexpectedly);
+        other->refreshStatus();
+        QCOMPARE(other->unexpectedStop(Service::Site), f.model->unexpectedStop(Service::Site));
+        QCOMPARE(otherStops.count(), 0);
+        f.startSiteServer();
+        services::recordServiceUp(cfg, Service::Site, 0);
+        other->refreshStatus();
+        QVERIFY(other->status().isRunning(Service::Site));
+        QVERIFY(!other->unexpectedStop(Service::Site));
+    }
 
     f.model->setLiveStatus(false);
     QVERIFY(!f.model->isLiveStatusOn());

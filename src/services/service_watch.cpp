@@ -1,0 +1,132 @@
+#include "services/service_watch.h"
+
+#include "core/diagnostics.h"
+#include "core/panel_view_model.h"
+#include "platform/files.h"
+#include "platform/log_tail.h"
+#include "platform/result.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <atomic>
+
+#include <unistd.h>
+
+namespace services {
+
+namespace {
+
+QString serviceKey(Service service) {
+    switch (service) {
+    case Service::Database:
+        return QStringLiteral("database");
+    case Service::Site:
+        return QStringLiteral("site");
+    case Service::PhpMyAdmin:
+        break;
+    }
+    return QStringLiteral("phpmyadmin");
+}
+
+QString upPath(const QString& dir, Service service) {
+    return dir + QStringLiteral("/.up-") + serviceKey(service);
+}
+
+QString stoppedPath(const QString& dir, Service service) {
+    return dir + QStringLiteral("/.stopped-") + serviceKey(service);
+}
+
+QByteArray encoded(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+} // namespace
+
+void recordServiceUp(const QString& dir, Service service, qint64 logOffset) {
+    reportIgnored(platform::removePath(stoppedPath(dir, service)), "forget an unexpected stop");
+    // Not flushed: a record lost with a crash of the machine only leaves a crash untold.
+    reportIgnored(
+        platform::writeTextAtomicallyUnsynced(upPath(dir, service), QString::number(logOffset)),
+        "record a server that runs");
+}
+
+void recordIntendedStop(const QString& dir, Service service) {
+    reportIgnored(platform::removePath(upPath(dir, service)), "record a stop");
+}
+
+std::optional<UnexpectedStop> claimUnexpectedStop(const QString& dir, Service service,
+                                                  const QString& logPath,
+                                                  const std::function<bool()>& stillStopped) {
+    const QString up = upPath(dir, service);
+    // A rename is atomic: of the callers that find the record, only one moves it away.
+    static std::atomic<int> claims{0};
+    const QString claimed = up + QStringLiteral(".claimed-%1-%2").arg(::getpid()).arg(++claims);
+    if (::rename(encoded(up).constData(), encoded(claimed).constData()) != 0)
+        return std::nullopt;
+    QFile record(claimed);
+    const qint64 logOffset =
+        record.open(QIODevice::ReadOnly) ? record.read(32).trimmed().toLongLong() : 0;
+    record.close();
+    if (!stillStopped()) {
+        // Put back unless a start wrote a newer record meanwhile.
+        (void)::link(encoded(claimed).constData(), encoded(up).constData());
+        (void)::unlink(encoded(claimed).constData());
+        return std::nullopt;
+    }
+    UnexpectedStop stop{service, QDateTime::currentDateTimeUtc(),
+                        platform::linesWrittenSince(logPath, logOffset, kUnexpectedStopLines)};
+    QJsonObject json{{QStringLiteral("at"), stop.at.toMSecsSinceEpoch()},
+                     {QStringLiteral("lines"), QJsonArray::fromStringList(stop.lines)}};
+    reportIgnored(platform::writeTextAtomicallyUnsynced(
+                      stoppedPath(dir, service),
+                      QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact))),
+                  "record an unexpected stop");
+    (void)::unlink(encoded(claimed).constData());
+    return stop;
+}
+
+std::optional<UnexpectedStop> recordedUnexpectedStop(const QString& dir, Service service) {
+    QFile file(stoppedPath(dir, service));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonObject json = QJsonDocument::fromJson(file.read(64 * 1024)).object();
+    if (!json.contains(QStringLiteral("at")))
+        return std::nullopt;
+    UnexpectedStop stop;
+    stop.service = service;
+    stop.at = QDateTime::fromMSecsSinceEpoch(json.value(QStringLiteral("at")).toInteger(), Qt::UTC);
+    for (const QJsonValue& line : json.value(QStringLiteral("lines")).toArray())
+        stop.lines.push_back(line.toString());
+    return stop;
+}
+
+} // namespace services
+
+// --- PanelViewModel: the services that stopped by themselves ---
+
+void PanelViewModel::findUnexpectedStops(StatusSnapshot& snapshot) const {
+    for (const Service service : kServices) {
+        if (snapshot.status.isRunning(service))
+            continue;
+        const QString dir = cfgDir();
+        if (std::optional<UnexpectedStop> found = services::claimUnexpectedStop(
+                dir, service, serviceLogPath(service),
+                [this, service] { return !isServiceRunning(service); }))
+            snapshot.newUnexpectedStops.push_back(*found);
+        snapshot.unexpectedStops[serviceIndex(service)] =
+            services::recordedUnexpectedStop(dir, service);
+    }
+}
+
+void PanelViewModel::publishUnexpectedStops(const StatusSnapshot& snapshot) {
+    assertMainThread();
+    if (snapshot.unexpectedStops != m_unexpectedStops) {
+        m_unexpectedStops = snapshot.unexpectedStops;
+        Q_EMIT changed();
+    }
+    for (const UnexpectedStop& stop : snapshot.newUnexpectedStops)
+        Q_EMIT serviceStoppedUnexpectedly(stop);
+}
