@@ -25,7 +25,7 @@ PACKAGES=(
   phpmyadmin
   rsync zstd procps lsof curl authbind iproute2
   clang libclang-rt-dev clang-format clang-tidy
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth dbus-daemon
   desktop-file-utils appstream
 )
 

@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/desktop_session.h"
 #include "app/panel_window.h"
 #include "app/qt_desktop.h"
 #include "app/theme.h"
@@ -153,11 +154,17 @@ PanelWindow* openPanelWindow(const ModelFactory& factory) {
 }
 
 int run(int argc, char** argv) {
+    DesktopSession::Options options;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("zelto-panel %s\n", qPrintable(identity::applicationVersion()));
             return 0;
         }
+        // As the desktop's autostart entry starts it.
+        if (std::strcmp(argv[i], "--tray") == 0)
+            options.inTray = true;
+        else if (std::strcmp(argv[i], "--start-all") == 0)
+            options.startStack = true;
     }
     if (!hasDisplay()) {
         std::fprintf(stderr,
@@ -175,7 +182,8 @@ int run(int argc, char** argv) {
     const ModelFactory factory = [desktop] {
         return PanelViewModel::create(Platform::system(desktop));
     };
-    openPanelWindow(factory);
+    DesktopSession session(factory, options);
+    session.begin();
     // Quitting does not wait for the removal of what an update set aside: the next run
     // removes what is left.
     QObject::connect(&application, &QCoreApplication::aboutToQuit,

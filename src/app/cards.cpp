@@ -6,6 +6,7 @@
 
 #include <QAccessibleWidget>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
@@ -139,14 +140,24 @@ StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent) {
     setStatus(ServiceStatus{});
 }
 
-void StatusStrip::setStatus(const ServiceStatus& status, bool debugging) {
+void StatusStrip::setStatus(const ServiceStatus& status, bool debugging,
+                            const std::array<QDateTime, kServices.size()>& stoppedUnexpectedlyAt) {
     for (const Service service : kServices) {
         const bool running = status.isRunning(service);
         const QString state = runningText(running);
-        m_cards[serviceIndex(service)]->setContent(
-            qtTrId(serviceInfo(service).titleKey),
-            debugging && service == Service::Site ? qtTrId("status.debugging").arg(state) : state,
-            running ? color::green : color::gray);
+        const QDateTime& stoppedAt = stoppedUnexpectedlyAt[serviceIndex(service)];
+        QString value = state;
+        QColor valueColor = running ? color::green : color::gray;
+        if (debugging && service == Service::Site) {
+            value = qtTrId("status.debugging").arg(state);
+        } else if (!running && stoppedAt.isValid()) {
+            value = qtTrId("status.stopped_unexpectedly")
+                        .arg(state, QLocale().toString(stoppedAt.toLocalTime().time(),
+                                                       QLocale::ShortFormat));
+            valueColor = color::red;
+        }
+        m_cards[serviceIndex(service)]->setContent(qtTrId(serviceInfo(service).titleKey), value,
+                                                   valueColor);
     }
 }
 

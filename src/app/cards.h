@@ -4,7 +4,10 @@
 #include "core/service_table.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QString>
+
+#include <array>
 
 class AdaptiveGridLayout;
 class QLabel;
@@ -57,7 +60,9 @@ class StatusStrip : public QWidget {
 public:
     explicit StatusStrip(QWidget* parent = nullptr);
     // debugging: the site server loads the step debugger (its card says so).
-    void setStatus(const ServiceStatus& status, bool debugging = false);
+    // A service stopped by itself shows when, in red, until its next start.
+    void setStatus(const ServiceStatus& status, bool debugging = false,
+                   const std::array<QDateTime, kServices.size()>& stoppedUnexpectedlyAt = {});
     StatCard* card(int index) const { return m_cards[index]; }
     AdaptiveGridLayout* grid() const { return m_grid; }
 

@@ -226,7 +226,12 @@ void MainPanel::render() {
     const PanelViewModel& m = *m_model;
     const ServiceStatus status = m.status();
     m_header->setState(m.permissionHint(), status);
-    m_strip->setStatus(status, m.phpDebugging());
+    std::array<QDateTime, kServices.size()> stoppedAt;
+    for (const Service service : kServices) {
+        if (const std::optional<UnexpectedStop> stop = m.unexpectedStop(service))
+            stoppedAt[serviceIndex(service)] = stop->at;
+    }
+    m_strip->setStatus(status, m.phpDebugging(), stoppedAt);
 
     const double progress = m.updateProgress();
     const bool showProgress = ProgressCard::showsFor(progress);

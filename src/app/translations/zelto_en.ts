@@ -103,6 +103,10 @@
         <source>%1 · debugging</source>
         <translation>%1 · debugging</translation>
     </message>
+    <message id="status.stopped_unexpectedly">
+        <source>%1 · stopped unexpectedly at %2</source>
+        <translation>%1 · stopped unexpectedly at %2</translation>
+    </message>
     <message id="action.choose_directory">
         <source>Choose directory</source>
         <translation>Choose directory</translation>
@@ -238,6 +242,58 @@
     <message id="logs.clear_failed">
         <source>Could not clear the log: %1</source>
         <translation>Could not clear the log: %1</translation>
+    </message>
+    <message id="tray.show_window">
+        <source>Show window</source>
+        <translation>Show window</translation>
+    </message>
+    <message id="tray.keep_running">
+        <source>Keep running in the tray</source>
+        <translation>Keep running in the tray</translation>
+    </message>
+    <message id="tray.start_at_login">
+        <source>Start at login</source>
+        <translation>Start at login</translation>
+    </message>
+    <message id="tray.start_stack_at_login">
+        <source>Start the stack at login</source>
+        <translation>Start the stack at login</translation>
+    </message>
+    <message id="tray.quit">
+        <source>Quit</source>
+        <translation>Quit</translation>
+    </message>
+    <message id="tray.all_running">
+        <source>All services running</source>
+        <translation>All services running</translation>
+    </message>
+    <message id="tray.some_running">
+        <source>%1 of %2 services running</source>
+        <translation>%1 of %2 services running</translation>
+    </message>
+    <message id="tray.none_running">
+        <source>No service running</source>
+        <translation>No service running</translation>
+    </message>
+    <message id="tray.busy">
+        <source>Working: %1</source>
+        <translation>Working: %1</translation>
+    </message>
+    <message id="tray.kept">
+        <source>The panel keeps running in the tray. Quit is in the tray's menu.</source>
+        <translation>The panel keeps running in the tray. Quit is in the tray's menu.</translation>
+    </message>
+    <message id="notify.stopped_unexpectedly">
+        <source>%1 stopped unexpectedly</source>
+        <translation>%1 stopped unexpectedly</translation>
+    </message>
+    <message id="notify.no_log_lines">
+        <source>Its log got no new lines.</source>
+        <translation>Its log got no new lines.</translation>
+    </message>
+    <message id="notify.run_ended">
+        <source>Done, then quit: %1</source>
+        <translation>Done, then quit: %1</translation>
     </message>
 </context>
 </TS>

@@ -103,6 +103,10 @@
         <source>%1 · debugging</source>
         <translation>%1 · 调试中</translation>
     </message>
+    <message id="status.stopped_unexpectedly">
+        <source>%1 · stopped unexpectedly at %2</source>
+        <translation>%1 · %2 意外停止</translation>
+    </message>
     <message id="action.choose_directory">
         <source>Choose directory</source>
         <translation>选择目录</translation>
@@ -238,6 +242,58 @@
     <message id="logs.clear_failed">
         <source>Could not clear the log: %1</source>
         <translation>无法清空日志：%1</translation>
+    </message>
+    <message id="tray.show_window">
+        <source>Show window</source>
+        <translation>显示窗口</translation>
+    </message>
+    <message id="tray.keep_running">
+        <source>Keep running in the tray</source>
+        <translation>关闭窗口后在托盘中继续运行</translation>
+    </message>
+    <message id="tray.start_at_login">
+        <source>Start at login</source>
+        <translation>登录时启动</translation>
+    </message>
+    <message id="tray.start_stack_at_login">
+        <source>Start the stack at login</source>
+        <translation>登录时启动全部服务</translation>
+    </message>
+    <message id="tray.quit">
+        <source>Quit</source>
+        <translation>退出</translation>
+    </message>
+    <message id="tray.all_running">
+        <source>All services running</source>
+        <translation>服务全部运行中</translation>
+    </message>
+    <message id="tray.some_running">
+        <source>%1 of %2 services running</source>
+        <translation>%2 个服务中 %1 个运行中</translation>
+    </message>
+    <message id="tray.none_running">
+        <source>No service running</source>
+        <translation>服务均未运行</translation>
+    </message>
+    <message id="tray.busy">
+        <source>Working: %1</source>
+        <translation>正在进行：%1</translation>
+    </message>
+    <message id="tray.kept">
+        <source>The panel keeps running in the tray. Quit is in the tray's menu.</source>
+        <translation>面板在托盘中继续运行，可从托盘菜单退出。</translation>
+    </message>
+    <message id="notify.stopped_unexpectedly">
+        <source>%1 stopped unexpectedly</source>
+        <translation>%1 意外停止</translation>
+    </message>
+    <message id="notify.no_log_lines">
+        <source>Its log got no new lines.</source>
+        <translation>日志中没有新内容。</translation>
+    </message>
+    <message id="notify.run_ended">
+        <source>Done, then quit: %1</source>
+        <translation>已完成并退出：%1</translation>
     </message>
 </context>
 </TS>
