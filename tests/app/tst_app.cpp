@@ -262,7 +262,10 @@ private Q_SLOTS:
             "action.undo_update action.copy_logs panel.database_backups panel.database_backups.sub "
             "action.backup_database action.restore_database action.open_backups "
             "backup.drop_others backup.none backup.last backup.never action.php_debugging "
-            "status.debugging status.stopped_unexpectedly window.close " "tray.show_window tray.keep_running tray.start_at_login tray.start_stack_at_login tray.quit tray.all_running tray.some_running tray.none_running tray.busy tray.kept notify.stopped_unexpectedly notify.no_log_lines notify.run_ended "
+            "status.debugging status.stopped_unexpectedly window.close "
+            "tray.show_window tray.keep_running tray.start_at_login tray.start_stack_at_login "
+            "tray.quit tray.all_running tray.some_running tray.none_running tray.busy tray.kept "
+            "notify.stopped_unexpectedly notify.no_log_lines notify.run_ended "
             "window.minimize window.zoom"_s.split(u' ');
         const auto texts = [&] {
             QStringList t;
