@@ -9,8 +9,10 @@
 #include "test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
@@ -19,6 +21,8 @@
 #include <QUrl>
 
 #include <optional>
+
+#include <csignal>
 
 using namespace platform;
 
@@ -256,6 +260,86 @@ private Q_SLOTS:
         QCOMPARE(loaded(), QStringLiteral("none"));
         QVERIFY(!debugging(box.run({QStringLiteral("status"), QStringLiteral("--json")})));
         QCOMPARE(box.run({QStringLiteral("stop")}).exitCode, 0);
+    }
+
+    // The database killed with the panel in the desktop session: one notice through the
+    // desktop's notification service with the last lines of its log, the time in status
+    // --json until the next start; a stop through the command line is no crash.
+    void crashIsToldOnce() {
+        CliSandbox box(true);
+        QVERIFY(box.isValid());
+        const testing::EndProcessesUnder cleanup(box.base());
+        QVERIFY(QFile::copy(QStringLiteral(ZELTO_PANEL_PATH),
+                            box.appDir() + QStringLiteral("/zelto-panel")));
+        // A session bus of the test's own, and the desktop's side of it.
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+        if (!bus.waitForStarted(10000))
+            QSKIP("dbus-daemon is not installed");
+        QVERIFY(testing::waitFor([&] { return bus.canReadLine(); }, 10000));
+        QProcessEnvironment env = box.environment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QString::fromUtf8(bus.readLine().trimmed()));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const QString record = box.base() + QStringLiteral("/desktop.log");
+        QProcess desktop, panel;
+        for (QProcess* p : {&desktop, &panel})
+            p->setProcessEnvironment(env);
+        desktop.start(QStringLiteral(ZELTO_DESKTOP_BUS_STANDIN), {record});
+        const auto notices = [&] {
+            QStringList lines;
+            for (const QByteArray& line : testing::readFile(record).split('\n')) {
+                if (line.startsWith("notify "))
+                    lines.push_back(QString::fromUtf8(line.mid(7)));
+            }
+            return lines;
+        };
+        QVERIFY(
+            testing::waitFor([&] { return testing::readFile(record).startsWith("ready"); }, 10000));
+        const CliSandbox::Run start = box.run({QStringLiteral("start")});
+        QVERIFY2(start.exitCode == 0, start.out.constData());
+        panel.start(box.appDir() + QStringLiteral("/zelto-panel"), {QStringLiteral("--tray")});
+        QVERIFY(panel.waitForStarted(10000));
+        QTest::qWait(3000); // the panel is up and watching
+        QCOMPARE(notices(), QStringList());
+
+        const auto mysql = [&] {
+            return box.run({QStringLiteral("status"), QStringLiteral("--json")})
+                .json()
+                .value(QStringLiteral("services"))
+                .toObject()
+                .value(QStringLiteral("mysql"))
+                .toObject();
+        };
+        const int pid = mysql().value(QStringLiteral("pid")).toInt();
+        QVERIFY(pid > 0);
+        QElapsedTimer told;
+        told.start();
+        ::kill(pid, SIGKILL);
+        QVERIFY(testing::waitFor([&] { return !notices().isEmpty(); }, 10000));
+        qInfo("the crash was told after %lld ms (goal: 2000 ms)", told.elapsed());
+        const QJsonObject crashed = mysql().value(QStringLiteral("stoppedUnexpectedly")).toObject();
+        QVERIFY(!crashed.value(QStringLiteral("at")).toString().isEmpty());
+        QStringList lines;
+        for (const QJsonValue& line : crashed.value(QStringLiteral("lines")).toArray())
+            lines.push_back(line.toString());
+        QVERIFY(!lines.isEmpty() && lines.size() <= 3);
+        QCOMPARE(notices(), QStringList(QStringLiteral("MySQL stopped unexpectedly\t") +
+                                        lines.join(QStringLiteral("\\n"))));
+
+        // Started again, the stop is forgotten; stopped through the command line, none is told.
+        QCOMPARE(box.run({QStringLiteral("start")}).exitCode, 0);
+        QVERIFY(mysql().value(QStringLiteral("stoppedUnexpectedly")).isNull());
+        QCOMPARE(box.run({QStringLiteral("stop")}).exitCode, 0);
+        QTest::qWait(3000);
+        QCOMPARE(notices().size(), 1);
+        QVERIFY(mysql().value(QStringLiteral("stoppedUnexpectedly")).isNull());
+        for (QProcess* p : {&panel, &desktop, &bus}) {
+            p->terminate();
+            QVERIFY(p->waitForFinished(10000) || (p->kill(), p->waitForFinished(5000)));
+        }
     }
 };
 
