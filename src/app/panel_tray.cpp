@@ -134,7 +134,7 @@ bool PanelTray::keepRunning() const {
            QStringLiteral("off");
 }
 
-void PanelTray::showAutostart(bool startAtLogin, bool startStack) {
+void PanelTray::showAutostart(bool startAtLogin, bool startStack) const {
     for (const auto& [name, on] :
          {std::pair{QStringLiteral("trayStartAtLogin"), startAtLogin},
           std::pair{QStringLiteral("trayStartStackAtLogin"), startStack}}) {

@@ -53,7 +53,7 @@ public:
     // "Keep running in the tray": remembered in the preferences, on unless switched off.
     bool keepRunning() const;
     // The switches of the start at login as read back from the desktop's autostart entry.
-    void showAutostart(bool startAtLogin, bool startStack);
+    void showAutostart(bool startAtLogin, bool startStack) const;
 
     void showMessage(const QString& title, const QString& body);
 

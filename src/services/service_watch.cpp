@@ -92,13 +92,13 @@ std::optional<UnexpectedStop> recordedUnexpectedStop(const QString& dir, Service
     QFile file(stoppedPath(dir, service));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QJsonObject json = QJsonDocument::fromJson(file.read(64 * 1024)).object();
+    const QJsonObject json = QJsonDocument::fromJson(file.read(qint64{64} * 1024)).object();
     if (!json.contains(QStringLiteral("at")))
         return std::nullopt;
     UnexpectedStop stop;
     stop.service = service;
     stop.at = QDateTime::fromMSecsSinceEpoch(json.value(QStringLiteral("at")).toInteger(), Qt::UTC);
-    for (const QJsonValue& line : json.value(QStringLiteral("lines")).toArray())
+    for (const auto& line : json.value(QStringLiteral("lines")).toArray())
         stop.lines.push_back(line.toString());
     return stop;
 }
