@@ -16,6 +16,7 @@
 #include "app/wrapping_label.h"
 #include "backup/snapshot_store.h"
 #include "core/log_follower.h"
+#include "services/service_watch.h"
 #include "test_support.h"
 
 #include <QAccessible>
@@ -815,9 +816,19 @@ private Q_SLOTS:
         QVERIFY(debugging->isChecked());
         QCOMPARE(site->value(), qtTrId("status.debugging").arg(runningText(false)));
         QVERIFY(QFile::remove(p.model->phpDebuggingMarkerPath()));
+        // A database that a start brought up is gone: its card says when, in red.
+        services::recordServiceUp(p.model->cfgDir(), Service::Database, 0);
         p.model->refreshStatus();
         p.settle();
         QVERIFY(!debugging->isChecked());
+        StatCard* database = p.panel->statusStrip()->card(serviceIndex(Service::Database));
+        const std::optional<UnexpectedStop> stop = p.model->unexpectedStop(Service::Database);
+        QVERIFY(stop);
+        QCOMPARE(database->value(),
+                 qtTrId("status.stopped_unexpectedly")
+                     .arg(runningText(false),
+                          QLocale().toString(stop->at.toLocalTime().time(), QLocale::ShortFormat)));
+        QCOMPARE(database->valueColor(), theme::color::red);
 
         QTest::mouseClick(debugging, Qt::LeftButton);
         // The worker's end comes through the event loop, not before it runs again.
@@ -1155,6 +1166,17 @@ private Q_SLOTS:
                                                 {u"MySQL 已启动"_s, u"PHP Web 已启动 (pid 4242)"_s},
                                                 {u"网站: http://localhost:8000"_s, root}));
         snap(u"02-everything-running"_s);
+
+        QVERIFY(QDir().mkpath(m.cfgDir()));
+        services::recordServiceUp(m.cfgDir(), Service::Database, 0);
+        m.refreshStatus(); // the database is not there: stopped by itself
+        m.setLogs(
+            PanelViewModel::buildLogBlock(u"=== 启动完成 ==="_s, {u"MySQL 已启动"_s}, {root}));
+        snap(u"02b-database-stopped-unexpectedly"_s);
+        QVERIFY(QFile::remove(m.cfgDir() + u"/.stopped-database"_s));
+        m.refreshStatus();
+        for (const Service service : kServices)
+            m.setServiceRunning(service, true);
 
         m.setUpdateProgress(0.425);
         m.setUpdateProgressText(u"正在同步网站文件"_s);
