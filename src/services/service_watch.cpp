@@ -43,14 +43,25 @@ QByteArray encoded(const QString& path) {
     return QFile::encodeName(path);
 }
 
+// This boot of the machine: servers recorded as up in an earlier one ended with it.
+QString bootId() {
+    static const QString id = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(64).trimmed())
+                                              : QString();
+    }();
+    return id;
+}
+
 } // namespace
 
 void recordServiceUp(const QString& dir, Service service, qint64 logOffset) {
     reportIgnored(platform::removePath(stoppedPath(dir, service)), "forget an unexpected stop");
     // Not flushed: a record lost with a crash of the machine only leaves a crash untold.
-    reportIgnored(
-        platform::writeTextAtomicallyUnsynced(upPath(dir, service), QString::number(logOffset)),
-        "record a server that runs");
+    reportIgnored(platform::writeTextAtomicallyUnsynced(upPath(dir, service),
+                                                        QString::number(logOffset) +
+                                                            QLatin1Char(' ') + bootId()),
+                  "record a server that runs");
 }
 
 void recordIntendedStop(const QString& dir, Service service) {
@@ -67,9 +78,17 @@ std::optional<UnexpectedStop> claimUnexpectedStop(const QString& dir, Service se
     if (::rename(encoded(up).constData(), encoded(claimed).constData()) != 0)
         return std::nullopt;
     QFile record(claimed);
-    const qint64 logOffset =
-        record.open(QIODevice::ReadOnly) ? record.read(32).trimmed().toLongLong() : 0;
+    const QStringList fields =
+        record.open(QIODevice::ReadOnly)
+            ? QString::fromLatin1(record.read(128)).simplified().split(QLatin1Char(' '))
+            : QStringList();
     record.close();
+    const qint64 logOffset = fields.value(0).toLongLong();
+    // A server of an earlier boot ended with the machine, not by itself.
+    if (fields.value(1) != bootId()) {
+        (void)::unlink(encoded(claimed).constData());
+        return std::nullopt;
+    }
     if (!stillStopped()) {
         // Put back unless a start wrote a newer record meanwhile.
         (void)::link(encoded(claimed).constData(), encoded(up).constData());

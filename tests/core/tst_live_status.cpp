@@ -103,14 +103,17 @@ void TestLiveStatus::backgroundRefreshPublishesLikeRefresh() {
 void TestLiveStatus::killedServerTurnsFalseAndLogsStay_data() {
     QTest::addColumn<bool>("broughtUp");
     QTest::addColumn<bool>("stopIntended");
-    QTest::newRow("not brought up by a start") << false << false;
-    QTest::newRow("stopped by itself") << true << false;
-    QTest::newRow("stopped by a stop") << true << true;
+    QTest::addColumn<bool>("earlierBoot");
+    QTest::newRow("not brought up by a start") << false << false << false;
+    QTest::newRow("stopped by itself") << true << false << false;
+    QTest::newRow("stopped by a stop") << true << true << false;
+    QTest::newRow("brought up before the machine restarted") << true << false << true;
 }
 
 void TestLiveStatus::killedServerTurnsFalseAndLogsStay() {
     QFETCH(bool, broughtUp);
     QFETCH(bool, stopIntended);
+    QFETCH(bool, earlierBoot);
     Fixture f;
     const QString cfg = f.model->cfgDir();
     writeFile(f.model->phpWebLogPath(), "before this start\n");
@@ -120,6 +123,8 @@ void TestLiveStatus::killedServerTurnsFalseAndLogsStay() {
     f.startSiteServer();
     if (broughtUp)
         services::recordServiceUp(cfg, Service::Site, logOffset);
+    if (earlierBoot)
+        writeFile(cfg + QStringLiteral("/.up-site"), QByteArray::number(logOffset) + " 0-0-0\n");
     f.model->refreshStatus();
     QVERIFY(f.model->status().isRunning(Service::Site));
     f.model->setLogs(QStringLiteral("the user's own notes"));
@@ -136,7 +141,7 @@ void TestLiveStatus::killedServerTurnsFalseAndLogsStay() {
     ::kill(f.server, SIGKILL);
     QVERIFY(waitFor([&] { return !f.model->status().isRunning(Service::Site); }, 10000));
     QTest::qWait(3 * int(kFastBeat.count()));
-    const bool unexpected = broughtUp && !stopIntended;
+    const bool unexpected = broughtUp && !stopIntended && !earlierBoot;
     QCOMPARE(stops.count(), int(unexpected));
     QCOMPARE(changes.count(), unexpected ? 2 : 1);
     QCOMPARE(f.model->logs(), QStringLiteral("the user's own notes"));
