@@ -1,5 +1,7 @@
 #include "cli/arguments.h"
 
+#include "core/service_table.h"
+
 #include <QCommandLineParser>
 
 #include <algorithm>
@@ -72,8 +74,7 @@ std::optional<QString> takeUpdateSource(const QCommandLineParser& parser, Invoca
 
 std::optional<QString> takeLogOptions(const QCommandLineParser& parser, Invocation& invocation) {
     const QString name = invocation.operand;
-    if (name != QLatin1String("site") && name != QLatin1String("phpmyadmin") &&
-        name != QLatin1String("database"))
+    if (!serviceFromName(name))
         return QStringLiteral("logs knows site, phpmyadmin and database, not ") + quoted(name);
     if (parser.isSet(QStringLiteral("lines"))) {
         bool ok = false;

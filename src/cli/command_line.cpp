@@ -245,7 +245,7 @@ private:
 
     // The end of a server's log; with --follow, then every new line until interrupted.
     Result serverLog() {
-        const Service service = *logs::logServiceFromName(m_invocation.operand);
+        const Service service = *serviceFromName(m_invocation.operand);
         const QString path = m_model->serviceLogPath(service);
         const bool colour = !m_invocation.json && resultsOnTerminal();
         const auto shown = [this](const logs::LogLine& line) {

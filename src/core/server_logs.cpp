@@ -184,14 +184,4 @@ Result<LogPosition> clearLog(const QString& path) {
     return LogPosition{0, quint64(st.st_dev), quint64(st.st_ino)};
 }
 
-std::optional<Service> logServiceFromName(const QString& name) {
-    if (name == QLatin1String("site"))
-        return Service::Site;
-    if (name == QLatin1String("phpmyadmin"))
-        return Service::PhpMyAdmin;
-    if (name == QLatin1String("database"))
-        return Service::Database;
-    return std::nullopt;
-}
-
 } // namespace logs

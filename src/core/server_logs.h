@@ -51,7 +51,4 @@ LogChunk readLogSince(const QString& path, const LogPosition& from, int maxLines
 // where reading goes on from. A missing log is already empty.
 Result<LogPosition> clearLog(const QString& path);
 
-// The logs by the names the command line takes: "site", "phpmyadmin", "database".
-std::optional<Service> logServiceFromName(const QString& name);
-
 } // namespace logs

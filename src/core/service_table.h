@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
 #include <sys/types.h>
 
@@ -32,15 +33,18 @@ struct ServiceInfo {
     const char* logFile;
     // The directory served, below the panel root; nullptr for the database.
     const char* documentRoot;
+    // Its name in the command line's words and the runtime's records.
+    const char* name;
 };
 
 inline constexpr std::array<ServiceInfo, 3> kServiceTable = {{
     {Service::Database, 3306, "MySQL", "MySQL", QT_TRID_NOOP("status.mysql"), nullptr,
-     "/runtime/mysql/mysqld.err", nullptr},
+     "/runtime/mysql/mysqld.err", nullptr, "database"},
     {Service::Site, 8000, "PHP Web", "PHP Web", QT_TRID_NOOP("status.php_web"),
-     "/runtime/config/php-web.pid", "/runtime/config/php-web.log", "/runtime/www"},
+     "/runtime/config/php-web.pid", "/runtime/config/php-web.log", "/runtime/www", "site"},
     {Service::PhpMyAdmin, 900, "phpMyAdmin", "MySQL Web", QT_TRID_NOOP("status.phpmyadmin"),
-     "/runtime/config/phpmyadmin.pid", "/runtime/config/phpmyadmin.log", "/runtime/phpmyadmin"},
+     "/runtime/config/phpmyadmin.pid", "/runtime/config/phpmyadmin.log", "/runtime/phpmyadmin",
+     "phpmyadmin"},
 }};
 
 constexpr std::size_t serviceIndex(Service service) {
@@ -65,6 +69,18 @@ inline QString serviceHttpAddress(Service service) {
 
 inline QString serviceLabel(Service service) {
     return QString::fromLatin1(serviceInfo(service).label);
+}
+
+// "database", "site", "phpmyadmin", and back.
+inline QString serviceName(Service service) {
+    return QString::fromLatin1(serviceInfo(service).name);
+}
+inline std::optional<Service> serviceFromName(const QString& name) {
+    for (const ServiceInfo& info : kServiceTable) {
+        if (name == QLatin1String(info.name))
+            return info.service;
+    }
+    return std::nullopt;
 }
 
 // The command-line pattern that finds the servers of a service: the database server of the

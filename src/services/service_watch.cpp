@@ -19,24 +19,12 @@ namespace services {
 
 namespace {
 
-QString serviceKey(Service service) {
-    switch (service) {
-    case Service::Database:
-        return QStringLiteral("database");
-    case Service::Site:
-        return QStringLiteral("site");
-    case Service::PhpMyAdmin:
-        break;
-    }
-    return QStringLiteral("phpmyadmin");
-}
-
 QString upPath(const QString& dir, Service service) {
-    return dir + QStringLiteral("/.up-") + serviceKey(service);
+    return dir + QStringLiteral("/.up-") + serviceName(service);
 }
 
 QString stoppedPath(const QString& dir, Service service) {
-    return dir + QStringLiteral("/.stopped-") + serviceKey(service);
+    return dir + QStringLiteral("/.stopped-") + serviceName(service);
 }
 
 QByteArray encoded(const QString& path) {
