@@ -123,7 +123,7 @@ bool DesktopSession::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void DesktopSession::lastWindowClosed() {
-    if (m_tray && m_tray->keepRunning()) {
+    if (!m_quitWhenDone && m_tray && m_tray->keepRunning()) {
         if (!m_toldKeptInTray) {
             m_toldKeptInTray = true;
             m_tray->showMessage(qtTrId("app.title"), qtTrId("tray.kept"));
