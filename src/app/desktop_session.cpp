@@ -162,8 +162,13 @@ void DesktopSession::setAutostart(bool startAtLogin, bool startStack) {
             if (!self || !self->m_tray)
                 return;
             self->m_tray->showAutostart(state.enabled, state.startStack);
-            if (!written)
-                self->m_tray->showMessage(qtTrId("tray.start_at_login"), written.error().message);
+            if (!written) {
+                const Error& error = written.error();
+                self->m_tray->showMessage(qtTrId("tray.start_at_login"),
+                                          error.path.isEmpty()
+                                              ? error.message
+                                              : error.message + QStringLiteral(": ") + error.path);
+            }
         });
     });
 }

@@ -131,6 +131,32 @@ private Q_SLOTS:
         QCOMPARE(autostarts, (QList<std::pair<bool, bool>>{{true, true}, {false, false}}));
     }
 
+    // The tray's switch writes the autostart entry off the main thread and shows what the
+    // entry then says; here no window program is beside the tests, so the entry is refused, the
+    // switch shows off again and the tray's message names the program missing.
+    void startAtLoginSwitchShowsTheEntry() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        TestSandbox box;
+        makeValidRoot(box.installedRoot());
+        app::DesktopSession session([&] { return box.makeModel(); },
+                                    {true, false, [] { return true; }, [] {}});
+        session.begin();
+        QAction* login = session.tray()->action(QStringLiteral("trayStartAtLogin"));
+        const int notified = int(recorded(m_record, QStringLiteral("notify ")).size());
+        login->trigger();
+        QVERIFY(waitFor(
+            [&] { return recorded(m_record, QStringLiteral("notify ")).size() > notified; }, 5000));
+        const QString notice = recorded(m_record, QStringLiteral("notify ")).last();
+        QVERIFY2(notice.startsWith(qtTrId("tray.start_at_login") + QLatin1Char('\t')) &&
+                     notice.contains(QStringLiteral("/zelto-panel")),
+                 qPrintable(notice));
+        QVERIFY(!login->isChecked());
+        QVERIFY(
+            !QFile::exists(config.filePath(QStringLiteral("autostart/org.zelto.Panel.desktop"))));
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
     // Through the desktop's service while it answers, else through the fallback.
     void notificationsReachTheDesktop() {
         DesktopNotifier notifier;
