@@ -5,6 +5,7 @@
 #include "core/panel_config.h"
 #include "core/php_ini.h"
 #include "core/service_table.h"
+#include "core/status_snapshot.h"
 #include "core/unexpected_stop.h"
 #include "platform/platform.h"
 #include "platform/process.h"
@@ -22,7 +23,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include <sys/types.h>
 
@@ -37,24 +37,6 @@ struct ArchiveSurvey;
 struct RunAftermath;
 enum class PackageData;
 } // namespace update
-
-// What one status probe found: taken on any thread, published on the main thread.
-struct StatusSnapshot {
-    QString permissionHint;
-    ServiceStatus status;
-    QString panelRoot;
-    // Whether a previous generation of the site is kept (the undo button shows then).
-    bool undoAvailable = false;
-    // Lines after the status report for a web server that is not whole (a worker ended, or
-    // its main process ended while its workers serve).
-    QStringList serverNotes;
-    // Whether debugging is switched on.
-    bool phpDebugging = false;
-    // The services that stopped by themselves, until their next start (services/
-    // service_watch.cpp); and those of them that this probe found first, each found once.
-    std::array<std::optional<UnexpectedStop>, kServices.size()> unexpectedStops;
-    std::vector<UnexpectedStop> newUnexpectedStops;
-};
 
 // The panel's one model and controller. It holds the state the window shows and every
 // operation behind the window's buttons. Published fields are assigned on the main thread

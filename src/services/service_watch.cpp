@@ -115,10 +115,13 @@ std::optional<UnexpectedStop> recordedUnexpectedStop(const QString& dir, Service
 // --- PanelViewModel: the services that stopped by themselves ---
 
 void PanelViewModel::findUnexpectedStops(StatusSnapshot& snapshot) const {
+    // The root is resolved once per probe, and only when a service is found stopped.
+    QString dir;
     for (const Service service : kServices) {
         if (snapshot.status.isRunning(service))
             continue;
-        const QString dir = cfgDir();
+        if (dir.isEmpty())
+            dir = cfgDir();
         if (std::optional<UnexpectedStop> found = services::claimUnexpectedStop(
                 dir, service, serviceLogPath(service),
                 [this, service] { return !isServiceRunning(service); }))
