@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimeZone>
 
 #include <atomic>
 
@@ -104,7 +105,8 @@ std::optional<UnexpectedStop> recordedUnexpectedStop(const QString& dir, Service
         return std::nullopt;
     UnexpectedStop stop;
     stop.service = service;
-    stop.at = QDateTime::fromMSecsSinceEpoch(json.value(QStringLiteral("at")).toInteger(), Qt::UTC);
+    stop.at = QDateTime::fromMSecsSinceEpoch(json.value(QStringLiteral("at")).toInteger(),
+                                             QTimeZone::utc());
     for (const auto& line : json.value(QStringLiteral("lines")).toArray())
         stop.lines.push_back(line.toString());
     return stop;
