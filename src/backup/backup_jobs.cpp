@@ -93,12 +93,14 @@ void PanelViewModel::openBackupsDirectory() {
 
 Result<backup::TakenSnapshot>
 PanelViewModel::snapshotBeforeChange(backup::Reason reason,
-                                     const std::function<void(const QString&)>& progress) const {
-    return backup::takeSnapshot(runtimeDatabase(), reason, snapshotSettings(),
-                                [&progress](qint64 bytes) {
-                                    if (progress)
-                                        progress(megabytesDumped(bytes));
-                                });
+                                     const std::function<void(const QString&)>& progress,
+                                     const QStringList& keep) const {
+    backup::SnapshotSettings settings = snapshotSettings();
+    settings.keep = keep;
+    return backup::takeSnapshot(runtimeDatabase(), reason, settings, [&progress](qint64 bytes) {
+        if (progress)
+            progress(megabytesDumped(bytes));
+    });
 }
 
 void PanelViewModel::backupDatabase() {
@@ -193,9 +195,11 @@ void PanelViewModel::restoreDatabase(const QString& name, bool dropOthers) {
                 return refused(checked.error(), untouched);
 
             step(0.2, QStringLiteral("正在备份当前数据库"));
+            // The retention after the safety snapshot must not take the one being put back.
+            backup::SnapshotSettings settings = model.snapshotSettings();
+            settings.keep = {snapshot->name};
             const Result<backup::TakenSnapshot> safety = backup::takeSnapshot(
-                **session, backup::Reason::BeforeRestore, model.snapshotSettings(),
-                [&step](qint64 bytes) {
+                **session, backup::Reason::BeforeRestore, settings, [&step](qint64 bytes) {
                     step(0.3, QStringLiteral("正在备份当前数据库: ") + megabytesDumped(bytes));
                 });
             if (!safety)

@@ -173,7 +173,8 @@ QStringList removePartialSnapshots(const QString& dir) {
 }
 
 QList<SnapshotInfo> snapshotsBeyondRetention(const QList<SnapshotInfo>& newestFirst,
-                                             qint64 freeBytes, const RetentionLimits& limits) {
+                                             qint64 freeBytes, const RetentionLimits& limits,
+                                             const QStringList& keep) {
     QList<SnapshotInfo> automatic;
     for (const SnapshotInfo& s : newestFirst)
         if (s.automatic())
@@ -188,6 +189,8 @@ QList<SnapshotInfo> snapshotsBeyondRetention(const QList<SnapshotInfo>& newestFi
     for (qsizetype i = automatic.size() - 1; i >= 1; --i) {
         if (i < limits.count && total <= room)
             break;
+        if (keep.contains(automatic[i].name))
+            continue;
         removed.push_back(automatic[i]);
         total -= automatic[i].fileBytes;
     }

@@ -80,9 +80,11 @@ struct RetentionLimits {
 
 // The automatic snapshots of newestFirst to remove, oldest first: beyond the count, and then
 // while all automatic ones together take more than the smaller of maxBytes and freeShare of
-// freeBytes. The newest snapshot stays whatever it takes; those taken by hand always stay.
+// freeBytes. The newest snapshot stays whatever it takes; those taken by hand, and those named
+// in keep (one being put back, the one an undo names), always stay.
 QList<SnapshotInfo> snapshotsBeyondRetention(const QList<SnapshotInfo>& newestFirst,
-                                             qint64 freeBytes, const RetentionLimits& limits);
+                                             qint64 freeBytes, const RetentionLimits& limits,
+                                             const QStringList& keep = {});
 
 // "12.3 MB" for reports and the window.
 QString sizeText(qint64 bytes);

@@ -172,17 +172,7 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
         discard();
         return snapshotFailure(run.error(), dir);
     }
-    if (!run->producer.exitedCleanly() || !tail.completed()) {
-        discard();
-        return snapshotFailure(Error{QStringLiteral("mysqldump: ") +
-                                         toolErrors(run->producer, QStringLiteral("mysqldump")),
-                                     settings.zstd,
-                                     {},
-                                     0,
-                                     ErrorKind::ToolFailed,
-                                     run->producer.exitStatus},
-                               dir);
-    }
+    // The compressor first: when it fails (a full disk), the dump ends on a broken pipe.
     if (!run->consumer || !run->consumer->exitedCleanly()) {
         discard();
         const platform::PipedExit failed = run->consumer.value_or(platform::PipedExit{});
@@ -194,6 +184,17 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
                   ErrorKind::ToolFailed,
                   failed.exitStatus},
             dir);
+    }
+    if (!run->producer.exitedCleanly() || !tail.completed()) {
+        discard();
+        return snapshotFailure(Error{QStringLiteral("mysqldump: ") +
+                                         toolErrors(run->producer, QStringLiteral("mysqldump")),
+                                     settings.zstd,
+                                     {},
+                                     0,
+                                     ErrorKind::ToolFailed,
+                                     run->producer.exitStatus},
+                               dir);
     }
     info.dumpBytes = run->bytes;
     info.fileBytes = QFileInfo(dumpFile).size();
@@ -219,7 +220,7 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
         const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
         const qint64 free = space ? qint64(space->availableBytes) : 0;
         for (const SnapshotInfo& old :
-             snapshotsBeyondRetention(listSnapshots(dir), free, settings.limits)) {
+             snapshotsBeyondRetention(listSnapshots(dir), free, settings.limits, settings.keep)) {
             if (old.name != info.name && platform::removePath(old.path))
                 taken.removed.push_back(old);
         }

@@ -21,6 +21,7 @@ struct SnapshotSettings {
     QString zstd; // the compressor
     QString panelVersion;
     RetentionLimits limits;
+    QStringList keep; // snapshots the retention leaves whatever the limits say
     qint64 freeMarginBytes = kSnapshotFreeMarginBytes;
     std::function<QDateTime()> clock; // empty: the current local time
 };

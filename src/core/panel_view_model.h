@@ -305,10 +305,10 @@ public:
     backup::RuntimeDatabase runtimeDatabase() const;
     backup::SnapshotSettings snapshotSettings() const;
     // The snapshot an update, an undo or a restore takes before it changes anything, on the
-    // calling (worker) thread; progress(text) follows the dump.
+    // calling (worker) thread; progress(text) follows the dump; the retention spares keep.
     Result<backup::TakenSnapshot>
-    snapshotBeforeChange(backup::Reason reason,
-                         const std::function<void(const QString&)>& progress = {}) const;
+    snapshotBeforeChange(backup::Reason reason, const std::function<void(const QString&)>& progress,
+                         const QStringList& keep = {}) const;
     // Where an update records the snapshot it took, for the undo's report.
     QString updateSnapshotRecordPath() const;
     // Lists the snapshots on a worker and publishes them; returns at once.

@@ -76,12 +76,20 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
                        QStringLiteral("没有可撤销的更新：未找到上一版站点 ") + generation,
                        generation);
 
+    // The update being undone may have changed the database; its snapshot puts it back, so the
+    // retention after the undo's own snapshot leaves it.
+    const QString record = updateSnapshotRecordPath();
+    const Result<QString> recorded = platform::readUtf8File(record);
+    const QString updateSnapshot = recorded ? recorded->trimmed() : QString();
+
     // The database as it is now, before the old code meets it again.
     progress(0.05, QStringLiteral("正在备份数据库"));
-    const Result<backup::TakenSnapshot> taken =
-        snapshotBeforeChange(backup::Reason::BeforeUndo, [&progress](const QString& text) {
+    const Result<backup::TakenSnapshot> taken = snapshotBeforeChange(
+        backup::Reason::BeforeUndo,
+        [&progress](const QString& text) {
             progress(0.05, QStringLiteral("正在备份数据库: ") + text);
-        });
+        },
+        updateSnapshot.isEmpty() ? QStringList() : QStringList{updateSnapshot});
     if (!taken) {
         Error error = taken.error();
         error.message =
@@ -92,17 +100,12 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
     databaseLines.push_back(taken->snapshot
                                 ? QStringLiteral("撤销前的数据库快照: ") + taken->snapshot->name
                                 : QStringLiteral("数据库快照: ") + taken->note);
-    // The update being undone may have changed the database; its snapshot puts it back.
-    const QString record = updateSnapshotRecordPath();
-    if (const Result<QString> before = platform::readUtf8File(record)) {
-        const QString name = before->trimmed();
-        if (backup::findSnapshot(backupsDir(), name))
-            databaseLines.push_back(
-                QStringLiteral("更新前的数据库快照: ") + name +
-                QStringLiteral("；撤销只恢复站点文件，恢复该快照可使数据库回到更新前的状态"
-                               "（恢复数据库…，或 zelto-panel-cli restore ") +
-                name + QStringLiteral("）"));
-    }
+    if (!updateSnapshot.isEmpty() && backup::findSnapshot(backupsDir(), updateSnapshot))
+        databaseLines.push_back(
+            QStringLiteral("更新前的数据库快照: ") + updateSnapshot +
+            QStringLiteral("；撤销只恢复站点文件，恢复该快照可使数据库回到更新前的状态"
+                           "（恢复数据库…，或 zelto-panel-cli restore ") +
+            updateSnapshot + QStringLiteral("）"));
 
     // The same passes as an update, from the kept generation: the site's files become that
     // generation's, and the data directory, which it does not hold, is left alone. Its "data"
@@ -117,7 +120,8 @@ Result<QString> PanelViewModel::restorePreviousSiteGeneration(
         });
     if (!synced) {
         Error error = std::move(synced.error());
-        error.message = QStringLiteral("撤销失败: ") + error.message;
+        error.message = QStringLiteral("撤销失败: ") + error.message + QLatin1Char('\n') +
+                        databaseLines.join(QLatin1Char('\n'));
         return std::unexpected(std::move(error));
     }
 

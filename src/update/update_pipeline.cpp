@@ -204,7 +204,7 @@ PanelViewModel::downloadUpdateOnly(const std::function<void(double, const QStrin
     std::atomic<bool> snapshotDone{false};
     std::optional<std::jthread> snapshotting; // joined before anything is changed
     snapshotting.emplace([&] {
-        snapshot = snapshotBeforeChange(backup::Reason::BeforeUpdate);
+        snapshot = snapshotBeforeChange(backup::Reason::BeforeUpdate, {});
         snapshotDone = true;
     });
 

@@ -42,21 +42,24 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("maxMiB");
         QTest::addColumn<qint64>("freeMiB");
         QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("keep");
         const QStringList four{"d:u:1", "c:u:1", "b:u:1", "a:u:1"};
         QTest::newRow("within every limit")
-            << four << 10 << qint64(100) << qint64(1000) << QStringList{};
+            << four << 10 << qint64(100) << qint64(1000) << QStringList{} << QStringList{};
         QTest::newRow("beyond the count, oldest first")
-            << four << 2 << qint64(100) << qint64(1000) << QStringList{"a", "b"};
+            << four << 2 << qint64(100) << qint64(1000) << QStringList{"a", "b"} << QStringList{};
         QTest::newRow("beyond the size")
-            << four << 10 << qint64(2) << qint64(1000) << QStringList{"a", "b"};
+            << four << 10 << qint64(2) << qint64(1000) << QStringList{"a", "b"} << QStringList{};
         QTest::newRow("a fifth of the free space is smaller")
-            << four << 10 << qint64(100) << qint64(15) << QStringList{"a"};
+            << four << 10 << qint64(100) << qint64(15) << QStringList{"a"} << QStringList{};
         QTest::newRow("by hand never, and not counted")
             << QStringList{"d:u:1", "c:h:50", "b:u:1", "a:h:50"} << 1 << qint64(100) << qint64(1000)
-            << QStringList{"b"};
+            << QStringList{"b"} << QStringList{};
         QTest::newRow("the newest stays whatever it takes")
-            << QStringList{"b:u:40", "a:u:1"} << 10 << qint64(5) << qint64(1000)
-            << QStringList{"a"};
+            << QStringList{"b:u:40", "a:u:1"} << 10 << qint64(5) << qint64(1000) << QStringList{"a"}
+            << QStringList{};
+        QTest::newRow("one being put back stays, a newer goes")
+            << four << 2 << qint64(100) << qint64(1000) << QStringList{"b"} << QStringList{"a"};
     }
     void retention() {
         QFETCH(QStringList, newestFirst);
@@ -64,9 +67,11 @@ private Q_SLOTS:
         QFETCH(qint64, maxMiB);
         QFETCH(qint64, freeMiB);
         QFETCH(QStringList, removed);
+        QFETCH(QStringList, keep);
         QStringList names;
-        for (const SnapshotInfo& s : snapshotsBeyondRetention(
-                 snapshots(newestFirst), freeMiB << 20, RetentionLimits{count, maxMiB << 20, 0.2}))
+        for (const SnapshotInfo& s :
+             snapshotsBeyondRetention(snapshots(newestFirst), freeMiB << 20,
+                                      RetentionLimits{count, maxMiB << 20, 0.2}, keep))
             names.push_back(s.name);
         QCOMPARE(names, removed);
     }

@@ -306,22 +306,29 @@ private Q_SLOTS:
                  QStringLiteral("茶 🍵\ncoffee"));
     }
 
-    // A full file system for the backups: a clear failure, nothing removed, and an update
-    // refused before it changes the site.
+    // A full file system for the backups: a clear failure, nothing removed (not even an
+    // automatic snapshot the retention could take), and an update refused before it changes
+    // the site.
     void fullBackupsDisk() {
         QCOMPARE(m_box->run({QStringLiteral("backup")}).exitCode, 0);
         const QString kept = newestName(*m_box);
         const QString keptDir = backups() + QLatin1Char('/') + kept;
+        const QString description = keptDir + QStringLiteral("/snapshot.json");
+        testing::writeFile(
+            description,
+            testing::readFile(description).replace("\"by-hand\"", "\"before-update\""));
         const QString mounted = m_box->base() + QStringLiteral("/small");
         QVERIFY(QDir().mkpath(mounted));
         if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") != 0)
             QSKIP("a small file system cannot be mounted here");
+        const auto unmount =
+            qScopeGuard([&] { ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH); });
+        QCOMPARE(snapshotsOf(*m_box).at(0).toObject().value(QStringLiteral("reason")).toString(),
+                 QStringLiteral("before-update"));
         QVERIFY(QProcess::execute(QStringLiteral("/bin/cp"),
                                   {QStringLiteral("-a"), keptDir, mounted}) == 0);
         QVERIFY(QDir(backups()).removeRecursively());
         QVERIFY(QFile::link(mounted, backups()));
-        const auto unmount =
-            qScopeGuard([&] { ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH); });
 
         const CliSandbox::Run refused = m_box->run({QStringLiteral("backup")});
         QCOMPARE(refused.exitCode, 1);
