@@ -129,6 +129,8 @@ ServerLogPage::ServerLogPage(Service service, const std::shared_ptr<PanelViewMod
         model->platform().dispatcher,
         // Asked on a worker: resolving the root may look at the disk.
         [model, service] { return model->serviceLogPath(service); }, this);
+    m_follower->setSeverityMarkers(qtTrId("logs.marker.error") + QLatin1Char(' '),
+                                   qtTrId("logs.marker.warning") + QLatin1Char(' '));
     m_filter = new ErrorsOnlyFilter(this);
     m_filter->setSourceModel(m_follower);
 

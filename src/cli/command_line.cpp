@@ -251,8 +251,10 @@ private:
         const auto shown = [this](const logs::LogLine& line) {
             return !m_invocation.errorsOnly || line.severity != logs::Severity::Plain;
         };
-        logs::LogChunk chunk =
-            logs::readLogEnd(path, m_invocation.errorsOnly ? 100000 : m_invocation.logLines);
+        // The errors among the log's last lines (a bounded read, as the window's).
+        logs::LogChunk chunk = logs::readLogEnd(
+            path, m_invocation.errorsOnly ? std::clamp(m_invocation.logLines * 20, 2000, 20000)
+                                          : m_invocation.logLines);
         QList<logs::LogLine> lines;
         for (const logs::LogLine& line : chunk.lines)
             if (shown(line))
@@ -277,7 +279,7 @@ private:
             return {true, {}, {}};
         for (;;) {
             QThread::msleep(250);
-            chunk = logs::readLogSince(path, chunk.next, 100000);
+            chunk = logs::readLogSince(path, chunk.next, 20000);
             for (const logs::LogLine& line : chunk.lines)
                 if (shown(line))
                     writeText(g_results, printedLine(line, colour));

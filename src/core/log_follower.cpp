@@ -131,8 +131,17 @@ void LogFollower::appendLines(QList<LogLine> lines) {
     Q_EMIT linesChanged();
 }
 
-QString LogFollower::displayText(const LogLine& line) {
-    QString text = severityMarker(line.severity);
+void LogFollower::setSeverityMarkers(QString error, QString warning) {
+    m_errorMarker = std::move(error);
+    m_warningMarker = std::move(warning);
+    if (!m_lines.empty())
+        Q_EMIT dataChanged(index(0), index(int(m_lines.size()) - 1), {Qt::DisplayRole});
+}
+
+QString LogFollower::displayText(const LogLine& line) const {
+    QString text = line.severity == Severity::Error     ? m_errorMarker
+                   : line.severity == Severity::Warning ? m_warningMarker
+                                                        : QString();
     if (!line.location.isEmpty())
         text += line.location + QStringLiteral(" · ");
     return text + line.text;

@@ -43,8 +43,10 @@ public:
     void clearLog();
 
     const std::deque<LogLine>& lines() const { return m_lines; }
+    // The severities' text markers as shown (by default severityMarker's).
+    void setSeverityMarkers(QString error, QString warning);
     // A line as shown and copied: its severity marker, the position it names, its text.
-    static QString displayText(const LogLine& line);
+    QString displayText(const LogLine& line) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -68,6 +70,8 @@ private:
     QTimer m_timer;
     std::deque<LogLine> m_lines;
     LogPosition m_position;
+    QString m_errorMarker = severityMarker(Severity::Error);
+    QString m_warningMarker = severityMarker(Severity::Warning);
     bool m_opened = false;  // the end has been read
     bool m_reading = false; // a read is under way on a worker
     bool m_clearAsked = false;

@@ -86,6 +86,8 @@ QList<PhpIniSetting> phpServerIniSettings(const QString& runtimeDir) {
         {PhpIniScope::Site, QStringLiteral("log_errors"), QStringLiteral("1")},
         {PhpIniScope::Site, QStringLiteral("error_reporting"), QStringLiteral("32767")},
         {PhpIniScope::Site, QStringLiteral("display_errors"), QStringLiteral("0")},
+        // To the server's own output, its log, whatever a php.ini of the system names.
+        {PhpIniScope::Site, QStringLiteral("error_log"), QString()},
         // Every phpMyAdmin request passes the guard first.
         {PhpIniScope::PhpMyAdmin, QStringLiteral("auto_prepend_file"),
          phpLoopbackGuardPath(runtimeDir)},

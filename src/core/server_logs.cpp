@@ -51,6 +51,14 @@ QByteArray readRange(int fd, qint64 from, qint64 size) {
     return bytes;
 }
 
+// A line that goes on the message before it: PHP's "Stack trace:", its "#0 …" frames and the
+// "  thrown in …" that ends it.
+bool continuesMessage(const QString& text) {
+    static const QRegularExpression continuation(
+        QStringLiteral("^(?:Stack trace:|#\\d+ |\\s+thrown in )"));
+    return continuation.match(text).hasMatch();
+}
+
 // The whole lines of bytes (which end at a line break), the last maxLines of them.
 QList<LogLine> linesOf(const QByteArray& bytes, int maxLines) {
     QList<QByteArray> raw = bytes.split('\n');
@@ -65,7 +73,13 @@ QList<LogLine> linesOf(const QByteArray& bytes, int maxLines) {
         // Zeros are no text: a hole left where a server went on writing at its old offset
         // after the log was truncated under it.
         line.removeIf([](char c) { return c == 0; });
-        lines.push_back(classifyLine(QString::fromUtf8(line)));
+        LogLine classified = classifyLine(QString::fromUtf8(line));
+        // An uncaught exception's trace is one message over several lines: they share its
+        // severity, so that they stay with it among the errors only and in a copy.
+        if (classified.severity == Severity::Plain && !lines.isEmpty() &&
+            lines.back().severity != Severity::Plain && continuesMessage(classified.text))
+            classified.severity = lines.back().severity;
+        lines.push_back(std::move(classified));
     }
     return lines;
 }
@@ -83,7 +97,7 @@ LogLine classifyLine(const QString& text) {
         QStringLiteral("PHP (Warning|Deprecated|Notice|Strict Standards):"));
     static const QRegularExpression serverError(QStringLiteral("\\[(5\\d\\d)\\]: "));
     static const QRegularExpression location(
-        QStringLiteral(" in (\\S+\\.(?:php|inc|phtml))(?: on line |:)(\\d+)"));
+        QStringLiteral(" in ((?:/.*?|\\S+?)\\.(?:php|inc|phtml))(?: on line |:)(\\d+)"));
     LogLine line{text, Severity::Plain, {}};
     if (phpError.match(text).hasMatch() || text.contains(QLatin1String("[ERROR]")) ||
         serverError.match(text).hasMatch())

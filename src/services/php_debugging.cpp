@@ -1,5 +1,6 @@
 #include "services/php_debugging.h"
 
+#include "core/diagnostics.h"
 #include "core/panel_view_model.h"
 #include "core/php_ini.h"
 #include "core/process_helpers.h"
@@ -57,6 +58,7 @@ void phpDebuggingSteps(PanelViewModel& model, bool on) {
     outcome.operation = Operation::PhpDebugging;
     QStringList entries;
     std::optional<Error> cause;
+    const bool wasOn = platform::pathExists(model.phpDebuggingMarkerPath());
 
     const auto switched = [&]() -> Result<> {
         if (on) {
@@ -94,6 +96,15 @@ void phpDebuggingSteps(PanelViewModel& model, bool on) {
                                   (on ? QStringLiteral(": 已重新启动，已加载 Xdebug")
                                       : QStringLiteral(": 已重新启动，未加载 Xdebug")));
             }
+        }
+        // The switch stays as the server runs (or last ran), not as it was asked.
+        if (cause && wasOn != on) {
+            reportIgnored(wasOn ? platform::writeTextAtomically(model.phpDebuggingMarkerPath(),
+                                                                QStringLiteral("xdebug\n"))
+                                : platform::removePath(model.phpDebuggingMarkerPath()),
+                          "put the debugging switch back");
+            entries.push_back(wasOn ? QStringLiteral("PHP 调试: 仍为开启")
+                                    : QStringLiteral("PHP 调试: 仍为关闭"));
         }
     } else {
         entries.push_back(serviceLabel(Service::Site) +

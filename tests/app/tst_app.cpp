@@ -1101,7 +1101,8 @@ private Q_SLOTS:
         ServerLogPage* page = window->page(0);
         QVERIFY(page->follower()->isFollowing() && !window->page(2)->follower()->isFollowing());
         QVERIFY(testing::waitFor([&] { return page->filter()->rowCount() == 2; }));
-        const QString error = u"[错误] /w/a.php:7 · PHP Fatal error:  boom in /w/a.php on line 7"_s;
+        const QString error = qtTrId("logs.marker.error") +
+                              u" /w/a.php:7 · PHP Fatal error:  boom in /w/a.php on line 7"_s;
         const auto copied = [&] {
             window->copyButton()->click();
             return p.box.sandbox.desktop->clipboard.value_or(QString());

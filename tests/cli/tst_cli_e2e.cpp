@@ -259,6 +259,14 @@ private Q_SLOTS:
         QVERIFY2(off.exitCode == 0, off.out.constData());
         QCOMPARE(loaded(), QStringLiteral("none"));
         QVERIFY(!debugging(box.run({QStringLiteral("status"), QStringLiteral("--json")})));
+
+        // A restart that fails leaves the switch as the server last ran.
+        QVERIFY(QDir().rename(www, www + QStringLiteral("-away")));
+        const CliSandbox::Run failed =
+            box.run({QStringLiteral("debug"), QStringLiteral("on"), QStringLiteral("--json")});
+        QVERIFY2(failed.exitCode != 0 && !debugging(failed), failed.out.constData());
+        QVERIFY(!debugging(box.run({QStringLiteral("status"), QStringLiteral("--json")})));
+        QVERIFY(QDir().rename(www + QStringLiteral("-away"), www));
         QCOMPARE(box.run({QStringLiteral("stop")}).exitCode, 0);
     }
 

@@ -48,6 +48,10 @@ private Q_SLOTS:
                                << error << "/w/p.php:2";
         QTest::newRow("warning") << "PHP Warning:  Undefined variable $x in /w/w.php on line 4"
                                  << warning << "/w/w.php:4";
+        QTest::newRow("a path with spaces")
+            << "PHP Warning:  include(): Failed opening 'x' for inclusion in /我的 站点/w.php on "
+               "line 5"
+            << warning << "/我的 站点/w.php:5";
         QTest::newRow("deprecated") << "PHP Deprecated:  strftime() is deprecated in /w/d.php on "
                                        "line 9"
                                     << warning << "/w/d.php:9";
@@ -114,6 +118,15 @@ private Q_SLOTS:
         chunk = readLogSince(path, chunk.next, 10);
         QCOMPARE(texts(chunk), QStringList{u"c"_s});
         QVERIFY(!chunk.restarted);
+        // An uncaught exception's trace keeps its severity, up to the line after it.
+        testing::appendFile(path, "PHP Fatal error:  Uncaught Exception: x in /w/i.php:3\n"
+                                  "Stack trace:\n#0 {main}\n  thrown in /w/i.php on line 3\n#1\n");
+        chunk = readLogSince(path, chunk.next, 10);
+        QList<Severity> severities;
+        for (const LogLine& line : chunk.lines)
+            severities << line.severity;
+        QCOMPARE(severities, (QList<Severity>{Severity::Error, Severity::Error, Severity::Error,
+                                              Severity::Error, Severity::Plain}));
 
         QVERIFY(QFile::resize(path, 0)); // truncated in place (the panel's "clear")
         testing::appendFile(path, "d\n");

@@ -227,6 +227,14 @@
         <source>Database</source>
         <translation>Database</translation>
     </message>
+    <message id="logs.marker.error">
+        <source>[error]</source>
+        <translation>[error]</translation>
+    </message>
+    <message id="logs.marker.warning">
+        <source>[warning]</source>
+        <translation>[warning]</translation>
+    </message>
     <message id="logs.errors_only">
         <source>Errors only</source>
         <translation>Errors only</translation>

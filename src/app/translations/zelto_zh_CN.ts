@@ -227,6 +227,14 @@
         <source>Database</source>
         <translation>数据库</translation>
     </message>
+    <message id="logs.marker.error">
+        <source>[error]</source>
+        <translation>[错误]</translation>
+    </message>
+    <message id="logs.marker.warning">
+        <source>[warning]</source>
+        <translation>[警告]</translation>
+    </message>
     <message id="logs.errors_only">
         <source>Errors only</source>
         <translation>只显示错误</translation>
