@@ -23,8 +23,9 @@ bool isPhpBuiltInServerCommandLine(const QString& commandLine);
 
 // What runs of the PHP server whose pid file names leader. The launcher starts a server as the
 // leader of its own process group; with PHP_CLI_SERVER_WORKERS it forks its workers, which
-// serve beside it on the same listening socket. PHP does not end them when it is ended itself
-// (neither on SIGTERM nor on SIGKILL): they go on serving, and holding the port, on their own.
+// serve beside it on the same listening socket. PHP 8.2 does not end them when it is ended
+// itself (neither on SIGTERM nor on SIGKILL): they go on serving, and holding the port, on their
+// own. Newer PHP (8.4) ends them with it.
 struct PhpServerProcesses {
     // The leader runs and is a PHP built-in server.
     bool leaderRuns = false;
