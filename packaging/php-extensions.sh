@@ -5,8 +5,9 @@
 #   php-extensions.sh missing PHP      prints the packages of those PHP does not load; status 1
 #                                      when there are any
 #
-# OPcache, exif, fileinfo and sodium come with php-cli (php<v>-cli depends on php<v>-opcache;
-# the others are built in); Debian has no version-free php-opcache.
+# OPcache, exif, fileinfo and sodium come with php-cli (php<v>-cli depends on php<v>-opcache
+# and php<v>-common, which holds exif and fileinfo; sodium is built in); Debian has no
+# version-free php-opcache.
 set -euo pipefail
 
 EXTENSIONS=(

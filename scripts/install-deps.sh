@@ -2,7 +2,7 @@
 # Installs the Debian packages needed to build, assemble the runtime, run and test the panel.
 # PHP comes by its version-free package names, that is the distribution's default PHP: 8.2 on
 # Debian 12, 8.4 on Debian 13, 8.3 on Ubuntu 24.04. Besides php-cli (which brings OPcache, and
-# has exif, fileinfo and sodium built in) the extensions that applications commonly ask for:
+# with php<v>-common exif, fileinfo and sodium) the extensions that applications commonly ask for:
 # mysqli and PDO MySQL, mbstring, curl, gd, intl, zip, xml (dom, simplexml, xmlreader/-writer),
 # bcmath and imagick. Debian has no version-free php-opcache; every name here exists on 12 and
 # 13. Xdebug (php-xdebug) is installed for the panel's step debugging; the distribution turns
