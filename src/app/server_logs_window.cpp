@@ -7,6 +7,7 @@
 #include "core/log_follower.h"
 #include "core/panel_view_model.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
@@ -243,6 +244,13 @@ ServerLogsWindow::ServerLogsWindow(std::shared_ptr<PanelViewModel> model, QWidge
         const int index = m_tabs->addTab(new ServerLogPage(tab.service, m_model), name);
         m_tabs->tabBar()->setAccessibleTabName(index, name);
         page(index)->list()->setAccessibleName(name);
+        // The copy key copies as the button does (the lines shown, with their markers), not
+        // the list's current row alone.
+        auto* copy = new QAction(page(index)->list());
+        copy->setShortcut(QKeySequence::Copy);
+        copy->setShortcutContext(Qt::WidgetShortcut);
+        page(index)->list()->addAction(copy);
+        connect(copy, &QAction::triggered, this, &ServerLogsWindow::copyLines);
     }
     column->addWidget(m_tabs, 1);
 

@@ -1111,6 +1111,12 @@ private Q_SLOTS:
         page->list()->selectionModel()->select(page->filter()->index(0, 0),
                                                QItemSelectionModel::Select);
         QCOMPARE(copied(), u"GET /"_s);
+        p.box.sandbox.desktop->clipboard.reset();
+        window->activateWindow();
+        page->list()->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keySequence(page->list(), QKeySequence::Copy); // as the button copies
+        QCOMPARE(p.box.sandbox.desktop->clipboard.value_or(QString()), u"GET /"_s);
         window->errorsOnlyButton()->click();
         QCOMPARE(page->filter()->rowCount(), 1);
         QCOMPARE(copied(), error);
