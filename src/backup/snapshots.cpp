@@ -86,20 +86,31 @@ QVersionNumber majorMinor(const QString& version) {
 
 } // namespace
 
-Result<QList<DatabaseSize>> userDatabases(const DatabaseSession& session) {
-    Result<QString> rows = session.query(QStringLiteral(
-        "SELECT s.schema_name, COALESCE(SUM(t.data_length + t.index_length), 0) "
-        "FROM information_schema.schemata s LEFT JOIN information_schema.tables t "
-        "ON t.table_schema = s.schema_name GROUP BY s.schema_name ORDER BY s.schema_name"));
-    if (!rows)
-        return std::unexpected(rows.error());
+namespace {
+
+// Each database of the server with the size of its tables, a row each.
+constexpr QLatin1StringView kDatabaseSizes(
+    "SELECT s.schema_name, COALESCE(SUM(t.data_length + t.index_length), 0) "
+    "FROM information_schema.schemata s LEFT JOIN information_schema.tables t "
+    "ON t.table_schema = s.schema_name GROUP BY s.schema_name ORDER BY s.schema_name");
+
+QList<DatabaseSize> userDatabasesOf(const QStringList& rows) {
     QList<DatabaseSize> found;
-    for (const QString& line : rows->split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& line : rows) {
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (fields.size() == 2 && !isServerDatabase(fields[0]))
             found.push_back({fields[0], fields[1].toLongLong()});
     }
     return found;
+}
+
+} // namespace
+
+Result<QList<DatabaseSize>> userDatabases(const DatabaseSession& session) {
+    Result<QString> rows = session.query(QString(kDatabaseSizes));
+    if (!rows)
+        return std::unexpected(rows.error());
+    return userDatabasesOf(rows->split(QLatin1Char('\n'), Qt::SkipEmptyParts));
 }
 
 Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason,
@@ -109,19 +120,20 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
         return snapshotFailure(made.error(), dir);
     (void)removePartialSnapshots(dir);
 
-    Result<QList<DatabaseSize>> databases = userDatabases(session);
-    if (!databases)
-        return snapshotFailure(databases.error(), dir);
-    if (databases->isEmpty())
+    // The server's version and its databases, in one call of the client.
+    Result<QString> rows = session.query(QStringLiteral("SELECT VERSION(); ") + kDatabaseSizes);
+    if (!rows)
+        return snapshotFailure(rows.error(), dir);
+    QStringList lines = rows->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString version = lines.isEmpty() ? QString() : lines.takeFirst().trimmed();
+    const QList<DatabaseSize> databases = userDatabasesOf(lines);
+    if (databases.isEmpty())
         return TakenSnapshot{std::nullopt, QStringLiteral("数据库中没有用户数据库，无需快照"), {}};
-    Result<QString> version = session.serverVersion();
-    if (!version)
-        return snapshotFailure(version.error(), dir);
 
     // The compressed dump is well below the tables' size; a quarter of it and the margin must
     // be free, or nothing is written.
     qint64 tables = 0;
-    for (const DatabaseSize& d : *databases)
+    for (const DatabaseSize& d : databases)
         tables += d.bytes;
     const qint64 needed = tables / 4 + settings.freeMarginBytes;
     if (Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
@@ -135,9 +147,9 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
     SnapshotInfo info;
     info.created = settings.clock ? settings.clock() : QDateTime::currentDateTime();
     info.reason = reason;
-    info.databases = *databases;
+    info.databases = databases;
     info.panelVersion = settings.panelVersion;
-    info.serverVersion = *version;
+    info.serverVersion = version;
     info.name = newSnapshotName(dir, info.created, reason);
     info.path = dir + QLatin1Char('/') + info.name;
     const QString partial = dir + QLatin1Char('/') + kPartialPrefix + info.name;
