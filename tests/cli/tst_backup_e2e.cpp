@@ -152,6 +152,7 @@ private Q_SLOTS:
         QTest::newRow("truncated") << "truncate";
         QTest::newRow("not compressed data") << "garbage";
         QTest::newRow("dump without its completion line") << "incomplete";
+        QTest::newRow("from a newer server") << "newer";
     }
     void refusedSnapshots() {
         QFETCH(QString, damage);
@@ -167,6 +168,17 @@ private Q_SLOTS:
             written = dump.left(dump.size() / 2);
         } else if (damage == QLatin1String("garbage")) {
             written = QByteArray(4096, 'x');
+        } else if (damage == QLatin1String("newer")) {
+            written = dump;
+            const QString description = bad + QStringLiteral("/snapshot.json");
+            QByteArray json = testing::readFile(description);
+            json.replace(QRegularExpression(QStringLiteral("\"serverVersion\": *\"[^\"]*\""))
+                             .match(QString::fromUtf8(json))
+                             .captured()
+                             .toUtf8(),
+                         "\"serverVersion\": \"99.1.0-MariaDB\"");
+            testing::writeFile(description, json);
+            QVERIFY(json.contains("99.1.0"));
         } else {
             QProcess zstd;
             zstd.start(QStringLiteral("/usr/bin/zstd"),
