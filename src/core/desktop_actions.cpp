@@ -99,4 +99,5 @@ void PanelViewModel::publishChosenPanelRoot(const StatusSnapshot& snapshot) {
     publishStatus(snapshot);
     setLogs(QStringLiteral("已设置目录: ") + savedRoot());
     updateErrorSummary();
+    refreshSnapshotsInBackground(); // the new root's backups
 }

@@ -1,3 +1,4 @@
+#include "backup/snapshot_store.h"
 #include "core/service_table.h"
 #include "test_support.h"
 
@@ -109,6 +110,14 @@ void TestDesktopActions::choosePanelRoot() {
     QDir().mkpath(chosen + QStringLiteral("/runtime/mysql/data"));
     if (pick == QLatin1String("no-php"))
         QDir(chosen + QStringLiteral("/runtime/php")).removeRecursively();
+    backup::SnapshotInfo kept;
+    kept.created = QDateTime(QDate(2026, 12, 10), QTime(9, 0));
+    kept.name = QStringLiteral("20261210-090000-by-hand");
+    testing::writeFile(chosen + QStringLiteral("/backups/") + kept.name +
+                           QStringLiteral("/snapshot.json"),
+                       backup::descriptionJson(kept));
+    testing::writeFile(
+        chosen + QStringLiteral("/backups/") + kept.name + QStringLiteral("/dump.sql.zst"), "x");
     box.desktop->chooserAnswers.push_back(pick == QLatin1String("cancel") ? std::nullopt
                                                                           : std::optional(chosen));
     auto model = box.makeModel();
@@ -124,6 +133,8 @@ void TestDesktopActions::choosePanelRoot() {
         QCOMPARE(model->logs(), QStringLiteral("已设置目录: ") + chosen);
         QCOMPARE(model->permissionHint(), QString()); // the status was refreshed under the pick
         QCOMPARE(model->zeltoPanelRoot(), chosen);
+        // The snapshots listed are the new root's.
+        QVERIFY(testing::waitFor([&] { return model->snapshotNames() == QStringList{kept.name}; }));
     } else if (pick == QLatin1String("no-php")) {
         QCOMPARE(model->savedRoot(), QStringLiteral("/old/pick"));
         QCOMPARE(model->logs(), QStringLiteral("选择的目录不是有效的 Zelto-panel 根目录"));
