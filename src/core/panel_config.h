@@ -37,6 +37,9 @@ struct PanelConfig {
 
     // How long start-all waits for a launched server to accept connections.
     int databaseReadySeconds = 30;
+    // How long a database server that a restart ends gets to write its tables and end, before
+    // it is killed.
+    int databaseReleaseMilliseconds = 30000;
     int webReadySeconds = 5;
     // The ports on which the panel looks for its launched and stopped servers, in table order.
     // Tests move them off the fixed ports, which their stand-ins never take.

@@ -7,16 +7,20 @@
 #include "platform/files.h"
 #include "platform/log_tail.h"
 #include "platform/port_holder.h"
+#include "platform/process.h"
 #include "services/database.h"
 #include "services/service_readiness.h"
 #include "services/service_watch.h"
 #include "services/stop_all.h"
 #include "services/web_services.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
 #include <utility>
+
+#include <csignal>
 
 namespace services {
 
@@ -48,8 +52,6 @@ namespace {
 
 // How long the PHP servers that a restart ends get to let go of their ports.
 constexpr std::chrono::seconds kPortReleaseLimit{3};
-// How long a database server that a restart ends gets to write its tables and end.
-constexpr std::chrono::seconds kDatabaseReleaseLimit{30};
 
 // Ends the servers that pattern matches with the kill tool, and returns those it signals. The
 // tool reads every process of the machine, which costs a few milliseconds before a launch: it
@@ -160,10 +162,24 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs, qint
     // minute, and the old one's last answers on the port would look like the new one's. The
     // PHP servers' kill, whose pattern cannot match the database server, waits until the
     // database server, the slowest to come up, has been launched.
-    platform::waitUntilEnded(endRunningServers(model,
-                                               serviceProcessPattern(Service::Database, mysqlDir),
-                                               &outcome.warnings),
-                             kDatabaseReleaseLimit, stopAsked);
+    const QString databasePattern = serviceProcessPattern(Service::Database, mysqlDir);
+    const std::vector<pid_t> ending = endRunningServers(model, databasePattern, &outcome.warnings);
+    platform::waitUntilEnded(
+        ending, std::chrono::milliseconds(model.config().databaseReleaseMilliseconds), stopAsked);
+    // One that is still there is killed, as a crash would end it (the new server recovers its
+    // tables): a second server must never run on the same data directory.
+    if (!stopAsked()) {
+        std::vector<pid_t> late;
+        for (const pid_t pid : platform::signallableProcessesMatching(databasePattern)) {
+            if (std::ranges::count(ending, pid) == 0 || !platform::sendSignal(pid, SIGKILL))
+                continue;
+            late.push_back(pid);
+            outcome.warnings.push_back(Error{
+                QStringLiteral("MySQL: 数据库服务器 (pid %1) 未按时退出，已强制结束").arg(pid),
+                mysqlDir, QStringLiteral("kill"), 0, ErrorKind::TimedOut});
+        }
+        platform::waitUntilEnded(late, kPortReleaseLimit, stopAsked);
+    }
 
     const QString defaultsFile = model.mysqlCnfPath();
     // Rewritten before every start, so a flush to disk, which would hold up the launch by a

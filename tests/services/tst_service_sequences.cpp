@@ -18,6 +18,8 @@
 
 #include <algorithm>
 
+#include <csignal>
+
 namespace {
 
 const QString kFooterHead = QStringLiteral("网站: http://localhost:8000\n"
@@ -269,6 +271,30 @@ private Q_SLOTS:
         QVERIFY(outcome->serviceOutcome(Service::Database)->cause->kind == ErrorKind::ToolFailed);
     }
 
+    // A database server of the root that a restart cannot end in time is killed before the
+    // new one is launched, and the outcome says so.
+    void startAllKillsADatabaseServerThatStays() {
+        ServiceFixture f;
+        f.stack.installDatabase();
+        f.stack.installPhpServer(QStringLiteral("PHP8.2"));
+        const QString mysqlDir = f.root + QStringLiteral("/runtime/mysql");
+        const QString stubborn = f.sandbox.base() + QStringLiteral("/stubborn/mysqld");
+        testing::writeScript(stubborn, QStringLiteral("trap '' TERM\nwhile :; do sleep 1; done"));
+        const pid_t old =
+            startSleeper(stubborn, {QStringLiteral("--defaults-file=") + mysqlDir + "/my.cnf"});
+        QVERIFY(old > 0);
+        const auto end = qScopeGuard([old] { ::kill(old, SIGKILL); });
+        f.config.databaseReleaseMilliseconds = 300;
+        auto model = f.makeModel();
+        const std::optional<OperationOutcome> outcome =
+            testing::runToEnd(*model, &PanelViewModel::startAll);
+        QVERIFY(outcome);
+        QVERIFY(!platform::isProcessAlive(old));
+        QVERIFY(std::ranges::any_of(outcome->warnings, [](const Error& e) {
+            return e.message.contains(QStringLiteral("未按时退出，已强制结束"));
+        }));
+    }
+
     // Steps the sequence goes past leave no trace in the report, but do in the outcome.
     void startAllKeepsWhatItWentPast() {
         ServiceFixture f;
@@ -287,6 +313,7 @@ private Q_SLOTS:
         QVERIFY(server);
         QVERIFY(testing::waitFor(
             [&] { return platform::processCommandLine(*server) == name + QStringLiteral(" 60"); }));
+        f.config.databaseReleaseMilliseconds = 300;
         auto model = f.makeModel();
         const std::optional<OperationOutcome> outcome =
             testing::runToEnd(*model, &PanelViewModel::startAll);
@@ -297,9 +324,12 @@ private Q_SLOTS:
             went << error.call + QLatin1Char(' ') + error.path;
         // Once more if another test's PHP server was running (the servers' kill takes any).
         went.removeDuplicates();
-        QCOMPARE(went, (QStringList{QStringLiteral("mkdir ") + f.root +
-                                        QStringLiteral("/runtime/mysql/data"),
-                                    QStringLiteral("posix_spawn ") + pkill}));
+        QCOMPARE(
+            went,
+            (QStringList{QStringLiteral("mkdir ") + f.root + QStringLiteral("/runtime/mysql/data"),
+                         QStringLiteral("posix_spawn ") + pkill,
+                         // Not ended by the missing tool: killed after its time.
+                         QStringLiteral("kill ") + f.root + QStringLiteral("/runtime/mysql")}));
         QVERIFY(!model->logs().contains(pkill));
     }
 
