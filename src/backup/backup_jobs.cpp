@@ -9,6 +9,9 @@
 
 #include <QDir>
 
+#include <optional>
+#include <thread>
+
 namespace {
 
 const QString kBackupTitle = QStringLiteral("=== 备份数据库 ===");
@@ -189,21 +192,34 @@ void PanelViewModel::restoreDatabase(const QString& name, bool dropOthers) {
             const Result<QString> version = (*session)->serverVersion();
             if (!version)
                 return refused(version.error(), untouched);
-            if (Result<> checked =
-                    backup::checkSnapshot(*snapshot, *version, model.platform().tools.zstd);
-                !checked)
-                return refused(checked.error(), untouched);
-
+            // The chosen snapshot is checked while the current state is dumped (each is mostly
+            // one program's work); nothing is dropped, and no older snapshot removed, unless
+            // both went well.
+            Result<> checked;
+            std::optional<std::jthread> checking(std::in_place, [&] {
+                checked = backup::checkSnapshot(*snapshot, *version, model.platform().tools.zstd);
+            });
             step(0.2, QStringLiteral("正在备份当前数据库"));
-            // The retention after the safety snapshot must not take the one being put back.
             backup::SnapshotSettings settings = model.snapshotSettings();
-            settings.keep = {snapshot->name};
+            settings.retain = false;
             const Result<backup::TakenSnapshot> safety = backup::takeSnapshot(
                 **session, backup::Reason::BeforeRestore, settings, [&step](qint64 bytes) {
                     step(0.3, QStringLiteral("正在备份当前数据库: ") + megabytesDumped(bytes));
                 });
+            checking.reset(); // joins
+            if (!checked) {
+                if (safety && safety->snapshot)
+                    reportIgnored(platform::removePath(safety->snapshot->path),
+                                  "remove the safety snapshot of a refused restore");
+                return refused(checked.error(), untouched);
+            }
             if (!safety)
                 return refused(safety.error(), untouched);
+            // The retention must not take the one being put back.
+            if (safety->snapshot) {
+                settings.keep = {snapshot->name};
+                (void)backup::applyRetention(settings, safety->snapshot->name);
+            }
             Result<QList<backup::DatabaseSize>> before = backup::userDatabases(**session);
 
             step(0.5, QStringLiteral("正在恢复数据库"));

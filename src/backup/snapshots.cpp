@@ -228,16 +228,22 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
     (void)syncPath(dir);
 
     TakenSnapshot taken{info, {}, {}};
-    if (info.automatic()) {
-        const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
-        const qint64 free = space ? qint64(space->availableBytes) : 0;
-        for (const SnapshotInfo& old :
-             snapshotsBeyondRetention(listSnapshots(dir), free, settings.limits, settings.keep)) {
-            if (old.name != info.name && platform::removePath(old.path))
-                taken.removed.push_back(old);
-        }
-    }
+    if (info.automatic() && settings.retain)
+        taken.removed = applyRetention(settings, info.name);
     return taken;
+}
+
+QList<SnapshotInfo> applyRetention(const SnapshotSettings& settings, const QString& newest) {
+    const QString& dir = settings.backupsDir;
+    const Result<platform::FileSystemSpace> space = platform::fileSystemSpace(dir);
+    const qint64 free = space ? qint64(space->availableBytes) : 0;
+    QList<SnapshotInfo> removed;
+    for (const SnapshotInfo& old :
+         snapshotsBeyondRetention(listSnapshots(dir), free, settings.limits, settings.keep)) {
+        if (old.name != newest && platform::removePath(old.path))
+            removed.push_back(old);
+    }
+    return removed;
 }
 
 Result<TakenSnapshot> takeSnapshot(const RuntimeDatabase& database, Reason reason,

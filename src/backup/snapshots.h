@@ -21,7 +21,8 @@ struct SnapshotSettings {
     QString zstd; // the compressor
     QString panelVersion;
     RetentionLimits limits;
-    QStringList keep; // snapshots the retention leaves whatever the limits say
+    QStringList keep;   // snapshots the retention leaves whatever the limits say
+    bool retain = true; // false: the caller applies the retention itself (applyRetention)
     qint64 freeMarginBytes = kSnapshotFreeMarginBytes;
     std::function<QDateTime()> clock; // empty: the current local time
 };
@@ -49,6 +50,9 @@ Result<TakenSnapshot> takeSnapshot(const DatabaseSession& session, Reason reason
 Result<TakenSnapshot> takeSnapshot(const RuntimeDatabase& database, Reason reason,
                                    const SnapshotSettings& settings,
                                    const DumpProgress& progress = {});
+
+// Removes the automatic snapshots beyond the retention, never newest; those it removed.
+QList<SnapshotInfo> applyRetention(const SnapshotSettings& settings, const QString& newest);
 
 // Whether snapshot can be put back into a server of serverVersion: its description is
 // readable, its dump decompresses whole and ends with the dump program's completion line, and
