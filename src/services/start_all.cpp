@@ -168,7 +168,7 @@ void startAllSteps(PanelViewModel& model, platform::SerialQueue::Turn runs, qint
         ending, std::chrono::milliseconds(model.config().databaseReleaseMilliseconds), stopAsked);
     // One that is still there is killed, as a crash would end it (the new server recovers its
     // tables): a second server must never run on the same data directory.
-    if (!stopAsked()) {
+    if (std::ranges::any_of(ending, platform::isProcessAlive) && !stopAsked()) {
         std::vector<pid_t> late;
         for (const pid_t pid : platform::signallableProcessesMatching(databasePattern)) {
             if (std::ranges::count(ending, pid) == 0 || !platform::sendSignal(pid, SIGKILL))
