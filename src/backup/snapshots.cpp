@@ -84,10 +84,6 @@ QVersionNumber majorMinor(const QString& version) {
     return QVersionNumber(v.majorVersion(), v.minorVersion());
 }
 
-} // namespace
-
-namespace {
-
 // Each database of the server with the size of its tables, a row each.
 constexpr QLatin1StringView kDatabaseSizes(
     "SELECT s.schema_name, COALESCE(SUM(t.data_length + t.index_length), 0) "

@@ -58,7 +58,13 @@ void phpDebuggingSteps(PanelViewModel& model, bool on) {
     outcome.operation = Operation::PhpDebugging;
     QStringList entries;
     std::optional<Error> cause;
-    const bool wasOn = platform::pathExists(model.phpDebuggingMarkerPath());
+    const QString marker = model.phpDebuggingMarkerPath();
+    const bool wasOn = platform::pathExists(marker);
+    // The switch's state is its marker file in the runtime.
+    const auto setMarker = [&marker](bool state) {
+        return state ? platform::writeTextAtomically(marker, QStringLiteral("xdebug\n"))
+                     : platform::removePath(marker);
+    };
 
     const auto switched = [&]() -> Result<> {
         if (on) {
@@ -70,10 +76,8 @@ void phpDebuggingSteps(PanelViewModel& model, bool on) {
                 return loads;
             if (Result<> made = platform::createDirectories(model.cfgDir()); !made)
                 return made;
-            return platform::writeTextAtomically(model.phpDebuggingMarkerPath(),
-                                                 QStringLiteral("xdebug\n"));
         }
-        return platform::removePath(model.phpDebuggingMarkerPath());
+        return setMarker(on);
     }();
     if (!switched) {
         cause = switched.error();
@@ -99,10 +103,7 @@ void phpDebuggingSteps(PanelViewModel& model, bool on) {
         }
         // The switch stays as the server runs (or last ran), not as it was asked.
         if (cause && wasOn != on) {
-            reportIgnored(wasOn ? platform::writeTextAtomically(model.phpDebuggingMarkerPath(),
-                                                                QStringLiteral("xdebug\n"))
-                                : platform::removePath(model.phpDebuggingMarkerPath()),
-                          "put the debugging switch back");
+            reportIgnored(setMarker(wasOn), "put the debugging switch back");
             entries.push_back(wasOn ? QStringLiteral("PHP 调试: 仍为开启")
                                     : QStringLiteral("PHP 调试: 仍为关闭"));
         }
